@@ -1,0 +1,25 @@
+/* console.h — the demo's two reporting functions.
+
+   consoleLog(format, ...) prints printf-style to standard output and adds nothing: a message
+   that ends a line carries its own "\n". Every subsystem's progress lines go through it.
+
+   fatalError(text) writes the text to standard error, shows it in a message box captioned
+   "NOVA31" when a person is there to close it, and ends the process with exit code -1. It
+   never returns. The box itself belongs to the platform layer, which installs it with
+   setFatalErrorPresenter; without a presenter (tools, tests, no display) nothing waits.
+
+   This module does not buffer, filter or level messages. */
+#pragma once
+
+#include <cstdarg>
+
+void consoleLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+[[noreturn]] void fatalError(const char* text);
+
+// printf-style convenience over fatalError.
+[[noreturn]] void fatalErrorFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Shows `text` to a person and returns once it was dismissed; called by fatalError before it exits.
+using FatalErrorPresenter = void (*)(const char* text);
+void setFatalErrorPresenter(FatalErrorPresenter presenter);

@@ -1,0 +1,3 @@
+#include "app/timeline.h"
+
+int main(int argc, char** argv) { return runDemo(argc, argv); }

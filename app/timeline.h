@@ -1,0 +1,2 @@
+#pragma once
+int runDemo(int argc, char** argv);

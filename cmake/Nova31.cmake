@@ -1,0 +1,36 @@
+# Helpers shared by the subsystem, test and benchmark folders.
+
+# nova31_test(NAME SOURCES a.cpp b.cpp LIBS lib... [LABELS gl audio ...] [ENV VAR=value ...])
+# One GoogleTest executable registered with CTest, one CTest entry per test case.
+function(nova31_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    target_compile_definitions(${name} PRIVATE
+        NOVA31_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+        NOVA31_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    set(properties TIMEOUT ${ARG_TIMEOUT})
+    if(ARG_LABELS)
+        list(APPEND properties LABELS "${ARG_LABELS}")
+    endif()
+    if(ARG_ENV)
+        list(APPEND properties ENVIRONMENT "${ARG_ENV}")
+    endif()
+    gtest_discover_tests(${name}
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES ${properties})
+endfunction()
+
+# nova31_bench(NAME SOURCES ... LIBS ...): a Google Benchmark program in build/bench.
+function(nova31_bench name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark Threads::Threads)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+    target_compile_definitions(${name} PRIVATE NOVA31_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endfunction()

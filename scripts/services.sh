@@ -1,0 +1,64 @@
+# Sourced by test.sh and demo.sh: starts a virtual display and a paced dummy audio device
+# when the machine has none, and stops what it started on exit.
+
+NOVA31_STARTED_PIDS=()
+
+nova31_stop_services() {
+    local pid
+    for pid in "${NOVA31_STARTED_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${NOVA31_STARTED_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    NOVA31_STARTED_PIDS=()
+}
+
+# nova31_start_xvfb WIDTHxHEIGHT: a private X display, exported as DISPLAY.
+nova31_start_xvfb() {
+    local size="$1" display
+    for display in $(seq 91 130); do
+        [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]] && continue
+        Xvfb ":$display" -screen 0 "${size}x24" -nolisten tcp >/tmp/nova31-xvfb-$display.log 2>&1 &
+        NOVA31_STARTED_PIDS+=($!)
+        local tries
+        for tries in $(seq 1 50); do
+            [[ -e /tmp/.X11-unix/X$display ]] && break
+            sleep 0.1
+        done
+        export DISPLAY=":$display"
+        echo "Started Xvfb on $DISPLAY ($size)"
+        return 0
+    done
+    echo "No free X display number for Xvfb" >&2
+    return 1
+}
+
+# nova31_start_jack: a JACK server with its dummy backend at 48 kHz, which PortAudio takes
+# as its default output device and which paces the stream in real time.
+nova31_start_jack() {
+    export JACK_NO_AUDIO_RESERVATION=1
+    export JACK_NO_START_SERVER=1
+    if jack_lsp >/dev/null 2>&1; then
+        echo "JACK server already running"
+        return 0
+    fi
+    jackd --no-realtime -d dummy -r 48000 -p 480 >/tmp/nova31-jackd.log 2>&1 &
+    NOVA31_STARTED_PIDS+=($!)
+    local tries
+    for tries in $(seq 1 100); do
+        jack_lsp >/dev/null 2>&1 && { echo "Started JACK dummy server (48 kHz)"; return 0; }
+        sleep 0.1
+    done
+    echo "JACK server did not come up; see /tmp/nova31-jackd.log" >&2
+    return 1
+}
+
+# True when the machine has a sound device or a sound server of its own.
+nova31_has_audio_device() {
+    compgen -G "/dev/snd/pcmC*p" >/dev/null && return 0
+    [[ -n "${PULSE_SERVER:-}" ]] && return 0
+    [[ -S "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/native" ]] && return 0
+    jack_lsp >/dev/null 2>&1 && return 0
+    return 1
+}

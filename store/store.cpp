@@ -1,0 +1,165 @@
+#include "store/store.h"
+
+#include "app/console.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// ---- The region ----
+
+// Zero-initialised and reserved statically, so Variables made by other static initialisers
+// find it ready whatever the order of initialisation.
+alignas(16) unsigned char storeRegion[kStoreRegionBytes];
+size_t storeEnd = 0; // offset of the first free slot
+
+
+Variable* findVariable(const char* name) {
+    size_t offset = 0;
+    while (offset < storeEnd) {
+        Variable* v = reinterpret_cast<Variable*>(storeRegion + offset);
+        if (std::strcmp(v->name, name) == 0) return v;
+        offset += v->stride;
+    }
+    return nullptr;
+}
+
+Variable* passThroughImageHook(Variable* file, void*) { return file; }
+ImageHook installedImageHook = passThroughImageHook;
+
+// ---- Files ----
+
+std::string fileNameFromIdentifier(const char* name) {
+    std::string result;
+    const char* cursor = name;
+    while (*cursor != '\0') {
+        if (std::strncmp(cursor, "_DOT_", 5) == 0) {
+            result += '.';
+            cursor += 5;
+        } else {
+            result += *cursor++;
+        }
+    }
+    return result;
+}
+
+Variable* loadFileVariable(const char* name) {
+    if (std::strchr(name, '.') == nullptr) return nullptr;
+    FILE* file = std::fopen(name, "rb");
+    if (file == nullptr) return nullptr;
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file); // a directory or a pipe: not a loadable file
+        return nullptr;
+    }
+    if (static_cast<unsigned long>(length) > 0xFFFFFFF0ul) {
+        std::fclose(file);
+        fatalErrorFormat("Variable store: file %s is too large (%ld bytes)", name, length);
+    }
+    auto* bytes = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (bytes == nullptr) fatalErrorFormat("Variable store: out of memory reading %s", name);
+    size_t read = std::fread(bytes, 1, static_cast<size_t>(length), file);
+    std::fclose(file);
+    if (read != static_cast<size_t>(length)) {
+        std::free(bytes);
+        fatalErrorFormat("Variable store: could not read %s (%zu of %ld bytes)", name, read, length);
+    }
+    bytes[length] = 0;
+    Variable* v = appendVariable(name, 0);
+    v->dataSize = static_cast<uint32_t>(length);
+    v->externalData = bytes;
+    return imageHook(v, nullptr);
+}
+
+} // namespace
+
+// ---- Operations ----
+
+Variable* appendVariable(const char* name, uint32_t size) {
+    if (name == nullptr || name[0] == '\0') fatalError("Variable store: a Variable needs a name");
+    size_t nameLength = std::strlen(name);
+    if (nameLength > kMaxVariableNameLength) {
+        fatalErrorFormat("Variable store: name \"%.40s...\" is %zu characters long; at most %zu fit", name,
+                         nameLength, kMaxVariableNameLength);
+    }
+    size_t total = (sizeof(Variable) + static_cast<size_t>(size) + 15) & ~static_cast<size_t>(15);
+    if (total > kStoreRegionBytes - storeEnd || total > 0xFFFFFFFFu) {
+        fatalErrorFormat("Variable store: no room for %s (%u bytes); %zu of %zu bytes are in use", name, size,
+                         storeEnd, kStoreRegionBytes);
+    }
+    Variable* v = reinterpret_cast<Variable*>(storeRegion + storeEnd);
+    std::memcpy(v->name, name, nameLength + 1);
+    v->stride = static_cast<uint32_t>(total);
+    v->dataSize = size;
+    v->replacement = nullptr;
+    v->externalData = nullptr;
+    storeEnd += total;
+    return v;
+}
+
+Variable* getVariable(const char* name, uint32_t size, VariableInit init, void* initArgument) {
+    if (Variable* found = findVariable(name)) return found;
+    if (size > 0) {
+        Variable* created = appendVariable(name, size);
+        return init != nullptr ? init(created, initArgument) : created;
+    }
+    if (std::strncmp(name, "file_", 5) == 0) {
+        std::string fileName = fileNameFromIdentifier(name + 5);
+        if (!fileName.empty())
+            if (Variable* file = getVariable(fileName.c_str(), 0)) return file;
+    }
+    return loadFileVariable(name);
+}
+
+Variable* putFileVariable(const char* name, uint32_t size, const void* bytes) {
+    auto* copy = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size) + 1));
+    if (copy == nullptr) fatalErrorFormat("Variable store: out of memory storing %s", name);
+    if (size > 0) std::memcpy(copy, bytes, size);
+    copy[size] = 0;
+    Variable* v = appendVariable(name, 0);
+    v->dataSize = size;
+    v->externalData = copy;
+    return imageHook(v, nullptr);
+}
+
+Variable* currentVariable(Variable* v) {
+    while (v != nullptr && v->replacement != nullptr) v = v->replacement;
+    return v;
+}
+
+void* variableData(Variable* v) { return v->externalData != nullptr ? v->externalData : v->inlineData(); }
+
+void setImageHook(ImageHook hook) { installedImageHook = hook != nullptr ? hook : passThroughImageHook; }
+
+Variable* imageHook(Variable* file, void* argument) { return installedImageHook(file, argument); }
+
+size_t storeBytesUsed() { return storeEnd; }
+
+// ---- Variables created at start-up ----
+
+namespace {
+struct StartupVariable {
+    const char* name;
+    uint32_t size;
+};
+
+// Payloads: BufferRecord 32 bytes, TextureRecord 64, mat4 64, vec4 16, vec2 8, float and int 4.
+const StartupVariable startupVariables[] = {
+    {"atcoord", 32},     {"bivhTree", 32},   {"camera", 64},        {"dummy2", 1600},     {"dummy", 4},
+    {"gBuffer3", 64},    {"gBufferAlb", 64}, {"gBufferD", 64},      {"gBufferNorm", 64},  {"gBufferPos", 64},
+    {"iChannel0", 64},   {"iGlobalTime", 4}, {"iResolution", 8},    {"invCamera", 64},    {"invProj", 64},
+    {"liCache", 32},     {"licInfo", 32},    {"pos2", 32},          {"pos", 32},          {"proj", 64},
+    {"shaderBlue", 4},   {"xfFeedback", 32}, {"xfTriCount", 4},     {"baseColor", 16},    {"baseColorTexture", 64},
+    {"gpuLights", 32},   {"iobjXF", 64},     {"objXF", 64},         {"camera", 64},       {"invCamera", 64},
+    {"xfFeedback", 32},  {"xfTriCount", 4},
+};
+
+[[maybe_unused]] const bool startupVariablesCreated = [] {
+    for (const StartupVariable& entry : startupVariables) getVariable(entry.name, entry.size);
+    return true;
+}();
+} // namespace
