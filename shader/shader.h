@@ -1,0 +1,178 @@
+/* shader.h — GPU programs built from one GLSL file and fed by name from the variable store.
+
+   One text file holds every stage of a program between "#ifdef VERTEX", "#ifdef FRAGMENT" and
+   "#ifdef COMPUTE" sections; files pull in others with a line "//!!using:name". buildProgram
+   assembles and compiles the stages, links, and records every active uniform, vertex input and
+   storage block. use() then binds the program and feeds each of them from the Variable of the
+   same name, or from a positional argument for names beginning with "arg":
+
+       ShaderProgram* texm = buildProgram(0, variableSource("texm.glsl"));   // automatic stages
+       ...
+       use(texm);                          // camera, proj, pos, baseColorTexture ... from the store
+       use(tree, &levelValue, bivhTree);   // arg0_level, arg1_tree
+
+   The payloads behind buffer and texture Variables are BufferRecord and TextureRecord; use()
+   uploads them when their host copies are newer (pending, dirty). reserveDeviceBuffer grows
+   buffers that only the GPU fills.
+
+   Texture handles: textures reach shaders as a uvec2 (low word first). Where the driver has
+   GL_ARB_bindless_texture the words are the resident bindless handle; elsewhere they name a
+   slot of a process-wide texture slot table (low word 1 + slot), and the header of every
+   assembled stage defines TEXTURE_SLOT_COUNT instead of requiring the extension. Shaders
+   sample a handle through textureHandleSample in "util.glsl", which compiles both ways; a
+   program that uses it has the sampler array `textureSlots`, which use() binds to the
+   table's textures. Host code cannot tell the two paths apart.
+
+   Every failure (compile, link, a missing include or Variable, an unsupported resource type)
+   ends the process through fatalError; nothing here returns an error. The module does not
+   delete programs, shaders, buffers or textures: everything lives for the run. */
+#pragma once
+
+#include "store/store.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---- Payload records ----
+
+// The data of a buffer Variable (vertex arrays, shader storage buffers).
+#pragma pack(push, 4)
+struct BufferRecord {
+    int32_t elementSize;  // bytes per element; reserveDeviceBuffer turns 0 into 32
+    int32_t elementCount; // elements in use
+    int32_t hostCapacity; // elements allocated in hostData
+    void* hostData;       // host array; elementCount * elementSize bytes are meaningful
+    int32_t pending;      // elements, from the first, whose host copy is newer than the GL buffer
+    uint32_t glBuffer;    // buffer object name, 0 until created
+    int32_t glCapacity;   // GL store size: elements when made by an upload, bytes by reserveDeviceBuffer
+};
+#pragma pack(pop)
+static_assert(sizeof(BufferRecord) <= 32, "a BufferRecord must fit the 32-byte buffer Variables");
+
+// The data of a texture Variable (decoded images, render targets).
+struct TextureRecord {
+    int32_t width;           // image size in texels
+    int32_t height;          //
+    int32_t hasTransparency; // set by image decoding when some alpha is below its threshold
+    char label[12];          // short NUL-terminated text for people; nothing reads it
+    uint32_t* pixels;        // 0xAARRGGBB texels, the whole mip chain level after level; null for targets
+    uint32_t glTexture;      // texture object name, 0 until created
+    uint32_t internalFormat; // GL internal format, 0 meaning GL_RGBA
+    uint64_t bindlessHandle; // the handle shaders receive, valid once uploadTexture created the texture
+    int32_t uploadWidth;     // size of mip level 0 as uploaded
+    int32_t uploadHeight;    //
+    uint8_t dirty;           // the pixels must be uploaded again
+};
+static_assert(sizeof(TextureRecord) <= 64, "a TextureRecord must fit the 64-byte texture Variables");
+
+// ---- Programs ----
+
+struct ProgramResource {
+    Variable* variable;        // bound at the first use(), then kept; unused for arguments
+    uint32_t programInterface; // GL_UNIFORM, GL_PROGRAM_INPUT or GL_SHADER_STORAGE_BLOCK
+    int32_t resourceIndex;     // index within its interface
+    int32_t type;              // GL_TYPE (storage blocks: their name length)
+    int32_t location;          // GL_LOCATION (storage blocks: their GL_BUFFER_BINDING)
+    int32_t arraySize;         // GL_ARRAY_SIZE (storage blocks: their name length)
+    bool nullAllowed;          // the name contains "null": a null argument binds nothing
+    std::string name;          // the GLSL name as the driver reports it
+    int32_t argumentIndex;     // N for a name "argN...", else -1
+    bool textureSlotTable;     // the sampler array `textureSlots` of the texture handle layer
+};
+
+struct ShaderProgram {
+    uint32_t program;       // GL program object
+    int32_t argumentCount;  // 1 + the highest argument index, 0 without arguments
+    int32_t resourceCount;  // recorded resources
+    std::vector<ProgramResource> resources;
+};
+
+// Arguments use() accepts at most; buildProgram rejects programs that need more.
+constexpr int kMaxProgramArguments = 16;
+
+// Compiles one stage of `source` between `prefix` and `suffix` and attaches it to `program`.
+// Returns true; a missing include or a compile error is fatal.
+bool compileShader(uint32_t program, uint32_t stage, const char* prefix, const char* source, const char* suffix);
+
+// buildProgram(0, source): stages chosen from the text (all programs of the demo), or
+// buildProgram(stage, source, stage, source, ..., 0): explicit stages. Links and records
+// the program's resources.
+ShaderProgram* buildProgram(uint32_t first, ...);
+
+// Binds the program and feeds every resource; exactly argumentCount pointers must follow.
+void use(ShaderProgram* program, ...);
+
+// Sends the pending prefix of the host array to the GL buffer bound to `target`.
+void uploadBuffer(BufferRecord* buffer, uint32_t target);
+
+// Grows a device-only buffer to hold `count` elements (contents kept) and sets the element
+// count; the store never shrinks. Returns the GL buffer name.
+uint32_t reserveDeviceBuffer(BufferRecord* buffer, int32_t count);
+
+// Creates the GL texture on first call (with its handle), binds it to GL_TEXTURE_2D of the
+// active unit, and uploads the mip chain, built in place in `pixels`, when dirty.
+void uploadTexture(TextureRecord* texture);
+
+// The end-of-frame step installed into presentFrame: empties the triangle capture buffer.
+void resetFeedbackCapture();
+
+// ---- Source assembly (no GL) ----
+
+// The pieces handed to the driver for one stage, in this order: header, prefix, included
+// texts in directive order, working copy, suffix.
+struct ShaderSourceList {
+    std::string header;                 // version line + "\n" + feature line, or empty
+    const char* prefix = "";            //
+    std::vector<const char*> includes;  // current data of each included Variable
+    std::string workingCopy;            // the source with its version characters blanked
+    const char* suffix = "";            //
+
+    std::vector<const char*> strings() const;
+};
+
+// Assembles one stage. `featureLine` follows the version line in the header (see
+// textureHandleFeatureLine). Includes are fetched from the store; a missing one is fatal.
+ShaderSourceList assembleShaderSource(const char* prefix, const char* source, const char* suffix,
+                                      const char* featureLine);
+
+struct ShaderStageSource {
+    uint32_t stage;     // GL_VERTEX_SHADER, GL_FRAGMENT_SHADER or GL_COMPUTE_SHADER
+    const char* prefix; //
+    const char* source; //
+    const char* suffix; //
+};
+
+struct ShaderStagePlan {
+    std::vector<ShaderStageSource> stages;  // in compile order
+    std::vector<std::string> feedbackNames; // transform-feedback varyings to declare, may be empty
+};
+
+// The stages automatic selection compiles from one file's text, and its feedback names.
+ShaderStagePlan selectShaderStages(const char* source);
+
+// The names of the "//!!TRANSFORMFEEDBACK:" directive of a vertex source; empty when absent.
+std::vector<std::string> parseFeedbackNames(const char* vertexSource);
+
+// The literal texts of the image-shader wrapper.
+extern const char* const kImageShaderHeader;
+extern const char* const kImageShaderFooter;
+extern const char* const kImageShaderVertexSource;
+
+// ---- Texture handles ----
+
+enum class TextureHandleMode { bindless, slotTable };
+
+// Slots of the process-wide table used where bindless textures are missing.
+constexpr int kTextureSlotCount = 24;
+
+// Chosen once, from the current context, on first call.
+TextureHandleMode textureHandleMode();
+
+// The line that follows the version line of every assembled stage for a mode:
+// "#extension GL_ARB_bindless_texture : require\n" or "#define TEXTURE_SLOT_COUNT 24\n".
+const char* textureHandleFeatureLine(TextureHandleMode mode);
+
+// Slot-table mode: the GL texture in `slot`, 0 when free; and how many slots are taken.
+uint32_t textureSlotTexture(int slot);
+int textureSlotsInUse();
