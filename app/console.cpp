@@ -17,7 +17,9 @@ void consoleLog(const char* format, ...) {
     std::fflush(stdout);
 }
 
-void setFatalErrorPresenter(FatalErrorPresenter presenter) { fatalErrorPresenter = presenter; }
+void setFatalErrorPresenter(FatalErrorPresenter presenter) {
+    fatalErrorPresenter = presenter;
+}
 
 void fatalError(const char* text) {
     std::fflush(stdout);

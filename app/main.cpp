@@ -1,3 +1,5 @@
 #include "app/timeline.h"
 
-int main(int argc, char** argv) { return runDemo(argc, argv); }
+int main(int argc, char** argv) {
+    return runDemo(argc, argv);
+}

@@ -34,20 +34,29 @@ uLong ZCALLBACK memoryRead(voidpf, voidpf stream, void* buffer, uLong size) {
     return static_cast<uLong>(count);
 }
 
-uLong ZCALLBACK memoryWrite(voidpf, voidpf, const void*, uLong) { return 0; }
+uLong ZCALLBACK memoryWrite(voidpf, voidpf, const void*, uLong) {
+    return 0;
+}
 
-long ZCALLBACK memoryTell(voidpf, voidpf stream) { return static_cast<long>(static_cast<MemoryZipStream*>(stream)->position); }
+long ZCALLBACK memoryTell(voidpf, voidpf stream) {
+    return static_cast<long>(static_cast<MemoryZipStream*>(stream)->position);
+}
 
 long ZCALLBACK memorySeek(voidpf, voidpf stream, uLong offset, int origin) {
     auto* cursor = static_cast<MemoryZipStream*>(stream);
     // Offsets are 32-bit arithmetic on the position; a negative offset arrives as its unsigned form.
     switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: cursor->position = static_cast<uint32_t>(offset); break;
-    case ZLIB_FILEFUNC_SEEK_CUR: cursor->position += static_cast<uint32_t>(offset); break;
+    case ZLIB_FILEFUNC_SEEK_SET:
+        cursor->position = static_cast<uint32_t>(offset);
+        break;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+        cursor->position += static_cast<uint32_t>(offset);
+        break;
     case ZLIB_FILEFUNC_SEEK_END:
         cursor->position = static_cast<uint32_t>(cursor->image->size()) + static_cast<uint32_t>(offset);
         break;
-    default: break;
+    default:
+        break;
     }
     return 0;
 }
@@ -57,7 +66,9 @@ int ZCALLBACK memoryClose(voidpf, voidpf stream) {
     return 0;
 }
 
-int ZCALLBACK memoryError(voidpf, voidpf) { return 0; }
+int ZCALLBACK memoryError(voidpf, voidpf) {
+    return 0;
+}
 
 // ---- Member walk ----
 
@@ -92,7 +103,8 @@ bool loadArchive(const char* path, ArchiveMemberSink sink) {
     std::vector<unsigned char> image;
     unsigned char chunk[4096];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) image.insert(image.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        image.insert(image.end(), chunk, chunk + got);
     std::fclose(file);
 
     if (image.size() > 0xFFFFFFFFu) {
@@ -120,13 +132,15 @@ bool loadArchive(const char* path, ArchiveMemberSink sink) {
     char name[kNameBufferBytes];
     unz_file_info info;
     int status = unzGoToFirstFile(zip);
-    if (status == UNZ_OK) status = unzGetCurrentFileInfo(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+    if (status == UNZ_OK)
+        status = unzGetCurrentFileInfo(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
     while (status == UNZ_OK) {
         consoleLog("file:%s found\n", name);
         // A recorded size beyond what the compressed data could inflate to is a damaged directory;
         // skip it rather than allocate for it (deflate expands at most about 1032:1).
-        bool plausible = info.compressed_size <= image.size() &&
-                         info.uncompressed_size <= static_cast<uint64_t>(info.compressed_size) * 1032u + 1024u;
+        bool plausible =
+            info.compressed_size <= image.size() &&
+            info.uncompressed_size <= static_cast<uint64_t>(info.compressed_size) * 1032u + 1024u;
         if (plausible && unzOpenCurrentFile(zip) == UNZ_OK) {
             std::vector<unsigned char> bytes(info.uncompressed_size);
             bool ok = readCurrentMember(zip, bytes);
@@ -138,7 +152,8 @@ bool loadArchive(const char* path, ArchiveMemberSink sink) {
             }
         }
         status = unzGoToNextFile(zip);
-        if (status == UNZ_OK) status = unzGetCurrentFileInfo(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+        if (status == UNZ_OK)
+            status = unzGetCurrentFileInfo(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
     }
     unzClose(zip);
     return true;

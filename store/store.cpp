@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace {
 
 // ---- The region ----
@@ -15,7 +17,6 @@ namespace {
 // find it ready whatever the order of initialisation.
 alignas(16) unsigned char storeRegion[kStoreRegionBytes];
 size_t storeEnd = 0; // offset of the first free slot
-
 
 Variable* findVariable(const char* name) {
     size_t offset = 0;
@@ -27,7 +28,9 @@ Variable* findVariable(const char* name) {
     return nullptr;
 }
 
-Variable* passThroughImageHook(Variable* file, void*) { return file; }
+Variable* passThroughImageHook(Variable* file, void*) {
+    return file;
+}
 ImageHook installedImageHook = passThroughImageHook;
 
 // ---- Files ----
@@ -50,8 +53,11 @@ Variable* loadFileVariable(const char* name) {
     if (std::strchr(name, '.') == nullptr) return nullptr;
     FILE* file = std::fopen(name, "rb");
     if (file == nullptr) return nullptr;
+    // Only regular files: a directory opens for reading here but has no bytes to measure.
+    struct stat status;
     long length = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && std::fseek(file, 0, SEEK_END) == 0)
+        length = std::ftell(file);
     if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
         std::fclose(file); // a directory or a pipe: not a loadable file
         return nullptr;
@@ -131,13 +137,21 @@ Variable* currentVariable(Variable* v) {
     return v;
 }
 
-void* variableData(Variable* v) { return v->externalData != nullptr ? v->externalData : v->inlineData(); }
+void* variableData(Variable* v) {
+    return v->externalData != nullptr ? v->externalData : v->inlineData();
+}
 
-void setImageHook(ImageHook hook) { installedImageHook = hook != nullptr ? hook : passThroughImageHook; }
+void setImageHook(ImageHook hook) {
+    installedImageHook = hook != nullptr ? hook : passThroughImageHook;
+}
 
-Variable* imageHook(Variable* file, void* argument) { return installedImageHook(file, argument); }
+Variable* imageHook(Variable* file, void* argument) {
+    return installedImageHook(file, argument);
+}
 
-size_t storeBytesUsed() { return storeEnd; }
+size_t storeBytesUsed() {
+    return storeEnd;
+}
 
 // ---- Variables created at start-up ----
 
@@ -149,13 +163,13 @@ struct StartupVariable {
 
 // Payloads: BufferRecord 32 bytes, TextureRecord 64, mat4 64, vec4 16, vec2 8, float and int 4.
 const StartupVariable startupVariables[] = {
-    {"atcoord", 32},     {"bivhTree", 32},   {"camera", 64},        {"dummy2", 1600},     {"dummy", 4},
-    {"gBuffer3", 64},    {"gBufferAlb", 64}, {"gBufferD", 64},      {"gBufferNorm", 64},  {"gBufferPos", 64},
-    {"iChannel0", 64},   {"iGlobalTime", 4}, {"iResolution", 8},    {"invCamera", 64},    {"invProj", 64},
-    {"liCache", 32},     {"licInfo", 32},    {"pos2", 32},          {"pos", 32},          {"proj", 64},
-    {"shaderBlue", 4},   {"xfFeedback", 32}, {"xfTriCount", 4},     {"baseColor", 16},    {"baseColorTexture", 64},
-    {"gpuLights", 32},   {"iobjXF", 64},     {"objXF", 64},         {"camera", 64},       {"invCamera", 64},
-    {"xfFeedback", 32},  {"xfTriCount", 4},
+    {"atcoord", 32},    {"bivhTree", 32},   {"camera", 64},     {"dummy2", 1600},    {"dummy", 4},
+    {"gBuffer3", 64},   {"gBufferAlb", 64}, {"gBufferD", 64},   {"gBufferNorm", 64}, {"gBufferPos", 64},
+    {"iChannel0", 64},  {"iGlobalTime", 4}, {"iResolution", 8}, {"invCamera", 64},   {"invProj", 64},
+    {"liCache", 32},    {"licInfo", 32},    {"pos2", 32},       {"pos", 32},         {"proj", 64},
+    {"shaderBlue", 4},  {"xfFeedback", 32}, {"xfTriCount", 4},  {"baseColor", 16},   {"baseColorTexture", 64},
+    {"gpuLights", 32},  {"iobjXF", 64},     {"objXF", 64},      {"camera", 64},      {"invCamera", 64},
+    {"xfFeedback", 32}, {"xfTriCount", 4},
 };
 
 [[maybe_unused]] const bool startupVariablesCreated = [] {

@@ -24,11 +24,11 @@
 #include <cstdint>
 
 struct Variable {
-    char name[104];          // NUL-terminated, at most 103 characters, never empty
-    uint32_t stride;         // bytes from this Variable to the next: header + data, rounded up to 16
-    uint32_t dataSize;       // bytes of inline data, or the length of a file's bytes
-    Variable* replacement;   // the Variable that stands for this one, or null
-    void* externalData;      // data held outside the store (file bytes, host blocks), or null
+    char name[104];        // NUL-terminated, at most 103 characters, never empty
+    uint32_t stride;       // bytes from this Variable to the next: header + data, rounded up to 16
+    uint32_t dataSize;     // bytes of inline data, or the length of a file's bytes
+    Variable* replacement; // the Variable that stands for this one, or null
+    void* externalData;    // data held outside the store (file bytes, host blocks), or null
     // dataSize bytes of inline data follow, zero when created
 
     unsigned char* inlineData() { return reinterpret_cast<unsigned char*>(this) + sizeof(Variable); }
@@ -43,7 +43,8 @@ using VariableInit = Variable* (*)(Variable* created, void* argument);
 
 // The existing Variable named `name` whatever `size` says; else, with size > 0, a new one of
 // `size` zero bytes (passed through `init` when given); else the name resolved as a file, or null.
-Variable* getVariable(const char* name, uint32_t size, VariableInit init = nullptr, void* initArgument = nullptr);
+Variable* getVariable(const char* name, uint32_t size, VariableInit init = nullptr,
+                      void* initArgument = nullptr);
 
 // Appends a Variable without looking the name up; later ones of an existing name are never found.
 Variable* appendVariable(const char* name, uint32_t size);

@@ -1,0 +1,21 @@
+#include "app/command_line.h"
+
+#include <cstring>
+
+#include <unistd.h>
+
+std::string executablePath() {
+    char buffer[4000];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length < 0) return std::string();
+    buffer[length] = '\0';
+    return std::string(buffer);
+}
+
+const char* dataPathFromArguments(int argc, char** argv, const char* defaultPath) {
+    const char* path = defaultPath;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strlen(argv[i]) >= 7 && std::strncmp(argv[i], "-data:", 6) == 0) path = argv[i] + 6;
+    }
+    return path;
+}

@@ -1,0 +1,35 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+const char* pathFor(std::vector<std::string> arguments) {
+    static std::vector<std::string> storage;
+    static std::vector<char*> pointers;
+    storage = std::move(arguments);
+    storage.insert(storage.begin(), "nova31");
+    pointers.clear();
+    for (std::string& s : storage) pointers.push_back(s.data());
+    return dataPathFromArguments(static_cast<int>(pointers.size()), pointers.data(), "SELF");
+}
+} // namespace
+
+TEST(CommandLine, DataArgumentSelectsTheArchive) {
+    EXPECT_STREQ(pathFor({}), "SELF");
+    EXPECT_STREQ(pathFor({"-data:x.zip"}), "x.zip");
+    EXPECT_STREQ(pathFor({"-data:a.zip", "other", "-data:b.zip"}), "b.zip");
+    EXPECT_STREQ(pathFor({"-data:"}), "SELF");
+    EXPECT_STREQ(pathFor({"-data:a.zip", "-data:"}), "a.zip");
+    EXPECT_STREQ(pathFor({"-DATA:x.zip", "data:x.zip", " -data:x"}), "SELF");
+    EXPECT_STREQ(pathFor({"-data:-data:y"}), "-data:y");
+}
+
+TEST(CommandLine, ExecutablePathNamesThisTestProgram) {
+    std::string path = executablePath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_TRUE(std::filesystem::equivalent(path, "/proc/self/exe"));
+}

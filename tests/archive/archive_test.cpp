@@ -1,0 +1,258 @@
+#include "archive/archive.h"
+
+#include "zip_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Delivered {
+    std::string name;
+    std::string bytes;
+};
+
+struct LoadResult {
+    bool opened = false;
+    std::vector<Delivered> members;
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+LoadResult load(const std::string& path) {
+    LoadResult result;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    result.opened = loadArchive(path.c_str(), [&](const char* name, uint32_t size, const void* bytes) {
+        result.members.push_back({name, std::string(static_cast<const char*>(bytes), size)});
+    });
+    result.err = ::testing::internal::GetCapturedStderr();
+    result.out = ::testing::internal::GetCapturedStdout();
+    return result;
+}
+
+std::string scratchPath(const std::string& name) {
+    fs::path dir = fs::temp_directory_path() / ("nova31-archive-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return (dir / name).string();
+}
+
+void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string writeZip(const std::string& name, const std::vector<unsigned char>& bytes) {
+    std::string path = scratchPath(name);
+    writeBytes(path, bytes);
+    return path;
+}
+
+std::string pseudoRandomText(size_t length, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string text;
+    const char* words[] = {"vec3 ", "float ", "light ", "cache ", "{\n", "}\n", "0.25, ", "normal "};
+    while (text.size() < length) text += words[random() % 8];
+    text.resize(length);
+    return text;
+}
+
+const std::vector<ZipMemberSpec> sampleMembers = {
+    {"util.glsl", pseudoRandomText(3000, 1), true},
+    {"lighting.glsl", pseudoRandomText(500, 2), false},
+    {"empty.txt", "", true},
+    {"sub/dir/Name.BIN", std::string("\0\1\2\3\xff", 5), false},
+};
+
+void expectSampleMembers(const LoadResult& result) {
+    ASSERT_EQ(result.members.size(), sampleMembers.size());
+    for (size_t i = 0; i < sampleMembers.size(); ++i) {
+        EXPECT_EQ(result.members[i].name, sampleMembers[i].name);
+        EXPECT_EQ(result.members[i].bytes, sampleMembers[i].bytes) << sampleMembers[i].name;
+    }
+}
+
+} // namespace
+
+TEST(Archive, PlainZipDeliversMembersInDirectoryOrder) {
+    LoadResult result = load(writeZip("plain.zip", buildZip(sampleMembers).bytes));
+    EXPECT_TRUE(result.opened);
+    expectSampleMembers(result);
+    EXPECT_EQ(result.out, "file:util.glsl found\nput to system!"
+                          "file:lighting.glsl found\nput to system!"
+                          "file:empty.txt found\nput to system!"
+                          "file:sub/dir/Name.BIN found\nput to system!");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(Archive, ZipAppendedToAProgramImageReadsTheSame) {
+    std::vector<unsigned char> image(711680);
+    std::mt19937 random(7);
+    for (auto& byte : image) byte = static_cast<unsigned char>(random());
+    // A stray end-record signature inside the prefix must not confuse the reader.
+    image[1000] = 0x50, image[1001] = 0x4b, image[1002] = 0x05, image[1003] = 0x06;
+    BuiltZip zip = buildZip(sampleMembers);
+    image.insert(image.end(), zip.bytes.begin(), zip.bytes.end());
+    LoadResult result = load(writeZip("appended.bin", image));
+    EXPECT_TRUE(result.opened);
+    expectSampleMembers(result);
+}
+
+TEST(Archive, MissingFileReportsAndReturnsFalse) {
+    std::string path = scratchPath("does-not-exist.zip");
+    LoadResult result = load(path);
+    EXPECT_FALSE(result.opened);
+    EXPECT_TRUE(result.members.empty());
+    EXPECT_EQ(result.err, "COULD NOT OPEN:" + path + "\n");
+}
+
+TEST(Archive, FileWithoutZipReportsAndReturnsTrue) {
+    std::vector<unsigned char> text(5000, 'x');
+    std::string path = writeZip("no-zip.bin", text);
+    LoadResult result = load(path);
+    EXPECT_TRUE(result.opened);
+    EXPECT_TRUE(result.members.empty());
+    EXPECT_EQ(result.err, "could not open zilfile:" + path + "\n");
+    EXPECT_EQ(result.out, "");
+
+    LoadResult empty = load(writeZip("empty.bin", {}));
+    EXPECT_TRUE(empty.opened);
+    EXPECT_NE(empty.err.find("could not open zilfile:"), std::string::npos);
+}
+
+TEST(Archive, CorruptCentralDirectoryDeliversNothingWrong) {
+    BuiltZip zip = buildZip(sampleMembers);
+    // Central directory offset pointing past the end of the file.
+    std::vector<unsigned char> pastEnd = zip.bytes;
+    setLittle32(pastEnd, zip.endRecordOffset + 16, 0x7FFFFFF0u);
+    LoadResult result = load(writeZip("cd-past-end.zip", pastEnd));
+    EXPECT_TRUE(result.opened);
+    EXPECT_TRUE(result.members.empty());
+    EXPECT_NE(result.err.find("could not open zilfile:"), std::string::npos);
+
+    // A broken signature on the second central entry ends the walk after the first member.
+    std::vector<unsigned char> badEntry = zip.bytes;
+    badEntry[zip.centralEntryOffsets[1]] = 'X';
+    LoadResult partial = load(writeZip("cd-bad-entry.zip", badEntry));
+    EXPECT_TRUE(partial.opened);
+    ASSERT_LE(partial.members.size(), 1u);
+    for (const Delivered& d : partial.members) EXPECT_EQ(d.bytes, sampleMembers[0].bytes);
+}
+
+TEST(Archive, BadLocalHeaderSkipsOnlyThatMember) {
+    BuiltZip zip = buildZip(sampleMembers);
+    zip.bytes[zip.localHeaderOffsets[1]] = 'Q';
+    LoadResult result = load(writeZip("bad-local.zip", zip.bytes));
+    ASSERT_EQ(result.members.size(), 3u);
+    EXPECT_EQ(result.members[0].name, "util.glsl");
+    EXPECT_EQ(result.members[1].name, "empty.txt");
+    EXPECT_EQ(result.members[2].name, "sub/dir/Name.BIN");
+    EXPECT_NE(result.out.find("file:lighting.glsl found\nfile:empty.txt found\nput to system!"),
+              std::string::npos)
+        << result.out;
+}
+
+TEST(Archive, CrcMismatchSkipsTheMember) {
+    std::vector<ZipMemberSpec> members = {{"a.txt", pseudoRandomText(400, 3), true},
+                                          {"b.txt", pseudoRandomText(400, 4), false}};
+    for (int damaged = 0; damaged < 2; ++damaged) {
+        BuiltZip zip = buildZip(members);
+        // Flip a byte of the stored/deflated data (just after the 30-byte header and 5-byte name).
+        zip.bytes[zip.localHeaderOffsets[damaged] + 30 + 5 + 10] ^= 0x20;
+        LoadResult result = load(writeZip("crc.zip", zip.bytes));
+        ASSERT_EQ(result.members.size(), 1u) << "damaged member " << damaged;
+        EXPECT_EQ(result.members[0].name, members[1 - damaged].name);
+        EXPECT_EQ(result.members[0].bytes, members[1 - damaged].bytes);
+    }
+}
+
+TEST(Archive, MemberDataShorterThanItsRecordedSizeIsSkipped) {
+    std::vector<ZipMemberSpec> members = {{"short.txt", pseudoRandomText(300, 5), false},
+                                          {"next.txt", "fine", false}};
+    BuiltZip zip = buildZip(members);
+    // Claim 100 more bytes than the stored data holds, in both headers.
+    for (size_t at : {zip.localHeaderOffsets[0] + 22, zip.centralEntryOffsets[0] + 24})
+        setLittle32(zip.bytes, at, 400);
+    LoadResult result = load(writeZip("short.zip", zip.bytes));
+    ASSERT_EQ(result.members.size(), 1u);
+    EXPECT_EQ(result.members[0].name, "next.txt");
+}
+
+TEST(Archive, ImplausibleUncompressedSizeIsSkippedWithoutAllocating) {
+    std::vector<ZipMemberSpec> members = {{"bomb.txt", "tiny", true}, {"next.txt", "fine", false}};
+    BuiltZip zip = buildZip(members);
+    for (size_t at : {zip.localHeaderOffsets[0] + 22, zip.centralEntryOffsets[0] + 24})
+        setLittle32(zip.bytes, at, 0xFFFFFFF0u);
+    LoadResult result = load(writeZip("bomb.zip", zip.bytes));
+    ASSERT_EQ(result.members.size(), 1u);
+    EXPECT_EQ(result.members[0].name, "next.txt");
+}
+
+TEST(Archive, EveryTruncationEndsCleanly) {
+    BuiltZip zip = buildZip(sampleMembers);
+    std::string path = scratchPath("truncated.zip");
+    for (size_t length = 0; length < zip.bytes.size(); length += 7) {
+        writeBytes(path, std::vector<unsigned char>(zip.bytes.begin(), zip.bytes.begin() + length));
+        LoadResult result = load(path);
+        EXPECT_TRUE(result.opened);
+        // The end record is gone, so no directory can be found.
+        EXPECT_TRUE(result.members.empty()) << length;
+    }
+}
+
+TEST(Archive, RandomDamageNeverDeliversWrongBytes) {
+    BuiltZip zip = buildZip(sampleMembers);
+    std::mt19937 random(11);
+    std::string path = scratchPath("damaged.zip");
+    for (int round = 0; round < 400; ++round) {
+        std::vector<unsigned char> bytes = zip.bytes;
+        int flips = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < flips; ++i) bytes[random() % bytes.size()] = static_cast<unsigned char>(random());
+        writeBytes(path, bytes);
+        LoadResult result = load(path);
+        for (const Delivered& d : result.members) {
+            // Whatever survives must be a real member with its real bytes (CRC-checked); a name
+            // damaged in the central directory may still deliver correct data.
+            bool matches = false;
+            for (const ZipMemberSpec& m : sampleMembers) matches = matches || m.bytes == d.bytes;
+            EXPECT_TRUE(matches) << "round " << round << " member " << d.name;
+        }
+    }
+}
+
+TEST(Archive, ZipFilesWrittenByOtherTools) {
+    std::string dir = scratchPath("tools");
+    fs::create_directories(dir + "/in");
+    for (const ZipMemberSpec& m : sampleMembers) {
+        fs::create_directories(fs::path(dir + "/in/" + m.name).parent_path());
+        std::ofstream(dir + "/in/" + m.name, std::ios::binary) << m.bytes;
+    }
+    int pythonStatus = std::system(("cd '" + dir +
+                                    "/in' && python3 -c \"import zipfile,sys\n"
+                                    "with zipfile.ZipFile('../python.zip','w') as z:\n"
+                                    " z.write('util.glsl',compress_type=zipfile.ZIP_DEFLATED)\n"
+                                    " z.write('lighting.glsl',compress_type=zipfile.ZIP_STORED)\n"
+                                    " z.write('empty.txt',compress_type=zipfile.ZIP_DEFLATED)\n"
+                                    " z.write('sub/dir/Name.BIN')\n\"")
+                                       .c_str());
+    ASSERT_EQ(pythonStatus, 0);
+    expectSampleMembers(load(dir + "/python.zip"));
+
+    if (std::system("command -v zip >/dev/null 2>&1") != 0) GTEST_SKIP() << "Info-ZIP zip is not installed";
+    // -D: no directory entries, so the members are exactly the files.
+    int zipStatus = std::system(("cd '" + dir +
+                                 "/in' && zip -q -D ../infozip.zip util.glsl && "
+                                 "zip -q -D -0 ../infozip.zip lighting.glsl && "
+                                 "zip -q -D ../infozip.zip empty.txt sub/dir/Name.BIN")
+                                    .c_str());
+    ASSERT_EQ(zipStatus, 0);
+    expectSampleMembers(load(dir + "/infozip.zip"));
+}
