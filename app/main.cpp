@@ -1,4 +1,4 @@
-#include "app/timeline.h"
+#include "app/demo.h"
 
 int main(int argc, char** argv) {
     return runDemo(argc, argv);
