@@ -82,9 +82,9 @@ struct ProgramResource {
 };
 
 struct ShaderProgram {
-    uint32_t program;       // GL program object
-    int32_t argumentCount;  // 1 + the highest argument index, 0 without arguments
-    int32_t resourceCount;  // recorded resources
+    uint32_t program;      // GL program object
+    int32_t argumentCount; // 1 + the highest argument index, 0 without arguments
+    int32_t resourceCount; // recorded resources
     std::vector<ProgramResource> resources;
 };
 
@@ -93,7 +93,8 @@ constexpr int kMaxProgramArguments = 16;
 
 // Compiles one stage of `source` between `prefix` and `suffix` and attaches it to `program`.
 // Returns true; a missing include or a compile error is fatal.
-bool compileShader(uint32_t program, uint32_t stage, const char* prefix, const char* source, const char* suffix);
+bool compileShader(uint32_t program, uint32_t stage, const char* prefix, const char* source,
+                   const char* suffix);
 
 // buildProgram(0, source): stages chosen from the text (all programs of the demo), or
 // buildProgram(stage, source, stage, source, ..., 0): explicit stages. Links and records
@@ -122,11 +123,11 @@ void resetFeedbackCapture();
 // The pieces handed to the driver for one stage, in this order: header, prefix, included
 // texts in directive order, working copy, suffix.
 struct ShaderSourceList {
-    std::string header;                 // version line + "\n" + feature line, or empty
-    const char* prefix = "";            //
-    std::vector<const char*> includes;  // current data of each included Variable
-    std::string workingCopy;            // the source with its version characters blanked
-    const char* suffix = "";            //
+    std::string header;                // version line + "\n" + feature line, or empty
+    const char* prefix = "";           //
+    std::vector<const char*> includes; // current data of each included Variable
+    std::string workingCopy;           // the source with its version characters blanked
+    const char* suffix = "";           //
 
     std::vector<const char*> strings() const;
 };
