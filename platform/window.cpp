@@ -1,0 +1,288 @@
+// The demo window on SDL2: creation and full-screen placement, the GL context, event pumping
+// into the key queue, the present step and the fatal-error message box.
+#include "platform/window.h"
+
+#include "app/console.h"
+#include "platform/gl.h"
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+int windowWidth = 0;
+int windowHeight = 0;
+
+namespace {
+
+SDL_Window* demoWindow = nullptr;
+SDL_GLContext demoContext = nullptr;
+PresentFrameHook presentFrameHook = nullptr;
+
+// ---- Key queue ----
+
+constexpr int keyQueueCapacity = 300;
+unsigned char keyQueue[keyQueueCapacity]; // typed characters, oldest first
+int keyCount = 0;                         // characters queued in keyQueue
+
+void queueCharacter(unsigned char character) {
+    if (keyCount >= keyQueueCapacity) return; // full: the character is dropped
+    keyQueue[keyCount++] = character;
+}
+
+// Decodes the UTF-8 text of one text-input event into one byte per character: Latin-1 code
+// points as themselves, anything beyond Latin-1 (or malformed) as '?'.
+void queueText(const char* text) {
+    const unsigned char* cursor = reinterpret_cast<const unsigned char*>(text);
+    while (*cursor != 0) {
+        unsigned lead = *cursor;
+        int continuation = lead < 0x80             ? 0
+                           : (lead & 0xE0) == 0xC0 ? 1
+                           : (lead & 0xF0) == 0xE0 ? 2
+                           : (lead & 0xF8) == 0xF0 ? 3
+                                                   : -1;
+        if (continuation < 0) {
+            queueCharacter('?');
+            ++cursor;
+            continue;
+        }
+        unsigned codePoint = continuation == 0 ? lead : lead & (0x3Fu >> continuation);
+        ++cursor;
+        bool wellFormed = true;
+        for (int index = 0; index < continuation; ++index) {
+            if ((*cursor & 0xC0) != 0x80) {
+                wellFormed = false;
+                break;
+            }
+            codePoint = (codePoint << 6) | (*cursor & 0x3Fu);
+            ++cursor;
+        }
+        queueCharacter(wellFormed && codePoint <= 0xFF ? static_cast<unsigned char>(codePoint) : '?');
+    }
+}
+
+// Keys that Windows turns into control characters; SDL reports them only as key presses.
+struct ControlKey {
+    SDL_Keycode key;
+    unsigned char character;
+};
+constexpr ControlKey controlKeys[] = {
+    {SDLK_ESCAPE, 27},
+    {SDLK_RETURN, 13},
+    {SDLK_BACKSPACE, 8},
+    {SDLK_TAB, 9},
+};
+
+// ---- Events ----
+
+void applyWindowSize(int width, int height) {
+    windowWidth = width;
+    windowHeight = height;
+    consoleLog("!! Resize called: %d %d\n", width, height);
+    if (glViewport != nullptr && demoContext != nullptr) glViewport(0, 0, width, height);
+}
+
+void handleEvent(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_QUIT:
+        queueCharacter(27);
+        break;
+    case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            applyWindowSize(event.window.data1, event.window.data2);
+        } else if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+            queueCharacter(27);
+        } else if (event.window.event == SDL_WINDOWEVENT_SHOWN) {
+            SDL_ShowCursor(SDL_DISABLE);
+        }
+        break;
+    case SDL_TEXTINPUT:
+        queueText(event.text.text);
+        break;
+    case SDL_KEYDOWN:
+        for (const ControlKey& control : controlKeys) {
+            if (event.key.keysym.sym == control.key) queueCharacter(control.character);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- Context creation ----
+
+void setContextAttributes(int major, int minor, bool core) {
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    if (core) {
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, major);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, minor);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_DEBUG_FLAG);
+    }
+}
+
+// The version string of whatever context the driver gives without version demands, for the
+// message that explains why no 4.3 context could be had.
+std::string probeDriverVersion() {
+    setContextAttributes(0, 0, false);
+    SDL_GLContext probe = SDL_GL_CreateContext(demoWindow);
+    if (probe == nullptr) return std::string("no context at all: ") + SDL_GetError();
+    std::string found = "(unknown)";
+    auto getString = reinterpret_cast<glGetStringFunction>(SDL_GL_GetProcAddress("glGetString"));
+    const GLubyte* version = getString != nullptr ? getString(GL_VERSION) : nullptr;
+    if (version != nullptr) found = reinterpret_cast<const char*>(version);
+    SDL_GL_MakeCurrent(demoWindow, nullptr);
+    SDL_GL_DeleteContext(probe);
+    return "version \"" + found + "\"";
+}
+
+void createContext() {
+    setContextAttributes(4, 5, true);
+    demoContext = SDL_GL_CreateContext(demoWindow);
+    if (demoContext == nullptr) {
+        setContextAttributes(4, 3, true);
+        demoContext = SDL_GL_CreateContext(demoWindow);
+    }
+    if (demoContext == nullptr) {
+        std::string reason = SDL_GetError();
+        fatalErrorFormat("Error, could not initialize a GL context: OpenGL 4.3 core is needed (%s), found %s",
+                         reason.c_str(), probeDriverVersion().c_str());
+    }
+    SDL_GL_MakeCurrent(demoWindow, demoContext);
+    loadGLEntryPoints(); // false only for optional entries; what the demo needs is checked next
+    if (const char* problem = glEntryPointProblem()) {
+        fatalErrorFormat("Error, could not initialize a GL context: %s", problem);
+    }
+    glGetError();
+
+    GLint computeInvocations = 0;
+    glGetIntegerv(GL_MAX_COMPUTE_WORK_GROUP_INVOCATIONS, &computeInvocations);
+    if (glGetError() != GL_NO_ERROR || computeInvocations <= 0 || !hasExtension("GL_ARB_compute_shader")) {
+        fatalErrorFormat("Error, the GL context has no compute shaders (version \"%s\", renderer \"%s\")",
+                         reinterpret_cast<const char*>(glGetString(GL_VERSION)),
+                         reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    }
+
+    if (glDebugMessageCallbackARB != nullptr) {
+        glDebugMessageCallbackARB(glDebugOutput, nullptr);
+        glEnable(GL_DEBUG_OUTPUT);
+    } else if (glDebugMessageCallback != nullptr) {
+        glDebugMessageCallback(glDebugOutput, nullptr);
+        glEnable(GL_DEBUG_OUTPUT);
+    }
+    glGetError();
+
+    SDL_GL_GetDrawableSize(demoWindow, &windowWidth, &windowHeight);
+    glViewport(0, 0, windowWidth, windowHeight);
+    GLuint vertexArray = 0;
+    glGenVertexArrays(1, &vertexArray);
+    glBindVertexArray(vertexArray);
+}
+
+// Waits, pumping events, until the window reports the size it was given (the X server answers
+// asynchronously), or a second has passed.
+void settleWindowSize(int width, int height) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        pumpMessages();
+        if (windowWidth == width && windowHeight == height) return;
+        SDL_Delay(5);
+    }
+}
+
+// ---- Fatal-error message box ----
+
+void showFatalErrorBox(const char* text) {
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "NOVA31", text, demoWindow);
+}
+
+bool environmentFlagSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0 &&
+           std::strcmp(value, "false") != 0;
+}
+
+} // namespace
+
+void createDemoWindow(bool fullScreen, int width, int height) {
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        const char* display = std::getenv("DISPLAY");
+        fatalErrorFormat("Error, could not open the demo window: no usable display (DISPLAY=\"%s\": %s)",
+                         display != nullptr ? display : "", SDL_GetError());
+    }
+    windowWidth = width;
+    windowHeight = height;
+    if (fullScreen) consoleLog("Setting style to max!\n");
+
+    setContextAttributes(4, 5, true);
+    Uint32 flags =
+        SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN | (fullScreen ? SDL_WINDOW_BORDERLESS : SDL_WINDOW_RESIZABLE);
+    demoWindow = SDL_CreateWindow("DEMOWINDOW", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
+                                  height, flags);
+    if (demoWindow == nullptr) {
+        fatalErrorFormat("Error, could not initialize a GL context du eto missing pixel fmt\n%s",
+                         SDL_GetError());
+    }
+
+    if (fullScreen) {
+        SDL_Rect screen{0, 0, width, height};
+        SDL_GetDisplayBounds(0, &screen);
+        SDL_SetWindowPosition(demoWindow, screen.x, screen.y);
+        SDL_SetWindowSize(demoWindow, screen.w, screen.h);
+        SDL_ShowCursor(SDL_DISABLE);
+        settleWindowSize(screen.w, screen.h);
+    }
+    consoleLog("KeyCount:%d\n", keyCount);
+    pumpMessages();
+
+    createContext();
+}
+
+void pumpMessages() {
+    if (demoWindow == nullptr) return;
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) handleEvent(event);
+}
+
+int pendingKeyCount() {
+    pumpMessages();
+    return keyCount;
+}
+
+int nextKey() {
+    while (pendingKeyCount() == 0) SDL_Delay(1);
+    unsigned char oldest = keyQueue[0];
+    std::memmove(keyQueue, keyQueue + 1, static_cast<size_t>(keyCount - 1));
+    --keyCount;
+    return static_cast<signed char>(oldest);
+}
+
+void presentFrame() {
+    if (presentFrameHook != nullptr) presentFrameHook();
+    SDL_GL_SwapWindow(demoWindow);
+}
+
+void setPresentFrameHook(PresentFrameHook hook) {
+    presentFrameHook = hook;
+}
+
+bool personIsPresent() {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || display[0] == '\0') return false;
+    if (environmentFlagSet("CI") || environmentFlagSet("NOVA31_UNATTENDED")) return false;
+    bool desktopSession = std::getenv("XDG_SESSION_TYPE") != nullptr ||
+                          std::getenv("DESKTOP_SESSION") != nullptr ||
+                          std::getenv("XDG_CURRENT_DESKTOP") != nullptr;
+    return desktopSession || isatty(STDIN_FILENO) != 0;
+}
+
+void installFatalErrorMessageBox() {
+    if (personIsPresent()) setFatalErrorPresenter(showFatalErrorBox);
+}

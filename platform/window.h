@@ -1,0 +1,69 @@
+/* window.h — the demo window, its GL context, the typed-key queue and the end of a frame.
+
+   The entry function opens one window for the whole run and then, once per loop pass, reads at
+   most one typed character and presents the frame it drew:
+
+       installFatalErrorMessageBox();        // fatal errors show a box when a person is there
+       createDemoWindow(true, 800, 450);     // full-screen; GL 4.5 core debug context current
+       while (running) {
+           if (pendingKeyCount() != 0) handleKey(nextKey());   // 27: Escape or close request
+           ... draw at windowWidth x windowHeight ...
+           presentFrame();
+       }
+
+   createDemoWindow writes "Setting style to max!\n" (full-screen only), "!! Resize called: W H\n"
+   for every size change, then "KeyCount:%d\n". A full-screen window is a borderless window
+   titled "DEMOWINDOW" placed over the whole primary screen, whatever size was asked for; the
+   mouse cursor is hidden. The context is OpenGL 4.5 core with the debug flag (4.3 is accepted
+   when 4.5 cannot be had); the GL entry points of platform/gl.h are loaded, driver messages go
+   to the console through glDebugOutput, the viewport covers the window, and one vertex array
+   stays bound for the whole run. No display, no 4.3 context or no compute shaders: fatalError
+   naming what was missing and what was found.
+
+   Keys: typed characters arrive in typing order and in their typed case (Latin-1, one byte
+   each; other characters arrive as '?'); Escape and a close request of the window both queue
+   character 27, Return 13, Backspace 8 and Tab 9. The queue holds 300 characters; characters
+   typed while it is full are dropped. A close request does not close the window.
+
+   GL tests and tools call createDemoWindow(false, width, height) to get a context: it works on
+   any X display, Xvfb included, and never waits for a person.
+
+   Built on SDL2 (video only) with GLX; it does not own audio, input devices other than the
+   keyboard's characters, or more than one window. Everything runs on the main thread. */
+#pragma once
+
+// The window's client size in pixels; kept current across resizes.
+extern int windowWidth;
+extern int windowHeight;
+
+// Opens the window and its GL context and makes the context current. Called once.
+void createDemoWindow(bool fullScreen, int width, int height);
+
+// Handles every waiting window event (size changes, typed characters, close requests).
+// Never blocks.
+void pumpMessages();
+
+// pumpMessages(), then the number of queued characters.
+int pendingKeyCount();
+
+// Waits (pumping events, 1 ms naps) until a character is queued, then removes the oldest one
+// and returns it as a signed 8-bit value widened to int.
+int nextKey();
+
+// Ends a rendered frame: runs the installed end-of-frame step, then swaps the buffers.
+void presentFrame();
+
+// A step run by presentFrame before the swap (the shader system empties its triangle capture
+// buffer there). Null, the default, runs nothing.
+using PresentFrameHook = void (*)();
+void setPresentFrameHook(PresentFrameHook hook);
+
+// Makes fatalError show its text in a message box captioned "NOVA31", owned by the demo window
+// once it exists, but only when a person can be there to close it: a display is set, the run is
+// attended (standard input is a terminal or a desktop session is running) and neither CI nor
+// NOVA31_UNATTENDED is set (to anything but "", "0" or "false"). Otherwise nothing is installed
+// and fatalError only writes to standard error.
+void installFatalErrorMessageBox();
+
+// The decision installFatalErrorMessageBox makes, read from the environment now.
+bool personIsPresent();

@@ -1,0 +1,17 @@
+/* window_system.h — the few window-system services the GL table needs, kept apart from
+   platform/gl.h because <GL/glx.h> declares GL prototypes that would clash with the table.
+   Internal to platform/. */
+#pragma once
+
+// A function exported by the system GL library (libGL), or null.
+void* systemGLFunction(const char* name);
+
+// A GL function through the window system's lookup by name, or null. Needs a current context.
+void* lookupGLFunction(const char* name);
+
+// True while a GL context is current on the calling thread.
+bool glContextIsCurrent();
+
+// The window system's own extension string (GLX's for the current display), or null when no
+// GLX display is current.
+const char* windowSystemExtensions();
