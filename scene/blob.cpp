@@ -1,0 +1,147 @@
+#include "scene/blob.h"
+
+#include "app/console.h"
+
+#include <cstring>
+
+const BlobChunk kBlobChunkOrder[kBlobChunkCount] = {
+#define NOVA31_BLOB_CHUNK_ORDER(identifier, tag, record, size) BlobChunk::identifier,
+    NOVA31_BLOB_CHUNKS(NOVA31_BLOB_CHUNK_ORDER)
+#undef NOVA31_BLOB_CHUNK_ORDER
+};
+
+int blobRecordSize(BlobChunk chunk) {
+    switch (chunk) {
+#define NOVA31_BLOB_CHUNK_RECORD_SIZE(identifier, tag, record, size)                                         \
+    case BlobChunk::identifier:                                                                              \
+        return size;
+        NOVA31_BLOB_CHUNKS(NOVA31_BLOB_CHUNK_RECORD_SIZE)
+#undef NOVA31_BLOB_CHUNK_RECORD_SIZE
+    }
+    return 0;
+}
+
+namespace {
+
+uint16_t readU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+int chunkPosition(BlobChunk chunk) {
+    for (int i = 0; i < kBlobChunkCount; ++i)
+        if (kBlobChunkOrder[i] == chunk) return i;
+    return -1;
+}
+
+} // namespace
+
+// ---- Directory ----
+
+BlobView::BlobView(const void* blob) : bytes_(static_cast<const uint8_t*>(blob)), limit_(kMaxBlobBytes) {
+    checkDirectory();
+}
+
+BlobView::BlobView(const void* blob, size_t size) : bytes_(static_cast<const uint8_t*>(blob)), limit_(size) {
+    checkDirectory();
+}
+
+void BlobView::checkDirectory() {
+    if (bytes_ == nullptr) fatalError("Scene blob: no blob");
+    if (limit_ < static_cast<size_t>(kDirectoryBytes)) fatalError("Scene blob: shorter than its directory");
+    if (readU16(bytes_) != kBlobChunkCount) fatalError("Scene blob: the directory does not list nine chunks");
+    // Chunks follow each other in the fixed order, each one starting where the last one's
+    // padding ends; the end marker's offset is therefore the blob size.
+    uint32_t expected = 0;
+    for (int i = 0; i < kBlobChunkCount; ++i) {
+        const uint8_t* e = bytes_ + 2 + 6 * i;
+        uint32_t offset = readU16(e + 2), size = readU16(e + 4), pad = e[1];
+        BlobChunk chunk = kBlobChunkOrder[i];
+        if (e[0] != static_cast<uint8_t>(chunk) || pad > 3 || offset != expected || (size + pad) % 4 != 0)
+            fatalErrorFormat("Scene blob: directory entry %d (chunk \"%c\") is damaged", i,
+                             static_cast<char>(chunk));
+        int recordSize = blobRecordSize(chunk);
+        if ((recordSize == 0 && size != 0) || (recordSize > 0 && chunk != BlobChunk::Directory &&
+                                               size % static_cast<uint32_t>(recordSize) != 0))
+            fatalErrorFormat("Scene blob: chunk \"%c\" holds %u bytes, not whole records",
+                             static_cast<char>(chunk), size);
+        expected = offset + size + pad;
+    }
+    if (readU16(bytes_ + 6) != kDirectoryBytes) fatalError("Scene blob: the directory has the wrong size");
+    if (expected > limit_)
+        fatalErrorFormat("Scene blob: the directory describes %u bytes, only %zu are there", expected,
+                         limit_);
+    size_ = expected;
+    limit_ = expected;
+}
+
+const ChunkEntry& BlobView::entry(BlobChunk chunk) const {
+    int position = chunkPosition(chunk);
+    if (position < 0) fatalErrorFormat("Scene blob: no chunk \"%c\"", static_cast<char>(chunk));
+    return *reinterpret_cast<const ChunkEntry*>(bytes_ + 2 + 6 * position);
+}
+
+// ---- Following references ----
+
+int64_t BlobView::targetOffset(const int32_t* field) const {
+    const auto* fieldBytes = reinterpret_cast<const uint8_t*>(field);
+    if (fieldBytes < bytes_ || fieldBytes + 4 > bytes_ + size_)
+        fatalError("Scene blob: a reference field outside the blob");
+    int32_t relative;
+    std::memcpy(&relative, fieldBytes, 4);
+    if (relative == 0) return -1;
+    return (fieldBytes - bytes_) + static_cast<int64_t>(relative);
+}
+
+const uint8_t* BlobView::follow(const int32_t* field, size_t bytes) const {
+    int64_t target = targetOffset(field);
+    if (target < 0) return nullptr;
+    if (static_cast<uint64_t>(target) + bytes > size_)
+        fatalErrorFormat("Scene blob: the reference at offset %td leads outside the blob",
+                         reinterpret_cast<const uint8_t*>(field) - bytes_);
+    return bytes_ + target;
+}
+
+const char* BlobView::text(const int32_t* field) const {
+    const uint8_t* target = follow(field);
+    if (target == nullptr) return "";
+    if (std::memchr(target, 0, static_cast<size_t>(bytes_ + size_ - target)) == nullptr)
+        fatalError("Scene blob: a text runs past the end of the blob");
+    return reinterpret_cast<const char*>(target);
+}
+
+const float* BlobView::floats(const int32_t* field, int count) const {
+    const uint8_t* target = follow(field, 4 * static_cast<size_t>(count));
+    if (target == nullptr) return nullptr;
+    if ((target - bytes_) % 4 != 0) fatalError("Scene blob: float data that is not 4-aligned");
+    return reinterpret_cast<const float*>(target);
+}
+
+CompactFloatBlock BlobView::floatBlock(const int32_t* field, int32_t count) const {
+    CompactFloatBlock block;
+    if (count < 0) fatalError("Scene blob: an accessor with a negative count");
+    const uint8_t* target = follow(field, static_cast<size_t>(compactFloatBlockBytes(count)));
+    if (target == nullptr) return block;
+    std::memcpy(&block.minimum, target, 4);
+    std::memcpy(&block.maximum, target + 4, 4);
+    block.codes = target + 8;
+    block.count = count;
+    return block;
+}
+
+ShortArray BlobView::shorts(const int32_t* field, int32_t count) const {
+    ShortArray array;
+    if (count < 0) fatalError("Scene blob: an accessor with a negative count");
+    const uint8_t* target = follow(field, 2 * static_cast<size_t>(count));
+    if (target == nullptr) return array;
+    array.bytes = target;
+    array.count = count;
+    return array;
+}
+
+void BlobView::decodeComponent(const PackedAccessor& accessor, int c, float* out, int stride) const {
+    if (accessor.componentType != kComponentTypeFloat || c < 0 || c >= accessor.componentCount())
+        fatalError("Scene blob: decoding a component that is not a float component");
+    CompactFloatBlock block = floatBlock(&accessor.components[c], accessor.count);
+    if (block.codes == nullptr) fatalError("Scene blob: a float accessor without data");
+    for (int32_t i = 0; i < block.count; ++i) out[static_cast<size_t>(i) * stride + c] = block.value(i);
+}

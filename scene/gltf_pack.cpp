@@ -1,0 +1,961 @@
+#include "scene/gltf_pack.h"
+
+#include "app/console.h"
+#include "refl/json/json.h"
+#include "scene/blob.h"
+#include "scene/gltf.h"
+#include "store/store.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+// ---- Input: container, JSON text and buffers ----
+
+struct ByteSpan {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+struct PackInput {
+    std::string json;
+    std::vector<ByteSpan> buffers;                  // bufferView.buffer indexes this list
+    std::vector<std::vector<uint8_t>> ownedBuffers; // decoded "data:" URIs and file reads
+};
+
+uint32_t readU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// A .glb: 12-byte header (magic, version, total length), then chunks of u32 length, u32 type
+// and the chunk bytes. "JSON" gives the text, "BIN\0" a buffer; other types are skipped.
+void splitBinaryContainer(const uint8_t* data, size_t size, PackInput& input) {
+    if (size < 12) fatalErrorFormat("glTF: binary container of %zu bytes is shorter than its header", size);
+    uint64_t total = readU32(data + 8);
+    if (total > size)
+        fatalErrorFormat("glTF: binary container header says %llu bytes, the file holds %zu",
+                         static_cast<unsigned long long>(total), size);
+    uint64_t position = 12;
+    while (position < total) {
+        if (position + 8 > total)
+            fatalErrorFormat("glTF: binary container chunk at offset %llu has a cut-off header",
+                             static_cast<unsigned long long>(position));
+        uint64_t length = readU32(data + position);
+        const uint8_t* type = data + position + 4;
+        if (position + 8 + length > total)
+            fatalErrorFormat("glTF: binary container chunk at offset %llu (%llu bytes) runs past the end",
+                             static_cast<unsigned long long>(position),
+                             static_cast<unsigned long long>(length));
+        const uint8_t* bytes = data + position + 8;
+        if (std::memcmp(type, "JSON", 4) == 0) {
+            input.json.assign(reinterpret_cast<const char*>(bytes), length);
+        } else if (std::memcmp(type, "BIN\0", 4) == 0) {
+            input.buffers.push_back({bytes, static_cast<size_t>(length)});
+        }
+        position += 8 + length;
+    }
+}
+
+int base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return 0;
+}
+
+// Decodes the base64 text after the URI's first ",", at most `limit` bytes. "=" ends the
+// data: padding carries no bytes.
+std::vector<uint8_t> decodeDataUri(const std::string& uri, size_t limit) {
+    std::vector<uint8_t> bytes;
+    size_t comma = uri.find(',');
+    if (comma == std::string::npos) return bytes;
+    bytes.reserve(std::min(limit, (uri.size() - comma) * 3 / 4 + 1));
+    uint32_t bits = 0;
+    int bitCount = 0;
+    for (size_t i = comma + 1; i < uri.size() && bytes.size() < limit; ++i) {
+        if (uri[i] == '=') break;
+        bits = (bits << 6 | static_cast<uint32_t>(base64Value(uri[i]))) & 0xFFFFFF;
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            bytes.push_back(static_cast<uint8_t>(bits >> bitCount));
+        }
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> readBufferFile(const std::string& path, int index, size_t byteLength) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        fatalErrorFormat("glTF: buffer %d \"%s\" is neither an archive member nor a file", index,
+                         path.c_str());
+    std::vector<uint8_t> bytes(byteLength);
+    size_t read = byteLength > 0 ? std::fread(bytes.data(), 1, byteLength, file) : 0;
+    std::fclose(file);
+    if (read != byteLength)
+        fatalErrorFormat("glTF: buffer %d \"%s\" holds %zu bytes, byteLength says %zu", index, path.c_str(),
+                         read, byteLength);
+    return bytes;
+}
+
+bool isDataUri(const std::string& uri) {
+    return uri.size() > 5 && uri.compare(0, 5, "data:") == 0;
+}
+
+void fetchBuffers(const GLTFMain& document, PackInput& input) {
+    for (size_t i = 0; i < document.buffers.size(); ++i) {
+        const GLTFBuffer& buffer = document.buffers[i];
+        int index = static_cast<int>(i);
+        if (buffer.uri.empty()) continue; // the binary container's chunk
+        if (buffer.byteLength < 0) fatalErrorFormat("glTF: buffer %d has a negative byteLength", index);
+        size_t byteLength = static_cast<size_t>(buffer.byteLength);
+        if (isDataUri(buffer.uri)) {
+            std::vector<uint8_t> bytes = decodeDataUri(buffer.uri, byteLength);
+            if (bytes.size() < byteLength)
+                fatalErrorFormat("glTF: buffer %d data URI holds %zu bytes, byteLength says %zu", index,
+                                 bytes.size(), byteLength);
+            input.ownedBuffers.push_back(std::move(bytes));
+        } else if (Variable* v = getVariable(buffer.uri.c_str(), 0)) {
+            Variable* current = currentVariable(v);
+            input.buffers.push_back({static_cast<const uint8_t*>(variableData(current)), v->dataSize});
+            continue;
+        } else {
+            input.ownedBuffers.push_back(readBufferFile(buffer.uri, index, byteLength));
+        }
+        input.buffers.push_back({input.ownedBuffers.back().data(), input.ownedBuffers.back().size()});
+    }
+}
+
+// ---- Validation: what the blob will hold ----
+
+// Where an accessor's elements lie, checked against its buffer view and buffer.
+struct AccessorData {
+    const uint8_t* first = nullptr; // element 0
+    int64_t stride = 0;             // bytes from one element to the next
+    int32_t count = 0;
+    int components = 0;    // 1-4
+    int componentType = 0; // 5123 or 5126
+    int componentBytes = 0;
+
+    float floatAt(int32_t element, int c) const {
+        float value;
+        std::memcpy(&value, first + element * stride + c * 4, 4);
+        return value;
+    }
+    uint16_t shortAt(int32_t element, int c) const {
+        const uint8_t* p = first + element * stride + c * 2;
+        return static_cast<uint16_t>(p[0] | p[1] << 8);
+    }
+};
+
+struct PlannedNode {
+    int parent; // index in the packed node list, -1 for a root
+    int node;   // glTF node
+    int light;  // KHR_lights_punctual light index, -1 without light
+};
+
+struct PlannedPrimitive {
+    int indices, position, normal, texcoord; // accessors; texcoord -1 when absent
+    int material;                            // -1: glTF's default material
+};
+
+struct PlannedChannel {
+    uint16_t target; // node * 16 + path code + interpolation code
+    int input, output;
+};
+
+struct Plan {
+    std::vector<PlannedNode> nodes;
+    std::map<int, std::vector<PlannedPrimitive>> meshes; // every mesh a packed node uses
+    std::vector<PlannedChannel> channels;
+    std::map<int, AccessorData> accessors; // every accessor the blob copies
+};
+
+int componentCountOf(const std::string& type) {
+    if (type == "SCALAR") return 1;
+    if (type == "VEC2") return 2;
+    if (type == "VEC3") return 3;
+    if (type == "VEC4") return 4;
+    return 0;
+}
+
+const char* typeNameOf(int components) {
+    static const char* const names[] = {"", "SCALAR", "VEC2", "VEC3", "VEC4"};
+    return names[components];
+}
+
+// Light colours when a light names none: glTF's default, white.
+const float kDefaultLightColor[3] = {1.0f, 1.0f, 1.0f};
+
+class Planner {
+public:
+    Planner(const GLTFMain& document, const PackInput& input) : document_(document), input_(input) {}
+
+    Plan make() {
+        planNodes();
+        planChannels();
+        return std::move(plan_);
+    }
+
+private:
+    // Checks accessor `index`, used as `use`, for the expected component type and count.
+    const AccessorData& accessor(int index, const char* use, int componentType, int components) {
+        const auto& accessors = document_.accessors;
+        if (index < 0 || static_cast<size_t>(index) >= accessors.size())
+            fatalErrorFormat("glTF: %s refers to accessor %d, which does not exist", use, index);
+        auto found = plan_.accessors.find(index);
+        if (found != plan_.accessors.end()) {
+            checkShape(found->second, index, use, componentType, components);
+            return found->second;
+        }
+        const GLTFAccessor& a = accessors[static_cast<size_t>(index)];
+        AccessorData data;
+        data.components = componentCountOf(a.type);
+        if (data.components == 0)
+            fatalErrorFormat(
+                "glTF: accessor %d has type \"%s\"; only SCALAR, VEC2, VEC3 and VEC4 can be packed", index,
+                a.type.c_str());
+        if (a.componentType != kComponentTypeUnsignedShort && a.componentType != kComponentTypeFloat)
+            fatalErrorFormat("glTF: accessor %d has component type %d; only 5123 (unsigned short) and 5126 "
+                             "(float) can be packed",
+                             index, a.componentType);
+        data.componentType = a.componentType;
+        data.componentBytes = a.componentType == kComponentTypeFloat ? 4 : 2;
+        checkShape(data, index, use, componentType, components);
+        if (a.count < 0) fatalErrorFormat("glTF: accessor %d has no element count", index);
+        data.count = a.count;
+
+        if (a.bufferView < 0 || static_cast<size_t>(a.bufferView) >= document_.bufferViews.size())
+            fatalErrorFormat("glTF: accessor %d refers to buffer view %d, which does not exist", index,
+                             a.bufferView);
+        const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(a.bufferView)];
+        if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
+            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", a.bufferView,
+                             view.buffer);
+        const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
+        if (view.byteOffset < 0 || view.byteLength < 0 ||
+            static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
+            fatalErrorFormat("glTF: buffer view %d (offset %d, %d bytes) reaches past the end of buffer %d "
+                             "(%zu bytes)",
+                             a.bufferView, view.byteOffset, view.byteLength, view.buffer, buffer.size);
+        int64_t elementBytes = static_cast<int64_t>(data.components) * data.componentBytes;
+        data.stride = view.byteStride != 0 ? view.byteStride : elementBytes;
+        if (data.stride < elementBytes)
+            fatalErrorFormat(
+                "glTF: buffer view %d has byteStride %d, less than the %lld bytes of an element of "
+                "accessor %d",
+                a.bufferView, view.byteStride, static_cast<long long>(elementBytes), index);
+        if (a.byteOffset < 0) fatalErrorFormat("glTF: accessor %d has a negative byteOffset", index);
+        int64_t end = data.count == 0 ? 0 : a.byteOffset + data.stride * (data.count - 1) + elementBytes;
+        if (end > view.byteLength)
+            fatalErrorFormat("glTF: accessor %d reads past the end of buffer view %d (%lld of %d bytes)",
+                             index, a.bufferView, static_cast<long long>(end), view.byteLength);
+        data.first = buffer.data + view.byteOffset + a.byteOffset;
+        if (data.componentType == kComponentTypeFloat) checkFloats(data, index);
+        return plan_.accessors.emplace(index, data).first->second;
+    }
+
+    static void checkShape(const AccessorData& data, int index, const char* use, int componentType,
+                           int components) {
+        if (data.componentType != componentType || data.components != components)
+            fatalErrorFormat("glTF: %s accessor %d is %s of component type %d; it must be %s of %d", use,
+                             index, typeNameOf(data.components), data.componentType, typeNameOf(components),
+                             componentType);
+    }
+
+    // Quantisation needs a finite range: min, max and max - min.
+    static void checkFloats(const AccessorData& data, int index) {
+        for (int c = 0; c < data.components; ++c) {
+            float minimum = std::numeric_limits<float>::max(), maximum = std::numeric_limits<float>::lowest();
+            for (int32_t i = 0; i < data.count; ++i) {
+                float value = data.floatAt(i, c);
+                if (!std::isfinite(value))
+                    fatalErrorFormat("glTF: accessor %d element %d holds a value that is not a finite number",
+                                     index, i);
+                minimum = std::min(minimum, value);
+                maximum = std::max(maximum, value);
+            }
+            if (data.count > 0 && !std::isfinite(maximum - minimum))
+                fatalErrorFormat("glTF: accessor %d spans a range too large to quantise", index);
+        }
+    }
+
+    void checkTransform(const std::vector<float>& values, size_t expected, int node, const char* what) {
+        if (!values.empty() && values.size() != expected)
+            fatalErrorFormat("glTF: node %d has %zu %s values; it needs %zu", node, values.size(), what,
+                             expected);
+        for (float value : values)
+            if (!std::isfinite(value))
+                fatalErrorFormat("glTF: node %d %s holds a value that is not a finite number", node, what);
+    }
+
+    // Breadth-first from the default scene; the node list becomes chunk "n".
+    void planNodes() {
+        const auto& nodes = document_.nodes;
+        std::vector<int> packedIndex(nodes.size(), -1);
+        std::deque<std::pair<int, int>> queue; // (parent, node)
+        if (document_.scenes.empty()) {
+            if (document_.scene != 0)
+                fatalErrorFormat("glTF: scene %d does not exist (the document has no scenes)",
+                                 document_.scene);
+            return;
+        }
+        if (document_.scene < 0 || static_cast<size_t>(document_.scene) >= document_.scenes.size())
+            fatalErrorFormat("glTF: scene %d does not exist (the document has %zu scenes)", document_.scene,
+                             document_.scenes.size());
+        for (int root : document_.scenes[static_cast<size_t>(document_.scene)].nodes) {
+            if (root < 0 || static_cast<size_t>(root) >= nodes.size())
+                fatalErrorFormat("glTF: scene %d lists node %d, which does not exist", document_.scene, root);
+            queue.emplace_back(-1, root);
+        }
+        while (!queue.empty()) {
+            auto [parent, index] = queue.front();
+            queue.pop_front();
+            if (packedIndex[static_cast<size_t>(index)] != -1)
+                fatalErrorFormat(
+                    "glTF: node %d is reached twice from scene %d; the node hierarchy must be a tree", index,
+                    document_.scene);
+            int k = static_cast<int>(plan_.nodes.size());
+            if (k >= kMaxPackedNodes)
+                fatalErrorFormat("glTF: scene %d has more than %d nodes", document_.scene, kMaxPackedNodes);
+            packedIndex[static_cast<size_t>(index)] = k;
+            const GLTFNode& node = nodes[static_cast<size_t>(index)];
+            checkTransform(node.matrix, 16, index, "matrix");
+            checkTransform(node.translation, 3, index, "translation");
+            checkTransform(node.rotation, 4, index, "rotation");
+            checkTransform(node.scale, 3, index, "scale");
+            plan_.nodes.push_back({parent, index, lightOf(node, index)});
+            if (node.mesh != -1) planMesh(node.mesh, index);
+            for (int child : node.children) {
+                if (child < 0 || static_cast<size_t>(child) >= nodes.size())
+                    fatalErrorFormat("glTF: node %d lists child %d, which does not exist", index, child);
+                queue.emplace_back(k, child);
+            }
+        }
+        packedNodes_ = std::move(packedIndex);
+    }
+
+    int lightOf(const GLTFNode& node, int index) {
+        if (!node.extensions || !node.extensions->KHR_lights_punctual) return -1;
+        int light = node.extensions->KHR_lights_punctual->light;
+        size_t lightCount = 0;
+        if (document_.extensions && document_.extensions->KHR_lights_punctual)
+            lightCount = document_.extensions->KHR_lights_punctual->lights.size();
+        if (light < 0 || static_cast<size_t>(light) >= lightCount)
+            fatalErrorFormat(
+                "glTF: node %d refers to light %d, which does not exist (the document has %zu lights)", index,
+                light, lightCount);
+        const GLTFExtPunctualLight& l =
+            document_.extensions->KHR_lights_punctual->lights[static_cast<size_t>(light)];
+        if (!l.color.empty() && l.color.size() < 3)
+            fatalErrorFormat("glTF: light %d has %zu colour values; it needs 3", light, l.color.size());
+        for (float value : l.color)
+            if (!std::isfinite(value))
+                fatalErrorFormat("glTF: light %d colour is not a finite number", light);
+        if (!std::isfinite(static_cast<float>(l.intensity)))
+            fatalErrorFormat("glTF: light %d intensity is not a finite number", light);
+        return light;
+    }
+
+    void planMesh(int mesh, int node) {
+        if (mesh < 0 || static_cast<size_t>(mesh) >= document_.meshes.size())
+            fatalErrorFormat("glTF: node %d refers to mesh %d, which does not exist", node, mesh);
+        if (mesh > 0xFFFF) fatalErrorFormat("glTF: mesh %d: a packed mesh index must stay below 65536", mesh);
+        if (plan_.meshes.count(mesh) != 0) return;
+        std::vector<PlannedPrimitive>& planned = plan_.meshes[mesh];
+        const auto& primitives = document_.meshes[static_cast<size_t>(mesh)].primitives;
+        char use[96];
+        for (size_t p = 0; p < primitives.size(); ++p) {
+            const GLTFMeshPrimitive& primitive = primitives[p];
+            if (primitive.indices == -1) {
+                consoleLog("glTF: mesh %d primitive %zu has no indices; skipped\n", mesh, p);
+                continue;
+            }
+            PlannedPrimitive result{};
+            std::snprintf(use, sizeof use, "mesh %d primitive %zu indices", mesh, p);
+            const AccessorData& indices = accessor(primitive.indices, use, kComponentTypeUnsignedShort, 1);
+            result.indices = primitive.indices;
+            if (indices.count == 0) {
+                consoleLog("glTF: mesh %d primitive %zu has no indices; skipped\n", mesh, p);
+                continue;
+            }
+            int32_t vertexCount = std::numeric_limits<int32_t>::max();
+            auto attribute = [&](const char* name, int components, bool required) {
+                auto found = primitive.attributes.find(name);
+                if (found == primitive.attributes.end()) {
+                    if (required)
+                        fatalErrorFormat("glTF: mesh %d primitive %zu has no %s attribute", mesh, p, name);
+                    return -1;
+                }
+                std::snprintf(use, sizeof use, "mesh %d primitive %zu %s", mesh, p, name);
+                vertexCount = std::min(vertexCount,
+                                       accessor(found->second, use, kComponentTypeFloat, components).count);
+                return found->second;
+            };
+            result.position = attribute("POSITION", 3, true);
+            result.normal = attribute("NORMAL", 3, true);
+            result.texcoord = attribute("TEXCOORD_0", 2, false);
+            // The scene runtime expands every attribute through the index list.
+            for (int32_t i = 0; i < indices.count; ++i)
+                if (indices.shortAt(i, 0) >= vertexCount)
+                    fatalErrorFormat("glTF: mesh %d primitive %zu index %d is %u, past its %d vertices", mesh,
+                                     p, i, indices.shortAt(i, 0), vertexCount);
+            result.material = primitive.material;
+            if (result.material != -1) checkMaterial(result.material, mesh, static_cast<int>(p));
+            planned.push_back(result);
+        }
+    }
+
+    void checkMaterial(int material, int mesh, int primitive) {
+        if (material < 0 || static_cast<size_t>(material) >= document_.materials.size())
+            fatalErrorFormat("glTF: mesh %d primitive %d refers to material %d, which does not exist", mesh,
+                             primitive, material);
+        const GLTFMaterial& m = document_.materials[static_cast<size_t>(material)];
+        if (!m.pbrMetallicRoughness || !m.pbrMetallicRoughness->baseColorTexture) return;
+        int texture = m.pbrMetallicRoughness->baseColorTexture->index;
+        if (texture == -1) return;
+        if (texture < 0 || static_cast<size_t>(texture) >= document_.textures.size())
+            fatalErrorFormat("glTF: material %d refers to texture %d, which does not exist", material,
+                             texture);
+        int source = document_.textures[static_cast<size_t>(texture)].source;
+        if (source != -1 && (source < 0 || static_cast<size_t>(source) >= document_.images.size()))
+            fatalErrorFormat("glTF: texture %d refers to image %d, which does not exist", texture, source);
+    }
+
+    void planChannels() {
+        char use[96];
+        for (size_t a = 0; a < document_.animations.size(); ++a) {
+            const GLTFAnimation& animation = document_.animations[a];
+            for (size_t c = 0; c < animation.channels.size(); ++c) {
+                const GLTFAnimChannel& channel = animation.channels[c];
+                if (channel.sampler < 0 || static_cast<size_t>(channel.sampler) >= animation.samplers.size())
+                    fatalErrorFormat(
+                        "glTF: animation %zu channel %zu refers to sampler %d, which does not exist", a, c,
+                        channel.sampler);
+                const GLTFAnimSampler& sampler = animation.samplers[static_cast<size_t>(channel.sampler)];
+                const std::string& path = channel.target.path;
+                int pathCode = path == "translation" ? kPathTranslation
+                               : path == "scale"     ? kPathScale
+                               : path == "rotation"  ? kPathRotation
+                                                     : -1;
+                if (pathCode < 0) {
+                    consoleLog("glTF: animation %zu channel %zu animates \"%s\"; skipped\n", a, c,
+                               path.c_str());
+                    continue;
+                }
+                // glTF's default interpolation is LINEAR.
+                const std::string& interpolation = sampler.interpolation;
+                int interpolationCode = interpolation == "STEP" ? kInterpolationStep
+                                        : interpolation == "LINEAR" || interpolation.empty()
+                                            ? kInterpolationLinear
+                                        : interpolation == "CUBICSPLINE" ? kInterpolationCubicSpline
+                                                                         : -1;
+                if (interpolationCode < 0) {
+                    consoleLog("glTF: animation %zu channel %zu has interpolation \"%s\"; skipped\n", a, c,
+                               interpolation.c_str());
+                    continue;
+                }
+                int node = channel.target.node;
+                if (node < 0 || static_cast<size_t>(node) >= document_.nodes.size())
+                    fatalErrorFormat("glTF: animation %zu channel %zu targets node %d, which does not exist",
+                                     a, c, node);
+                if (static_cast<size_t>(node) >= packedNodes_.size() ||
+                    packedNodes_[static_cast<size_t>(node)] < 0) {
+                    consoleLog("glTF: animation %zu channel %zu targets node %d, which is not in scene %d; "
+                               "skipped\n",
+                               a, c, node, document_.scene);
+                    continue;
+                }
+                std::snprintf(use, sizeof use, "animation %zu channel %zu key times", a, c);
+                const AccessorData& times = accessor(sampler.input, use, kComponentTypeFloat, 1);
+                std::snprintf(use, sizeof use, "animation %zu channel %zu key values", a, c);
+                const AccessorData& values =
+                    accessor(sampler.output, use, kComponentTypeFloat, pathCode == kPathRotation ? 4 : 3);
+                int64_t expected = static_cast<int64_t>(times.count) *
+                                   (interpolationCode == kInterpolationCubicSpline ? 3 : 1);
+                if (values.count != expected)
+                    fatalErrorFormat(
+                        "glTF: animation %zu channel %zu has %d key times but %d key values (needs "
+                        "%lld)",
+                        a, c, times.count, values.count, static_cast<long long>(expected));
+                int packedNode = packedNodes_[static_cast<size_t>(node)];
+                plan_.channels.push_back(
+                    {static_cast<uint16_t>(packedNode * 16 + pathCode + interpolationCode), sampler.input,
+                     sampler.output});
+            }
+        }
+    }
+
+    static constexpr int kMaxPackedNodes = 4095;
+
+    const GLTFMain& document_;
+    const PackInput& input_;
+    Plan plan_;
+    std::vector<int> packedNodes_; // glTF node -> packed index, -1 when not packed
+};
+
+// ---- Blob writer ----
+
+// One writer serves both passes: the sizing pass (no blob) only advances positions, the
+// writing pass copies bytes. Labels for the dump are kept in the writing pass only.
+class BlobWriter {
+public:
+    struct Chunk {
+        BlobChunk tag;
+        int64_t start = 0;    // blob offset of the chunk
+        int64_t position = 0; // write position, a blob offset
+        int64_t size = 0;
+        int pad = 0;
+        int64_t labelAt = -1; // offset of a label that no write has reached yet
+    };
+
+    BlobWriter() {
+        for (int i = 0; i < kBlobChunkCount; ++i) chunks_[i].tag = kBlobChunkOrder[i];
+    }
+
+    Chunk& chunk(BlobChunk tag) {
+        for (Chunk& c : chunks_)
+            if (c.tag == tag) return c;
+        fatalError("glTF: unknown chunk");
+    }
+    const Chunk* chunks() const { return chunks_; }
+    const std::map<int64_t, std::string>& labels() const { return labels_; }
+
+    void beginPass(uint8_t* blob, bool keepLabels) {
+        blob_ = blob;
+        keepLabels_ = keepLabels;
+        for (Chunk& c : chunks_) {
+            c.position = c.start;
+            c.labelAt = -1;
+        }
+    }
+    void endSizingPass() {
+        for (Chunk& c : chunks_) c.size = c.position - c.start;
+    }
+    // Lays the chunks out back to back, each padded to a multiple of 4; returns the total.
+    int64_t layout() {
+        int64_t total = 0;
+        for (Chunk& c : chunks_) {
+            c.start = total;
+            c.pad = static_cast<int>((4 - c.size % 4) % 4);
+            total += c.size + c.pad;
+        }
+        return total;
+    }
+
+    int64_t write(BlobChunk tag, const void* bytes, size_t n) {
+        Chunk& c = chunk(tag);
+        int64_t at = c.position;
+        if (blob_ != nullptr && n > 0) std::memcpy(blob_ + at, bytes, n);
+        c.position += static_cast<int64_t>(n);
+        c.labelAt = -1;
+        return at;
+    }
+    void align(BlobChunk tag, int n) {
+        Chunk& c = chunk(tag);
+        int64_t aligned = (c.position + n - 1) / n * n;
+        if (aligned != c.position && c.labelAt == c.position && keepLabels_) {
+            // The label belongs to what is written next, so it moves with the position.
+            auto found = labels_.find(c.position);
+            labels_[aligned] = std::move(found->second);
+            labels_.erase(found);
+            c.labelAt = aligned;
+        }
+        c.position = aligned;
+    }
+    void label(BlobChunk tag, std::string text) {
+        if (!keepLabels_) return;
+        Chunk& c = chunk(tag);
+        labels_[c.position] = std::move(text);
+        c.labelAt = c.position;
+    }
+
+    int64_t u16(BlobChunk tag, uint16_t value) {
+        align(tag, 2);
+        uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+        return write(tag, bytes, 2);
+    }
+    int64_t u32(BlobChunk tag, uint32_t value) {
+        align(tag, 4);
+        uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+        return write(tag, bytes, 4);
+    }
+    int64_t i32(BlobChunk tag, int32_t value) { return u32(tag, static_cast<uint32_t>(value)); }
+    int64_t f32(BlobChunk tag, float value) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, 4);
+        return u32(tag, bits);
+    }
+    // A self-relative reference to blob offset `target`; -1 writes "none" (0).
+    void reference(BlobChunk tag, int64_t target) {
+        align(tag, 4);
+        int64_t field = chunk(tag).position;
+        i32(tag, target < 0 ? 0 : static_cast<int32_t>(target - field));
+    }
+    // A NUL-terminated text in the data heap.
+    int64_t text(const std::string& value) {
+        label(BlobChunk::Data, "Text:" + value);
+        return write(BlobChunk::Data, value.c_str(), value.size() + 1);
+    }
+
+private:
+    Chunk chunks_[kBlobChunkCount];
+    uint8_t* blob_ = nullptr;
+    bool keepLabels_ = false;
+    std::map<int64_t, std::string> labels_; // blob offset -> label
+};
+
+// ---- Packing pass ----
+
+struct SharedTexts {
+    int64_t idx, pos, normal, uv, empty;
+};
+
+// One traversal; run once to size the blob and once to write it.
+class PackPass {
+public:
+    PackPass(BlobWriter& writer, const GLTFMain& document, const Plan& plan,
+             std::vector<std::string>* outUris)
+        : w_(writer), document_(document), plan_(plan), outUris_(outUris) {}
+
+    int accessorCount = 0;
+    int primitiveCount = 0;
+    int materialCount = 0;
+
+    void run() {
+        writeDirectory();
+        w_.label(BlobChunk::Data, "##### TEXTS ###");
+        texts_ = {w_.text("idx"), w_.text("pos"), w_.text("normal"), w_.text("uv"), w_.text("")};
+        for (size_t k = 0; k < plan_.nodes.size(); ++k) writeNode(static_cast<int>(k), plan_.nodes[k]);
+        for (const PlannedChannel& channel : plan_.channels) {
+            int keyTimes = writeAccessor(channel.input, -1, "KEYFRAMES");
+            writeAccessor(channel.output, -1, "ANIMVALUES");
+            w_.u16(BlobChunk::Channels, channel.target);
+            w_.u16(BlobChunk::Channels, static_cast<uint16_t>(keyTimes));
+        }
+    }
+
+private:
+    void writeDirectory() {
+        w_.u16(BlobChunk::Directory, kBlobChunkCount);
+        for (int i = 0; i < kBlobChunkCount; ++i) {
+            const BlobWriter::Chunk& c = w_.chunks()[i];
+            char tag = static_cast<char>(c.tag);
+            w_.label(BlobChunk::Directory, std::string("#### CHUNKPTR ") + tag + " ####");
+            w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.pad << 8 | static_cast<uint8_t>(c.tag)));
+            w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.start));
+            w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.size));
+        }
+    }
+
+    void writeFloats(const std::vector<float>& values, const char* dataLabel) {
+        if (values.empty()) {
+            w_.i32(BlobChunk::Nodes, 0);
+            return;
+        }
+        w_.label(BlobChunk::Data, dataLabel);
+        w_.align(BlobChunk::Data, 4);
+        int64_t at = w_.write(BlobChunk::Data, values.data(), values.size() * sizeof(float));
+        w_.reference(BlobChunk::Nodes, at);
+    }
+
+    void writeNode(int k, const PlannedNode& planned) {
+        const GLTFNode& node = document_.nodes[static_cast<size_t>(planned.node)];
+        if (planned.light >= 0) {
+            const GLTFExtPunctualLight& light =
+                document_.extensions->KHR_lights_punctual->lights[static_cast<size_t>(planned.light)];
+            const float* color = light.color.empty() ? kDefaultLightColor : light.color.data();
+            w_.i32(BlobChunk::Lights, k);
+            for (int c = 0; c < 3; ++c) w_.f32(BlobChunk::Lights, color[c]);
+            w_.f32(BlobChunk::Lights, static_cast<float>(light.intensity));
+        }
+        w_.label(BlobChunk::Nodes, "#### NodeStart ####");
+        w_.u16(BlobChunk::Nodes, static_cast<uint16_t>(planned.parent));
+        w_.label(BlobChunk::Nodes, "N-NAME");
+        w_.label(BlobChunk::Data, "ND-NAME");
+        w_.reference(BlobChunk::Nodes, w_.text(node.name));
+        w_.label(BlobChunk::Nodes, "N-Mat");
+        writeFloats(node.matrix, "ND-Mat");
+        w_.label(BlobChunk::Nodes, "N-PosRotScale");
+        writeFloats(node.translation, "ND-Pos");
+        writeFloats(node.rotation, "ND-Rot");
+        writeFloats(node.scale, "ND-Scale");
+        w_.label(BlobChunk::Nodes, "n-mesh");
+        auto mesh = node.mesh == -1 ? plan_.meshes.end() : plan_.meshes.find(node.mesh);
+        if (mesh == plan_.meshes.end() || mesh->second.empty()) {
+            w_.u16(BlobChunk::Nodes, 0xFFFF);
+            w_.u16(BlobChunk::Nodes, 0);
+            return;
+        }
+        auto first = meshFirst_.find(node.mesh);
+        if (first == meshFirst_.end()) {
+            first = meshFirst_.emplace(node.mesh, primitiveCount).first;
+            for (const PlannedPrimitive& primitive : mesh->second) writePrimitive(node.mesh, primitive);
+        }
+        w_.u16(BlobChunk::Nodes, static_cast<uint16_t>(first->second));
+        w_.u16(BlobChunk::Nodes, static_cast<uint16_t>(mesh->second.size()));
+    }
+
+    void writePrimitive(int mesh, const PlannedPrimitive& primitive) {
+        w_.label(BlobChunk::Primitives, "####### MESH");
+        w_.u16(BlobChunk::Primitives, static_cast<uint16_t>(mesh));
+        w_.u16(BlobChunk::Primitives, kPrimitiveKindTriangles);
+        int first = accessorCount;
+        writeAccessor(primitive.indices, texts_.idx, "idx");
+        writeAccessor(primitive.position, texts_.pos, "pos");
+        writeAccessor(primitive.normal, texts_.normal, "normal");
+        if (primitive.texcoord != -1) writeAccessor(primitive.texcoord, texts_.uv, "uv");
+        w_.u16(BlobChunk::Primitives, static_cast<uint16_t>(accessorCount - first));
+        w_.u16(BlobChunk::Primitives, static_cast<uint16_t>(first));
+        w_.u16(BlobChunk::Primitives, static_cast<uint16_t>(materialIndex(primitive.material)));
+        ++primitiveCount;
+    }
+
+    // Returns the index of the new accessor record.
+    int writeAccessor(int index, int64_t nameText, const std::string& labelName) {
+        const AccessorData& data = plan_.accessors.at(index);
+        w_.label(BlobChunk::Accessors, "AttDATA:" + labelName + "(CT/RelTeTy/SzCCount/ECount/ComPtrs4)");
+        w_.u16(BlobChunk::Accessors, static_cast<uint16_t>(data.componentType));
+        w_.u16(BlobChunk::Accessors, static_cast<uint16_t>(data.componentBytes << 4 | data.components));
+        w_.i32(BlobChunk::Accessors, data.count);
+        w_.reference(BlobChunk::Accessors, nameText);
+        for (int c = 0; c < data.components; ++c) {
+            int64_t at;
+            if (data.componentType == kComponentTypeUnsignedShort) {
+                w_.label(BlobChunk::Data, labelName + " binary-shorts");
+                at = writeShorts(data, c);
+            } else {
+                w_.label(BlobChunk::Data, labelName + "compact floats");
+                at = writeCompactFloats(data, c);
+            }
+            w_.reference(BlobChunk::Accessors, at);
+        }
+        for (int c = data.components; c < 4; ++c) w_.i32(BlobChunk::Accessors, 0);
+        return accessorCount++;
+    }
+
+    int64_t writeShorts(const AccessorData& data, int c) {
+        scratch_.resize(2 * static_cast<size_t>(data.count));
+        for (int32_t i = 0; i < data.count; ++i) {
+            uint16_t value = data.shortAt(i, c);
+            scratch_[2 * static_cast<size_t>(i)] = static_cast<uint8_t>(value);
+            scratch_[2 * static_cast<size_t>(i) + 1] = static_cast<uint8_t>(value >> 8);
+        }
+        return w_.write(BlobChunk::Data, scratch_.data(), scratch_.size());
+    }
+
+    int64_t writeCompactFloats(const AccessorData& data, int c) {
+        float minimum = std::numeric_limits<float>::max(), maximum = std::numeric_limits<float>::lowest();
+        for (int32_t i = 0; i < data.count; ++i) {
+            float value = data.floatAt(i, c);
+            minimum = std::min(minimum, value);
+            maximum = std::max(maximum, value);
+        }
+        float range = maximum - minimum;
+        scratch_.resize(2 * static_cast<size_t>(data.count));
+        for (int32_t i = 0; i < data.count; ++i) {
+            uint16_t code = 0;
+            if (maximum != minimum) {
+                float scaled = (data.floatAt(i, c) - minimum) / range * 65535.0f;
+                code = static_cast<uint16_t>(static_cast<int32_t>(scaled) & 0xFFFF);
+            }
+            scratch_[2 * static_cast<size_t>(i)] = static_cast<uint8_t>(code);
+            scratch_[2 * static_cast<size_t>(i) + 1] = static_cast<uint8_t>(code >> 8);
+        }
+        int64_t at = w_.f32(BlobChunk::Data, minimum);
+        w_.f32(BlobChunk::Data, maximum);
+        w_.write(BlobChunk::Data, scratch_.data(), scratch_.size());
+        return at;
+    }
+
+    static uint32_t baseColorOf(const GLTFMaterial* material) {
+        uint32_t color = 0xFFFFFFFFu;
+        if (material == nullptr || !material->pbrMetallicRoughness) return color;
+        const std::vector<float>& factor = material->pbrMetallicRoughness->baseColorFactor;
+        static const int shifts[4] = {16, 8, 0, 24}; // red, green, blue, alpha
+        for (size_t i = 0; i < factor.size() && i < 4; ++i) {
+            float value = factor[i] > 0.0f ? std::min(factor[i], 1.0f) : 0.0f;
+            uint32_t byte = static_cast<uint32_t>(value * 255.0f);
+            color = (color & ~(0xFFu << shifts[i])) | byte << shifts[i];
+        }
+        return color;
+    }
+
+    // The base-colour image URI of a material, or null when it is untextured.
+    const std::string* textureUriOf(const GLTFMaterial* material) const {
+        if (material == nullptr || !material->pbrMetallicRoughness ||
+            !material->pbrMetallicRoughness->baseColorTexture)
+            return nullptr;
+        int texture = material->pbrMetallicRoughness->baseColorTexture->index;
+        if (texture == -1) return nullptr;
+        int source = document_.textures[static_cast<size_t>(texture)].source;
+        if (source == -1) return nullptr;
+        return &document_.images[static_cast<size_t>(source)].uri;
+    }
+
+    // Writes the material record on first use; -1 is glTF's default material.
+    int materialIndex(int material) {
+        auto found = materialMap_.find(material);
+        if (found != materialMap_.end()) return found->second;
+        w_.label(BlobChunk::Materials, "####### TEXTURE");
+        int index = materialCount++;
+        materialMap_.emplace(material, index);
+        const GLTFMaterial* m =
+            material == -1 ? nullptr : &document_.materials[static_cast<size_t>(material)];
+        w_.u32(BlobChunk::Materials, baseColorOf(m));
+        if (const std::string* uri = textureUriOf(m)) {
+            if (outUris_ != nullptr) outUris_->push_back(*uri);
+            w_.reference(BlobChunk::Materials, w_.text(*uri));
+        } else {
+            w_.reference(BlobChunk::Materials, texts_.empty);
+        }
+        return index;
+    }
+
+    BlobWriter& w_;
+    const GLTFMain& document_;
+    const Plan& plan_;
+    std::vector<std::string>* outUris_;
+    SharedTexts texts_{};
+    std::map<int, int> meshFirst_;   // glTF mesh -> first packed primitive
+    std::map<int, int> materialMap_; // glTF material -> packed material
+    std::vector<uint8_t> scratch_;
+};
+
+// ---- Dump ----
+
+void writeDump(const uint8_t* blob, int64_t size, const std::map<int64_t, std::string>& labels,
+               const char* csvPath) {
+    FILE* binary = std::fopen("gltf.expbin", "wb");
+    if (binary == nullptr) fatalError("Could not write gltf.expbin from GLTF");
+    bool written = std::fwrite(blob, 1, static_cast<size_t>(size), binary) == static_cast<size_t>(size);
+    if (std::fclose(binary) != 0 || !written) fatalError("Could not write gltf.expbin from GLTF");
+
+    FILE* csv = std::fopen(csvPath, "wb");
+    if (csv == nullptr) fatalError("Could not write CSV from GLTF");
+    constexpr size_t kFieldLimit = 32000;
+    std::string bytesField, textField;
+    auto emitSpan = [&](int64_t start, int64_t end, const std::string& label) {
+        bytesField = ": ";
+        static const char digits[] = "0123456789abcdef";
+        for (int64_t i = start; i < end; ++i) {
+            if (i > start) bytesField += ',';
+            bytesField += digits[blob[i] >> 4];
+            bytesField += digits[blob[i] & 15];
+        }
+        if (bytesField.size() > kFieldLimit) bytesField.resize(kFieldLimit);
+        std::string printable;
+        bool visible = false;
+        for (int64_t i = start; i < end && (blob[i] == 0 || (blob[i] >= 0x20 && blob[i] <= 0x7E)); ++i) {
+            printable += blob[i] == 0 ? ' ' : static_cast<char>(blob[i]);
+            visible = visible || blob[i] != 0;
+        }
+        textField = visible ? "  (Text:" + printable + ")" : "";
+        if (textField.size() > kFieldLimit) textField.resize(kFieldLimit);
+        std::fprintf(csv, "%4.4d,\"$ %4.4x\", \"%s\",\"%s%s\"\n", static_cast<int>(start),
+                     static_cast<unsigned>(start), label.c_str(), bytesField.c_str(), textField.c_str());
+    };
+    std::string current = "start";
+    int64_t spanStart = 0;
+    for (const auto& [offset, label] : labels) {
+        if (offset >= size) break;
+        emitSpan(spanStart, offset, current);
+        current = label;
+        spanStart = offset;
+    }
+    emitSpan(spanStart, size, current);
+    if (std::fclose(csv) != 0) fatalError("Could not write CSV from GLTF");
+}
+
+void readDocument(const std::string& json, GLTFMain& document) {
+    std::istringstream in(json);
+    try {
+        if (!refl::json::parse<GLTFMain>(in, document, false, true))
+            consoleLog("glTF: the JSON text is not valid; packing what was read before the error\n");
+    } catch (const std::invalid_argument&) {
+        fatalError("glTF: a number in the JSON text cannot be converted");
+    } catch (const std::out_of_range&) {
+        fatalError("glTF: a number in the JSON text is out of range");
+    }
+}
+
+// Splits a .glb into JSON text and binary chunks (a .gltf is all text) and reads the text.
+void readInput(const void* data, size_t size, PackInput& input, GLTFMain& document) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (size >= 4 && std::memcmp(bytes, "glTF", 4) == 0)
+        splitBinaryContainer(bytes, size, input);
+    else if (size >= 1 && bytes[0] == '{')
+        input.json.assign(reinterpret_cast<const char*>(bytes), size);
+    readDocument(input.json, document);
+}
+
+} // namespace
+
+// ---- Entry points ----
+
+void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
+               std::vector<std::string>* outUris) {
+    PackInput input;
+    GLTFMain document;
+    readInput(data, size, input, document);
+    fetchBuffers(document, input);
+    Plan plan = Planner(document, input).make();
+
+    BlobWriter writer;
+    writer.beginPass(nullptr, false);
+    PackPass sizing(writer, document, plan, outUris);
+    sizing.run();
+    writer.endSizingPass();
+    int64_t total = writer.layout();
+    if (total > static_cast<int64_t>(kMaxBlobBytes))
+        fatalErrorFormat("glTF: the packed scene needs %lld bytes; a scene blob holds at most %u",
+                         static_cast<long long>(total), kMaxBlobBytes);
+    if (sizing.accessorCount > 0xFFFF)
+        fatalErrorFormat("glTF: the packed scene needs %d accessors; at most 65535 fit",
+                         sizing.accessorCount);
+    if (sizing.primitiveCount > 0x7FFF)
+        fatalErrorFormat("glTF: the packed scene needs %d primitives; at most 32767 fit",
+                         sizing.primitiveCount);
+    if (outSize != nullptr) *outSize = static_cast<int>(total);
+
+    auto* blob = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(total), 1));
+    if (blob == nullptr) fatalError("glTF: out of memory for the scene blob");
+    writer.beginPass(blob, csvPath != nullptr);
+    PackPass(writer, document, plan, outUris).run();
+    for (int i = 0; i < kBlobChunkCount; ++i) {
+        const BlobWriter::Chunk& c = writer.chunks()[i];
+        if (c.position != c.start + c.size)
+            fatalErrorFormat("glTF: chunk \"%c\" came out %lld bytes long instead of %lld",
+                             static_cast<char>(c.tag), static_cast<long long>(c.position - c.start),
+                             static_cast<long long>(c.size));
+    }
+    if (csvPath != nullptr) writeDump(blob, total, writer.labels(), csvPath);
+    return blob;
+}
+
+void* loadGLTFVariable(Variable* v, int* outSize) {
+    if (v == nullptr || v->dataSize == 0) return nullptr;
+    return loadGLTF(variableData(currentVariable(v)), v->dataSize, outSize, nullptr, nullptr);
+}
+
+std::vector<std::string> gltfExternalBufferUris(const void* data, size_t size) {
+    PackInput input;
+    GLTFMain document;
+    readInput(data, size, input, document);
+    std::vector<std::string> uris;
+    for (const GLTFBuffer& buffer : document.buffers)
+        if (!buffer.uri.empty() && !isDataUri(buffer.uri)) uris.push_back(buffer.uri);
+    return uris;
+}

@@ -1,0 +1,66 @@
+// gltf2blob FILE [LISTING.csv]: packs a .gltf or .glb file the way the demo does, writes the
+// blob to "gltf.expbin" in the working directory and its annotated byte listing (by default
+// beside the blob, named after the input), and prints what the blob holds. External buffers
+// are looked for beside the input file. A file the packer rejects ends with its message and
+// exit status 255.
+#include "app/console.h"
+#include "scene/blob.h"
+#include "scene/gltf_pack.h"
+#include "store/store.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<char> readWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) fatalErrorFormat("gltf2blob: cannot open %s", path.c_str());
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) fatalErrorFormat("gltf2blob: cannot read %s", path.c_str());
+    return bytes;
+}
+
+// Buffers named relative to the document are registered under their URI, as the archive
+// registers its members, so the packer finds them wherever the tool runs.
+void registerBuffersBeside(const std::filesystem::path& input, const std::vector<char>& bytes) {
+    for (const std::string& uri : gltfExternalBufferUris(bytes.data(), bytes.size())) {
+        std::filesystem::path beside = input.parent_path() / uri;
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(beside, error)) continue;
+        std::vector<char> buffer = readWholeFile(beside);
+        if (buffer.size() > 0xFFFFFFF0u) fatalErrorFormat("gltf2blob: %s is too large", beside.c_str());
+        putFileVariable(uri.c_str(), static_cast<uint32_t>(buffer.size()), buffer.data());
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: gltf2blob FILE [LISTING.csv]\n");
+        return 2;
+    }
+    std::filesystem::path input = argv[1];
+    std::string listing = argc == 3 ? argv[2] : input.stem().string() + ".csv";
+
+    std::vector<char> bytes = readWholeFile(input);
+    registerBuffersBeside(input, bytes);
+    int size = 0;
+    void* blob = loadGLTF(bytes.data(), bytes.size(), &size, listing.c_str(), nullptr);
+
+    BlobView view(blob, static_cast<size_t>(size));
+    std::printf("%s: %zu nodes, %zu primitives, %zu accessors, %zu channels, %zu materials, %zu lights, "
+                "%u bytes\n",
+                input.filename().c_str(), view.nodes().size(), view.primitives().size(),
+                view.accessors().size(), view.channels().size(), view.materials().size(),
+                view.lights().size(), view.size());
+    std::printf("wrote gltf.expbin and %s\n", listing.c_str());
+    std::free(blob);
+    return 0;
+}
