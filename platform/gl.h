@@ -325,7 +325,9 @@ inline constexpr GLRequirement debugOutput{0, 0, "GL_ARB_debug_output"};
     X(lookup, bindlessTexture, void, glProgramUniformHandleui64ARB, (GLuint program, GLint location, GLuint64 value)) \
     X(lookup, bindlessTexture, GLuint64, glGetImageHandleARB, (GLuint texture, GLint level, GLboolean layered, GLint layer, GLenum format)) \
     X(lookup, bindlessTexture, void, glMakeImageHandleResidentARB, (GLuint64 handle, GLenum access)) \
-    X(lookup, bindlessTexture, void, glMakeImageHandleNonResidentARB, (GLuint64 handle))
+    X(lookup, bindlessTexture, void, glMakeImageHandleNonResidentARB, (GLuint64 handle)) \
+    X(lookup, gl43, void, glGetTexParameteriv, (GLenum target, GLenum pname, GLint* params)) \
+    X(lookup, gl43, void, glGetVertexAttribiv, (GLuint index, GLenum pname, GLint* params))
 
 // clang-format on
 
