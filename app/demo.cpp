@@ -6,6 +6,8 @@
 #include "app/timeline.h"
 #include "archive/archive.h"
 #include "audio/music.h"
+#include "platform/gl.h"
+#include "platform/window.h"
 #include "store/store.h"
 
 #include <chrono>
@@ -15,11 +17,39 @@
 
 namespace {
 
-// ---- Start-up ----
+std::string executablePathBuffer; // the archive path unless "-data:" names another file
 
-std::string executablePathBuffer;
+int millisecondClock() {
+    using namespace std::chrono;
+    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// Handles to the named values the entry function writes every frame.
+struct FrameValues {
+    Variable* resolution = getVariable("iResolution", 8);
+    Variable* time = getVariable("iGlobalTime", 4);
+    Variable* proj = getVariable("proj", 64);
+    Variable* camera = getVariable("camera", 64);
+    Variable* invProj = getVariable("invProj", 64);
+    Variable* invCamera = getVariable("invCamera", 64);
+};
+
+FrameValues& frameValues() {
+    static FrameValues values;
+    return values;
+}
+
+void storeMatrix(Variable* v, const Mat4& m) {
+    std::memcpy(variableData(currentVariable(v)), m.data(), sizeof m);
+}
+
+float readTime() {
+    return *static_cast<float*>(variableData(currentVariable(frameValues().time)));
+}
 
 } // namespace
+
+// ---- Start-up ----
 
 Variable* requireDemoFile(const char* name) {
     Variable* file = getVariable(name, 0);
@@ -47,9 +77,67 @@ TimeSource* startDemoMusic() {
     return player;
 }
 
+void openDemoWindow(bool fullScreen, int width, int height) {
+    createDemoWindow(fullScreen, width, height);
+}
+
+// ---- One frame ----
+
+void writeFrameValues(float t) {
+    FrameValues& values = frameValues();
+    float* resolution = static_cast<float*>(variableData(currentVariable(values.resolution)));
+    resolution[0] = static_cast<float>(windowWidth);
+    resolution[1] = static_cast<float>(windowHeight);
+    *static_cast<float*>(variableData(currentVariable(values.time))) = t;
+}
+
+bool drawDemoFrame(float t) {
+    writeFrameValues(t);
+    glClearColor(0.0f, 0.0f, clearColorBlue(t), 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_DEPTH_TEST);
+
+    DemoCamera matrices = demoCamera(readTime(), windowWidth, windowHeight);
+    FrameValues& values = frameValues();
+    storeMatrix(values.proj, matrices.proj);
+    storeMatrix(values.camera, matrices.camera);
+    storeMatrix(values.invProj, matrices.invProj);
+    storeMatrix(values.invCamera, matrices.invCamera);
+
+    // The pass whose music time has passed the end is neither shaded nor presented.
+    return readTime() <= kDemoEndTime;
+}
+
+void finishDemoFrame() {
+    presentFrame();
+}
+
+// ---- The whole demo ----
+
 int runDemo(int argc, char** argv) {
+    installFatalErrorMessageBox();
     loadDemoArchive(argc, argv);
     TimeSource* music = startDemoMusic();
+    openDemoWindow(true, 800, 450);
+
+    TimelineState timeline = startTimeline(millisecondClock());
+    music->seek(0.0f);
+    music->setPlaying(true);
+    consoleLog("Post-play");
+
+    while (timeline.demoRunning != 0) {
+        int key = pendingKeyCount() != 0 ? nextKey() : kNoKey;
+        PassOutcome outcome = beginLoopPass(timeline, millisecondClock(), key, *music);
+        if (outcome == PassOutcome::Quit) break;
+        if (outcome == PassOutcome::KeyDone) continue;
+        if (outcome == PassOutcome::Paused) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
+        }
+        if (!drawDemoFrame(music->currentTime())) break;
+        finishDemoFrame();
+    }
     music->setPlaying(false);
     return 0;
 }

@@ -24,5 +24,16 @@ Variable* requireDemoFile(const char* name);
 // Start-up steps 4-5: the music player on "tune.ogg", paused; "Tune done".
 TimeSource* startDemoMusic();
 
+// Start-up step 7: the window and its GL context (the demo asks for full-screen 800 x 450).
+void openDemoWindow(bool fullScreen, int width, int height);
+
+// Steps 5-14 of a rendered loop pass up to the shading: the named values, the clear, the camera,
+// the scene draw and the renderer's passes at music time t. Returns false, having shaded
+// nothing, when the music time after the scene update is past the end of the demo.
+bool drawDemoFrame(float t);
+
+// The rest of a rendered pass: present the frame and refresh the light cache.
+void finishDemoFrame();
+
 // The whole demo; returns the process exit code (0 at a normal end).
 int runDemo(int argc, char** argv);

@@ -27,6 +27,8 @@ nova31_start_xvfb() {
             sleep 0.1
         done
         export DISPLAY=":$display"
+        # Nobody watches a private display: fatal errors must not wait on a message box.
+        export NOVA31_UNATTENDED=1
         echo "Started Xvfb on $DISPLAY ($size)"
         return 0
     done
