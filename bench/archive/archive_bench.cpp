@@ -30,9 +30,12 @@ struct Fixture {
             std::string bytes;
             size_t size = 200000 + 60000 * static_cast<size_t>(i);
             while (bytes.size() < size) {
-                if (i % 3 == 0) bytes += words[random() % 9];
-                else if (i % 3 == 1) bytes.push_back(static_cast<char>((bytes.size() / 7) & 0xFF));
-                else bytes.push_back(static_cast<char>(random() & 0x3F));
+                if (i % 3 == 0)
+                    bytes += words[random() % 9];
+                else if (i % 3 == 1)
+                    bytes.push_back(static_cast<char>((bytes.size() / 7) & 0xFF));
+                else
+                    bytes.push_back(static_cast<char>(random() & 0x3F));
             }
             bytes.resize(size);
             uncompressedBytes += size;
