@@ -115,7 +115,8 @@ uint32_t reserveDeviceBuffer(BufferRecord* buffer, int32_t count);
 // active unit, and uploads the mip chain, built in place in `pixels`, when dirty.
 void uploadTexture(TextureRecord* texture);
 
-// The end-of-frame step installed into presentFrame: empties the triangle capture buffer.
+// The end-of-frame step: sets the element count of `xfFeedback` to 0, keeping its store.
+// The library installs it as presentFrame's hook (platform/window.h) when it is linked in.
 void resetFeedbackCapture();
 
 // ---- Source assembly (no GL) ----
