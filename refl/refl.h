@@ -11,10 +11,12 @@
            REFL_MEMBERS(byteLength, uri)
        };
 
-       refl::type_info& info = refl::type_info_of<GLTFBuffer>();
-       info.member_count();                              // 2
-       const refl::member& m = info.member_named("uri");
-       int* length = info.member_at(0).address_of<int>(&buffer);   // &buffer.byteLength
+       GLTFBuffer buffer;
+       refl::type_info& info = refl::type_info_of(buffer);         // registers on first use
+       info.member_count();                                         // 2
+       info.member_named("uri").offset();                           // offset of buffer.uri
+       int* length = info.member_at(0).address_of<int>(&buffer);    // &buffer.byteLength
+       refl::query_of(buffer, [](refl::query& q) { q.text(); });    // "Obj"
 
    At first use the name text is split into names (refl::split_names) and bound, in order, to
    the members: each becomes a refl::field<M> that knows its name, its byte offset and its type
