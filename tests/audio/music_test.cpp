@@ -64,6 +64,13 @@ double clockTolerance(double elapsed) {
     return 0.06 + 0.15 * elapsed;
 }
 
+// The music clock has moved on from `from` by the wall time since `since`.
+void expectClockAdvanced(PortAudioOgg& player, double from, Clock::time_point since) {
+    float now = player.currentTime();
+    double elapsed = secondsSince(since);
+    EXPECT_NEAR(now - from, elapsed, clockTolerance(elapsed));
+}
+
 struct ChildResult {
     int exitStatus = -1; // exit code, or -1 when the child did not exit normally
     std::string output;  // everything the child wrote to standard output
@@ -130,12 +137,17 @@ int leftZeroCrossings(const std::vector<int16_t>& samples, size_t firstFrame, si
     return crossings;
 }
 
-// A player whose stream is stopped, so the test thread may run the decoder itself.
-struct PausedPlayer {
+// A player on one of the test files, playing as constructed.
+struct FilePlayer {
     std::vector<unsigned char> bytes;
     PortAudioOgg player;
-    explicit PausedPlayer(const char* name)
-        : bytes(testFile(name)), player(bytes.data(), static_cast<int32_t>(bytes.size())) {
+    explicit FilePlayer(const char* name)
+        : bytes(testFile(name)), player(bytes.data(), static_cast<int32_t>(bytes.size())) {}
+};
+
+// A player whose stream is stopped, so the test thread may run the decoder itself.
+struct PausedPlayer : FilePlayer {
+    explicit PausedPlayer(const char* name) : FilePlayer(name) {
         player.setPlaying(false);
         player.seek(0.0f);
     }
@@ -170,14 +182,12 @@ TEST(MusicClock, StartsAtZeroAndFollowsTheStreamClockSmoothly) {
     Clock::time_point measured = Clock::now();
     float before = player.currentTime();
     sleepSeconds(0.3);
-    float after = player.currentTime();
-    double elapsed = secondsSince(measured);
-    EXPECT_NEAR(after - before, elapsed, clockTolerance(elapsed));
+    expectClockAdvanced(player, before, measured);
 }
 
 TEST(MusicClock, DeliversTenMillisecondBuffersAt48kHz) {
-    std::vector<unsigned char> bytes = testFile("stereo48k.ogg");
-    PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
+    FilePlayer file("stereo48k.ogg");
+    PortAudioOgg& player = file.player;
     EXPECT_EQ(player.sampleRate, 48000);
     EXPECT_EQ(player.framesPerBuffer, 480);
     ASSERT_TRUE(waitForCallbacks(player, 5));
@@ -185,8 +195,8 @@ TEST(MusicClock, DeliversTenMillisecondBuffersAt48kHz) {
 }
 
 TEST(MusicClock, PauseFreezesTheClockAndResumeContinuesFromThere) {
-    std::vector<unsigned char> bytes = testFile("stereo48k.ogg");
-    PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
+    FilePlayer file("stereo48k.ogg");
+    PortAudioOgg& player = file.player;
     ASSERT_TRUE(waitForCallbacks(player, 3));
     sleepSeconds(0.25);
     float beforePause = player.currentTime();
@@ -209,15 +219,13 @@ TEST(MusicClock, PauseFreezesTheClockAndResumeContinuesFromThere) {
     EXPECT_LT(first, paused + 0.05f);
     ASSERT_TRUE(waitForCallbacks(player, callbacks + 3));
     sleepSeconds(0.2);
-    float later = player.currentTime();
-    double elapsed = secondsSince(resumed);
     // From the pause position, not from it plus the 0.3 s spent paused.
-    EXPECT_NEAR(later - paused, elapsed, clockTolerance(elapsed));
+    expectClockAdvanced(player, paused, resumed);
 }
 
 TEST(MusicClock, SeekToZeroWhilePausedReadsZeroUntilTheFirstCallback) {
-    std::vector<unsigned char> bytes = testFile("stereo48k.ogg");
-    PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
+    FilePlayer file("stereo48k.ogg");
+    PortAudioOgg& player = file.player;
     sleepSeconds(0.3);
     player.setPlaying(false);
     player.seek(0.0f);
@@ -244,8 +252,8 @@ TEST(MusicClock, SeekToZeroWhilePausedReadsZeroUntilTheFirstCallback) {
 }
 
 TEST(MusicClock, SeekWhilePlayingMovesTheClockOnTheNextCallback) {
-    std::vector<unsigned char> bytes = testFile("stereo48k.ogg");
-    PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
+    FilePlayer file("stereo48k.ogg");
+    PortAudioOgg& player = file.player;
     ASSERT_TRUE(waitForCallbacks(player, 2));
     Clock::time_point seeked = Clock::now();
     player.seek(2.0f);
@@ -253,13 +261,12 @@ TEST(MusicClock, SeekWhilePlayingMovesTheClockOnTheNextCallback) {
     EXPECT_GE(pending, 2.0f);
     EXPECT_LT(pending, 2.05f);
     sleepSeconds(0.2);
-    double elapsed = secondsSince(seeked);
-    EXPECT_NEAR(player.currentTime() - 2.0, elapsed, clockTolerance(elapsed));
+    expectClockAdvanced(player, 2.0, seeked);
 }
 
 TEST(MusicClock, KeepsRunningAfterTheLastFrame) {
-    std::vector<unsigned char> bytes = testFile("short48k.ogg"); // 0.25 s
-    PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
+    FilePlayer file("short48k.ogg"); // 0.25 s
+    PortAudioOgg& player = file.player;
     EXPECT_EQ(player.totalSamples, 12000);
     sleepSeconds(0.5);
     float pastEnd = player.currentTime();
@@ -269,8 +276,8 @@ TEST(MusicClock, KeepsRunningAfterTheLastFrame) {
 }
 
 TEST(MusicClock, SeeksAreClampedIntoTheTrack) {
-    std::vector<unsigned char> bytes = testFile("stereo48k.ogg"); // 3 s
-    PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
+    FilePlayer file("stereo48k.ogg"); // 3 s
+    PortAudioOgg& player = file.player;
     player.setPlaying(false);
     struct Case {
         float seconds;
@@ -291,13 +298,12 @@ TEST(MusicClock, SeeksAreClampedIntoTheTrack) {
     player.setPlaying(true);
     ASSERT_TRUE(waitForCallbacks(player, player.callbackCount.load() + 3));
     sleepSeconds(0.15);
-    double elapsed = secondsSince(resumed);
-    EXPECT_NEAR(player.currentTime() - 3.0, elapsed, clockTolerance(elapsed));
+    expectClockAdvanced(player, 3.0, resumed);
 }
 
 TEST(MusicClock, PausingPastTheEndKeepsTheClockWhereItWas) {
-    std::vector<unsigned char> bytes = testFile("short48k.ogg"); // 0.25 s
-    PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
+    FilePlayer file("short48k.ogg"); // 0.25 s
+    PortAudioOgg& player = file.player;
     sleepSeconds(0.4);
     player.setPlaying(false);
     float paused = player.currentTime();
@@ -334,8 +340,8 @@ TEST(MusicClock, DeliversTenMillisecondBuffersAt44100Hz) {
         result = runInChild([&] {
             setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
             setenv("JACK_NO_START_SERVER", "1", 1);
-            std::vector<unsigned char> bytes = testFile("stereo44k.ogg");
-            PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
+            FilePlayer file("stereo44k.ogg");
+            PortAudioOgg& player = file.player;
             bool called = waitForCallbacks(player, 5);
             std::printf("rate %d, %d frames per buffer, last callback %d frames\n", player.sampleRate,
                         player.framesPerBuffer, called ? player.lastCallbackFrames.load() : 0);
@@ -367,6 +373,19 @@ TEST(MusicDecoding, PlaysEveryFrameOfEveryLinkThenSilence) {
     for (size_t i = 60000 * 2; i < samples.size(); ++i) ASSERT_EQ(samples[i], 0) << "frame " << i / 2;
 }
 
+// Largest sample difference between one buffer decoded after seek(seconds) and the reference.
+int differenceAfterSeek(PortAudioOgg& player, const std::vector<int16_t>& reference, float seconds,
+                        double streamTime) {
+    player.seek(seconds);
+    std::vector<int16_t> buffer(480 * 2);
+    player.fillBuffer(buffer.data(), 480, streamTime);
+    size_t first = static_cast<size_t>(seconds * 48000) * 2;
+    int worst = 0;
+    for (size_t i = 0; i < buffer.size(); ++i)
+        worst = std::max(worst, std::abs(buffer[i] - reference[first + i]));
+    return worst;
+}
+
 TEST(MusicDecoding, SeekLandsOnTheRequestedFrameAndRecordsASyncPoint) {
     PausedPlayer paused("stereo48k.ogg");
     PortAudioOgg& player = paused.player;
@@ -375,22 +394,22 @@ TEST(MusicDecoding, SeekLandsOnTheRequestedFrameAndRecordsASyncPoint) {
     const float targets[] = {1.0f, 0.5f, 0.25f, 1.75f, 0.0f};
     for (float seconds : targets) {
         int32_t ringBefore = player.syncIndex.load();
-        player.seek(seconds);
-        int64_t frame = static_cast<int64_t>(seconds * 48000);
-        std::vector<int16_t> buffer(480 * 2);
-        player.fillBuffer(buffer.data(), 480, 12.5 + seconds);
+        EXPECT_LE(differenceAfterSeek(player, reference, seconds, 12.5 + seconds), 2)
+            << "seek to " << seconds << " s";
         EXPECT_EQ(player.seekTarget.load(), -1);
-
         int32_t newest = player.syncIndex.load();
         EXPECT_EQ(newest, (ringBefore + 1) % PortAudioOgg::kSyncPointCount);
-        EXPECT_EQ(player.syncPoints[newest].samplePos, frame);
+        EXPECT_EQ(player.syncPoints[newest].samplePos, static_cast<int64_t>(seconds * 48000));
         EXPECT_EQ(player.syncPoints[newest].streamTime, 12.5 + seconds);
+    }
+}
 
-        int worst = 0;
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            worst = std::max(worst, std::abs(buffer[i] - reference[frame * 2 + i]));
-        }
-        EXPECT_LE(worst, 2) << "after seeking to " << seconds << " s";
+TEST(MusicDecoding, SeeksAcrossTheLinksOfAChainedFile) {
+    PausedPlayer paused("chained48k.ogg"); // the second link starts at 0.5 s
+    PortAudioOgg& player = paused.player;
+    std::vector<int16_t> reference = decode(player, 60000);
+    for (float seconds : {0.8f, 0.1f, 1.1f, 0.49f}) {
+        EXPECT_LE(differenceAfterSeek(player, reference, seconds, 0.0), 2) << "seek to " << seconds << " s";
     }
 }
 
