@@ -45,3 +45,72 @@ vec4 textureHandleSample(uvec2 handle, vec2 uv) {
 }
 #endif
 // ---- end of texture handles ----
+
+// ---- Shared GPU records (std430) ----
+// A captured vertex: position float bits and the packed normal (packSnorm4x8), then texture
+// coordinate bits and the two words of the texture handle.
+struct FVert {
+    uvec4 uposn;
+    uvec4 uvTI;
+};
+
+// A node of the triangle tree: box minimum bits with the flags in w, box maximum bits with the
+// leaf's first vertex (or the level's first index) in w.
+struct BIVH {
+    ivec4 mi;
+    ivec4 ma;
+};
+
+// A point light: position xyz; colour rgb with the intensity in w (<= 0 ends the list).
+struct GPULightEntry {
+    vec4 pos;
+    vec4 color;
+};
+
+// ---- Geometry ----
+float maxComponent(vec3 v) {
+    return max(v.x, max(v.y, v.z));
+}
+
+float minComponent(vec3 v) {
+    return min(v.x, min(v.y, v.z));
+}
+
+// Does the segment origo .. origo + d meet the box [mi, ma]? iRayDir is 1 / d componentwise.
+bool boxHitBound(vec3 mi, vec3 ma, vec3 origo, vec3 iRayDir) {
+    vec3 t0 = (mi - origo) * iRayDir;
+    vec3 t1 = (ma - origo) * iRayDir;
+    float inner = maxComponent(min(t0, t1));
+    float outer = minComponent(max(t0, t1));
+    return outer > 0.0 && inner < 1.0 && inner <= outer;
+}
+
+// Segment against triangle (Moller-Trumbore): (t, u, v, 1) for a hit with t in [0, 1],
+// (t, u, v, 0) when the plane is hit inside the triangle but outside the segment, zero otherwise.
+vec4 triHit(vec3 origo, vec3 dir, vec3 v1, vec3 v2, vec3 v3) {
+    vec3 e1 = v2 - v1;
+    vec3 e2 = v3 - v1;
+    vec3 p = cross(dir, e2);
+    float det = dot(e1, p);
+    if (abs(det) < 0.000000000000001) return vec4(0.0);
+    vec3 s = origo - v1;
+    float u = dot(s, p) / det;
+    if (u < 0.0 || u > 1.0) return vec4(0.0);
+    vec3 q = cross(s, e1);
+    float v = dot(dir, q) / det;
+    if (v < 0.0 || u + v > 1.0) return vec4(0.0);
+    float t = dot(e2, q) / det;
+    if (t < 0.0 || t > 1.0) return vec4(t, u, v, 0.0);
+    return vec4(t, u, v, 1.0);
+}
+
+// p rotated by angle about the unit vector axis (Rodrigues).
+vec3 rotateAxis(vec3 p, vec3 axis, float angle) {
+    return mix(dot(axis, p) * axis, p, cos(angle)) + cross(axis, p) * sin(angle);
+}
+
+// ono tilted by amounts.x away from itself, then turned by amounts.y about itself.
+vec3 rotateNormal(vec3 ono, vec2 amounts) {
+    vec3 f = normalize(cross(ono, ono.yzx));
+    return rotateAxis(rotateAxis(ono, f, amounts.x), ono, amounts.y);
+}

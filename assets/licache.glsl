@@ -1,0 +1,137 @@
+// The light cache: an open-addressing table of cells in world space, each holding the light that
+// reaches surfaces in it. Cells grow with the distance from the camera; an entry is keyed by its
+// cell and the dominant axis of the surface normal. Included after "util.glsl".
+struct LICEntry {
+    uint lfHI;     // bits 25-31: frame tag of the last claim or touch; bits 0-24: hash bits
+    uint tracePos; // packUnorm4x8 of the traced point as fractions of the cell
+    uint normal;   // packSnorm4x8 of the surface normal
+    uint dax;      // packSnorm4x8 of the dominant axis; 0: never claimed
+    vec4 posS;     // cell minimum corner, edge length in w
+    vec4 diLight;  // direct light (rgb sum, weight), set at the claim
+    vec4 inLight;  // indirect light: rgb sum, total weight in w
+};
+
+layout(std430) buffer liCache {
+    LICEntry licEntries[];
+};
+layout(std430) buffer licInfo {
+    uint reserveCount;
+    int repeatCount;
+    int licFrameNr;
+    int liEntryCount;
+};
+
+#define LIC_DENSITY 11.0
+#define LIC_NEXT 1u
+#define LIC_PROBES 20
+#define LIC_CELL_STEPS 64
+#define LIC_NONE 0xFFFFFFFFu
+#define PI 3.141592654
+
+// The cell (minimum corner, edge) of a point: the largest power-of-two cell, from twice the
+// distance down, whose edge is shorter than its centre's distance from the camera / density.
+vec4 fragBox(vec3 pos, vec3 cam, float density) {
+    float size = exp2(1.0 + ceil(log2(length(pos - cam))));
+    vec4 result = vec4(pos, size);
+    for (int step = 0; step < LIC_CELL_STEPS; ++step) {
+        vec3 mi = size * floor(pos / size);
+        vec3 centre = mi + size / 2.0;
+        if (size < length(centre - cam) / density) return vec4(mi, size);
+        size *= 0.5;
+    }
+    return result;
+}
+
+uint fragBoxToHash(vec4 fb) {
+    uvec4 t = floatBitsToUint(fb * vec4(0.0124412, 1.31251346123, 321.41231, 0.012341731));
+    t = ((t * bitfieldReverse(t.w)) ^ ((bitfieldReverse(t.wzyx) * uvec4(185683u, 736867u, 313009u, 675347u)) >> 7)) ^
+        bitfieldReverse((t.zwxy >> 16) * uvec4(162671u, 670321u, 711023u, 506609u));
+    return (t.x ^ t.y ^ t.z ^ t.w) >> 4;
+}
+
+// The signed unit axis of v's largest component; ties go to y over x and to z over both.
+vec3 dominantAxis(vec3 v) {
+    vec3 a = abs(v);
+    vec3 axis;
+    if (a.x > a.y) axis = a.x > a.z ? vec3(1.0, 0.0, 0.0) : vec3(0.0, 0.0, 1.0);
+    else axis = a.y > a.z ? vec3(0.0, 1.0, 0.0) : vec3(0.0, 0.0, 1.0);
+    return axis * sign(v);
+}
+
+uint liTableSize() {
+    return min(uint(max(liEntryCount, 0)), uint(licEntries.length()));
+}
+
+uint liKeyHash(vec4 fb, uint dax) {
+    return fragBoxToHash(fb) + (dax ^ ((dax >> 16) * 37u));
+}
+
+// An existing entry of the cell of suat with that normal, neither claimed nor touched.
+uint liGetNAEntry(vec3 camPos, vec3 suat, vec3 normal) {
+    uint count = liTableSize();
+    if (count == 0u) return LIC_NONE;
+    vec4 fb = fragBox(suat, camPos, LIC_DENSITY);
+    uint dax = packSnorm4x8(vec4(dominantAxis(normal), 0.0));
+    uint h = liKeyHash(fb, dax);
+    uint slot = h % count;
+    for (int probe = 0; probe < LIC_PROBES; ++probe) {
+        if ((licEntries[slot].lfHI & 0x1FFFFFFu) == (h & 0x1FFFFFFu) && licEntries[slot].posS == fb &&
+            licEntries[slot].dax == dax)
+            return slot;
+        slot = (slot + LIC_NEXT) % count;
+    }
+    return LIC_NONE;
+}
+
+// The entry of the cell of suat with that normal, touched for this frame, or claimed from an
+// expired slot; LIC_NONE when 20 slots in a row belong to other cells.
+uint liGetEntry(vec3 camPos, vec3 suat, vec3 normal) {
+    uint count = liTableSize();
+    if (count == 0u) return LIC_NONE;
+    vec4 fb = fragBox(suat, camPos, LIC_DENSITY);
+    vec3 axis = dominantAxis(normal);
+    uint dax = packSnorm4x8(vec4(axis, 0.0));
+    uint h = liKeyHash(fb, dax);
+    uint f = (h & 0x1FFFFFFu) + (uint(licFrameNr) << 25);
+    uint tracePos = packUnorm4x8(vec4((suat - fb.xyz) / fb.w, 0.0));
+    uint packedNormal = packSnorm4x8(vec4(normal, 0.0));
+    uint slot = h % count;
+    for (int probe = 0; probe < LIC_PROBES; ++probe) {
+        uint e = slot;
+        slot = (slot + LIC_NEXT) % count;
+        uint seenTag = licEntries[e].lfHI;
+        if ((seenTag & 0x1FFFFFFu) == (f & 0x1FFFFFFu)) {
+            if (licEntries[e].posS != fb || licEntries[e].dax != dax) continue;
+            if (seenTag != f) {
+                licEntries[e].lfHI = f;
+                licEntries[e].tracePos = tracePos;
+                licEntries[e].normal = packedNormal;
+            }
+            return e;
+        }
+        if (int((f & 0xFE000000u) - (seenTag & 0xFE000000u)) >= 0) continue; // in recent use
+        uint swapped = atomicCompSwap(licEntries[e].lfHI, seenTag, f);
+        if (swapped == seenTag) {
+            licEntries[e].posS = fb;
+            licEntries[e].dax = dax;
+            memoryBarrierBuffer();
+            licEntries[e].tracePos = tracePos;
+            licEntries[e].normal = packedNormal;
+            licEntries[e].diLight = vec4(0.00002, 0.00002, 0.00002, 0.001);
+            licEntries[e].inLight = vec4(0.00002, 0.00002, 0.00002, 0.001);
+            vec3 centre = fb.xyz + fb.w * 0.5;
+            for (int d = 0; d < 6; ++d) {
+                vec3 direction = vec3(0.0);
+                direction[d / 2] = (d % 2 == 0) ? -1.0 : 1.0;
+                uint neighbour = liGetNAEntry(camPos, centre + fb.w * direction, axis);
+                if (neighbour < 0x80000000u && neighbour != e) {
+                    licEntries[e].inLight = licEntries[neighbour].inLight;
+                    break;
+                }
+            }
+            return e;
+        }
+        if (swapped == f && licEntries[e].posS == fb && licEntries[e].dax == dax) return e;
+    }
+    return LIC_NONE;
+}

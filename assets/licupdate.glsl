@@ -1,0 +1,67 @@
+#version 450 core
+// The light cache's refresh, one invocation per entry (index x + 32768 y): entries used in the
+// last four frames either trace new rays (one in 17), blend with their six neighbour cells
+// (half of the rest) or stay as they are, by a schedule that moves with the frame number.
+//!!using:util.glsl
+//!!using:licache.glsl
+//!!using:ray.glsl
+#ifdef COMPUTE
+layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
+uniform mat4 invCamera;
+
+#define LIC_ROW 32768u
+#define LIC_MAX_WEIGHT 120.0
+#define LIC_BLEND_WEIGHT 40.0
+
+const vec3 neighbourDirections[6] = vec3[6](vec3(-1.0, 0.0, 0.0), vec3(1.0, 0.0, 0.0), vec3(0.0, -1.0, 0.0),
+                                            vec3(0.0, 1.0, 0.0), vec3(0.0, 0.0, -1.0), vec3(0.0, 0.0, 1.0));
+
+bool touchedRecently(uint lfHI) {
+    uint tag = lfHI & 0xFE000000u;
+    for (int k = 0; k < 4; ++k)
+        if (tag == (uint(licFrameNr - k) << 25)) return true;
+    return false;
+}
+
+void main() {
+    if (gl_GlobalInvocationID.x >= LIC_ROW) return;
+    uint i = gl_GlobalInvocationID.x + LIC_ROW * gl_GlobalInvocationID.y;
+    if (i >= liTableSize()) return;
+    uint dax = licEntries[i].dax;
+    if (dax == 0u || !touchedRecently(licEntries[i].lfHI)) return;
+
+    vec3 cam = (invCamera * vec4(0.0, 0.0, 0.0, 1.0)).xyz;
+    vec4 posS = licEntries[i].posS;
+    uint testV = i * 117977u + uint(licFrameNr) * 75389u;
+    if (testV % 17u != 0u) {
+        if ((testV & 1u) != 0u) return;
+        vec3 axis = unpackSnorm4x8(dax).xyz;
+        vec4 acc = licEntries[i].inLight * 13.0;
+        vec3 centre = posS.xyz + posS.w * 0.5;
+        for (int d = 0; d < 6; ++d) {
+            uint e = liGetNAEntry(cam, centre + posS.w * neighbourDirections[d], axis);
+            if (e >= 0x80000000u) continue;
+            vec4 neighbour = licEntries[e].inLight;
+            if (neighbour.w > 0.0001 && neighbour.w < 100.0) acc += neighbour;
+        }
+        if (acc.w > LIC_BLEND_WEIGHT) acc *= LIC_BLEND_WEIGHT / acc.w;
+        licEntries[i].inLight = acc;
+        return;
+    }
+
+    vec3 p = posS.xyz + unpackUnorm4x8(licEntries[i].tracePos).xyz * posS.w;
+    vec3 n = unpackSnorm4x8(licEntries[i].normal).xyz;
+    vec4 acc = licEntries[i].inLight;
+    // A weight out of range (or not a number) restarts the entry's history.
+    if (!(acc.w >= 0.0 && acc.w <= 1000000.0)) acc = vec4(0.0, 0.0, 0.0, 0.001);
+    int count = int(max((LIC_MAX_WEIGHT - acc.w) / 6.0, 1.0));
+    for (int r = 0; r < count; ++r) {
+        uint s = (i * 90849383u) ^ ((uint(licFrameNr) + uint(r)) * 78799649u);
+        s = s + bitfieldReverse(s * 41781613u) + uint(r) * 0x26001234u;
+        vec2 angles = unpackUnorm2x16(s) * vec2(PI, 2.0 * PI);
+        acc += litRay(cam, p, rotateNormal(n, angles));
+    }
+    if (acc.w > LIC_MAX_WEIGHT) acc *= LIC_MAX_WEIGHT / acc.w;
+    licEntries[i].inLight = acc;
+}
+#endif

@@ -1,0 +1,108 @@
+// Traversal of the triangle tree, direct light with shadow rays, and the light a traced
+// segment brings back. Included after "util.glsl" and "licache.glsl".
+// Rays are segments: dir is as long as the segment, distances are parameters t in [0, 1].
+layout(std430) buffer xfFeedback {
+    FVert vertices[];
+};
+layout(std430) buffer bivhTree {
+    BIVH treeItems[];
+};
+layout(std430) buffer gpuLights {
+    GPULightEntry lights[];
+};
+uniform float iGlobalTime;
+
+#define TREE_STACK_SIZE 40
+#define TREE_VISIT_LIMIT 1250
+#define MAX_LIGHTS 100
+
+vec3 capturedPosition(int b) {
+    return uintBitsToFloat(vertices[b].uposn.xyz);
+}
+
+vec3 capturedNormal(int b) {
+    return unpackSnorm4x8(vertices[b].uposn.w).xyz;
+}
+
+vec2 capturedUV(int b) {
+    return uintBitsToFloat(vertices[b].uvTI.xy);
+}
+
+// Hit record: (t, u, v, w); w is the hit triangle's first vertex (closest hit) or 1 (any hit),
+// and (10.001, 0, 1, -1) means nothing was hit.
+vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
+    vec3 iDir = 1.0 / dir;
+    vec4 best = vec4(10.001, 0.0, 1.0, -1.0);
+    int nodeCount = treeItems.length();
+    int vertexCount = vertices.length();
+    if (nodeCount < 2) return best;
+    int stack[TREE_STACK_SIZE];
+    int depth = 0;
+    stack[depth++] = 1;
+    for (int visit = 0; visit < TREE_VISIT_LIMIT && depth > 0; ++visit) {
+        int n = stack[--depth];
+        if (n >= nodeCount) continue;
+        BIVH node = treeItems[n];
+        if (!boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir)) continue;
+        int flags = node.mi.w;
+        if ((flags & 4) != 0 && depth < TREE_STACK_SIZE) stack[depth++] = 2 * n;
+        if ((flags & 8) != 0 && depth < TREE_STACK_SIZE) stack[depth++] = 2 * n + 1;
+        for (int j = 0; j < 2; ++j) {
+            if ((flags & (1 << j)) == 0) continue;
+            int b = node.ma.w + 3 * j;
+            if (b < 0 || b + 2 >= vertexCount) continue;
+            vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
+            if (hit.w == 0.0) continue;
+            if (!doBestHit) {
+                if (hit.x > 0.001 && hit.x < 0.9999) return hit;
+            } else if (hit.x > 0.00001 && hit.x < best.x) {
+                best = vec4(hit.x, hit.y, hit.z, float(b));
+                iDir = 1.0 / (dir * hit.x);
+            }
+        }
+    }
+    return best;
+}
+
+// The base-colour texel at a closest hit (base level); (0, 0, 0, 1) when nothing was hit.
+vec4 triSample(vec4 hitInfo) {
+    if (hitInfo.x < 0.999 && hitInfo.w >= 0.0) {
+        int b = int(hitInfo.w);
+        vec2 uv = (1.0 - hitInfo.y - hitInfo.z) * capturedUV(b) + hitInfo.y * capturedUV(b + 1) +
+                  hitInfo.z * capturedUV(b + 2);
+        return textureHandleSample(vertices[b].uvTI.zw, uv);
+    }
+    return vec4(0.0, 0.0, 0.0, 1.0);
+}
+
+// Direct light of every light at a point, each with a shadow ray from the light when shadowed.
+vec3 getLighting(vec3 at, vec3 normal, int lightIndex, bool shadowed) {
+    vec3 light = vec3(0.0);
+    int count = min(MAX_LIGHTS, lights.length());
+    for (int i = 0; i < count; ++i) {
+        GPULightEntry entry = lights[i];
+        if (entry.color.w <= 0.0) break;
+        vec3 c = entry.color.w * 0.001 * entry.color.rgb;
+        vec3 toLight = entry.pos.xyz - at;
+        float d = length(toLight);
+        float visibility = 1.0;
+        if (shadowed && treeHitAny(entry.pos.xyz, -toLight, false).x < 0.999) visibility = 0.0;
+        light += visibility * c / (d * d) * max(0.0, dot(normalize(toLight), normal));
+    }
+    return light;
+}
+
+// The light the segment's closest hit sends back, (rgb, 1), or (0, 0, 0, 0.0001) for no hit.
+vec4 litRay(vec3 camPos, vec3 origo, vec3 dir) {
+    vec4 hit = treeHitAny(origo, dir, true);
+    if (hit.x < 0.0001 || hit.x > 0.9999) return vec4(0.0, 0.0, 0.0, 0.0001);
+    int b = int(hit.w);
+    vec3 normal = (1.0 - hit.y - hit.z) * capturedNormal(b) + hit.y * capturedNormal(b + 1) +
+                  hit.z * capturedNormal(b + 2);
+    vec3 colour = triSample(hit).rgb;
+    colour *= colour;
+    vec3 light = getLighting(origo + hit.x * dir, normal, 0, true);
+    uint e = liGetEntry(camPos, origo, normal);
+    if (e < 0x80000000u) light += licEntries[e].inLight.xyz / licEntries[e].inLight.w;
+    return vec4(colour * light, 1.0);
+}

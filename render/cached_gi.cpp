@@ -1,0 +1,306 @@
+// The renderer's frame: G-buffer, tree build dispatches, deferred quad, light-cache refresh.
+#include "render/cached_gi.h"
+
+#include "app/console.h"
+#include "platform/gl.h"
+#include "platform/window.h"
+#include "shader/shader.h"
+#include "store/store.h"
+
+#include <algorithm>
+#include <cstring>
+
+int captureTriangles = kCaptureOff;
+
+namespace {
+
+template <typename T> T* storeData(const char* name, uint32_t size) {
+    return static_cast<T*>(variableData(currentVariable(getVariable(name, size))));
+}
+
+BufferRecord* storeBuffer(const char* name) {
+    return storeData<BufferRecord>(name, 32);
+}
+
+TextureRecord* storeTexture(const char* name) {
+    return storeData<TextureRecord>(name, 64);
+}
+
+// Makes the host array hold at least `count` elements of `elementSize` bytes, keeping what it
+// holds. Arrays handed out here live for the run, like every buffer of the demo.
+void growHostArray(BufferRecord* buffer, int32_t count, int32_t elementSize) {
+    if (buffer->elementSize == 0) buffer->elementSize = elementSize;
+    if (buffer->hostCapacity >= count && buffer->hostData != nullptr) return;
+    size_t bytes =
+        static_cast<size_t>(count) * static_cast<size_t>(std::max(buffer->elementSize, elementSize));
+    auto* grown = new unsigned char[bytes]();
+    if (buffer->hostData != nullptr && buffer->hostCapacity > 0) {
+        size_t kept = std::min(bytes, static_cast<size_t>(buffer->hostCapacity) * buffer->elementSize);
+        std::memcpy(grown, buffer->hostData, kept);
+    }
+    buffer->hostData = grown;
+    buffer->hostCapacity = count;
+}
+
+// The source text of a shader file in the store, or null.
+const char* shaderSource(const char* name) {
+    Variable* file = getVariable(name, 0);
+    return file != nullptr ? static_cast<const char*>(variableData(currentVariable(file))) : nullptr;
+}
+
+ShaderProgram* buildRequiredProgram(const char* name) {
+    const char* source = shaderSource(name);
+    if (source == nullptr) fatalErrorFormat("Shader source %s is missing", name);
+    return buildProgram(0, source);
+}
+
+void dispatch(const ComputeDispatch& layout) {
+    if (layout.groupsX != 0 && layout.groupsY != 0) glDispatchCompute(layout.groupsX, layout.groupsY, 1);
+}
+
+// ---- Render targets ----
+
+struct RenderTargetFormat {
+    GLenum internalFormat;
+    GLenum format;
+    GLenum type;
+};
+
+constexpr RenderTargetFormat kRenderTargetFormats[] = {
+    {GL_RGB, GL_RGB, GL_UNSIGNED_BYTE},
+    {GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE},
+    {GL_RGBA32F, GL_RGBA, GL_FLOAT},
+    {GL_RGBA16F, GL_RGBA, GL_FLOAT},
+    {GL_RGB16F, GL_RGB, GL_FLOAT},
+    {GL_RGB32F, GL_RGB, GL_FLOAT},
+    {GL_DEPTH24_STENCIL8, GL_DEPTH_STENCIL, GL_UNSIGNED_INT_24_8},
+    {GL_DEPTH_COMPONENT, GL_DEPTH_COMPONENT, GL_FLOAT},
+    {GL_DEPTH_COMPONENT32F, GL_DEPTH_COMPONENT, GL_FLOAT},
+};
+
+// The G-buffer: Variable, internal format, attachment point.
+struct GBufferTarget {
+    const char* name;
+    GLenum internalFormat;
+    GLenum attachment;
+};
+
+constexpr GBufferTarget kGBufferTargets[] = {
+    {"gBufferAlb", GL_RGBA, GL_COLOR_ATTACHMENT0},
+    {"gBufferNorm", GL_RGB16F, GL_COLOR_ATTACHMENT1},
+    {"gBufferPos", GL_RGB32F, GL_COLOR_ATTACHMENT2},
+    {"gBufferD", GL_DEPTH_COMPONENT32F, GL_DEPTH_ATTACHMENT},
+};
+
+constexpr int32_t kLightCacheInvocations = 32768 * 5;
+constexpr int32_t kDispatchRow = 32768;
+
+} // namespace
+
+void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int width, int height) {
+    const RenderTargetFormat* entry = nullptr;
+    for (const RenderTargetFormat& candidate : kRenderTargetFormats)
+        if (candidate.internalFormat == internalFormat) entry = &candidate;
+    if (entry == nullptr) fatalErrorFormat("Render target format %x has no pixel format", internalFormat);
+
+    glGenTextures(1, &texture->glTexture);
+    glBindTexture(GL_TEXTURE_2D, texture->glTexture);
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(internalFormat), width, height, 0, entry->format,
+                 entry->type, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    if (internalFormat == GL_DEPTH_COMPONENT || internalFormat == GL_DEPTH_COMPONENT32F) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_COMPARE_MODE, GL_NONE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+    texture->internalFormat = internalFormat;
+    texture->width = texture->uploadWidth = width;
+    texture->height = texture->uploadHeight = height;
+    texture->pixels = nullptr;
+    texture->dirty = 0;
+}
+
+// ---- Tree shape and dispatch layout ----
+
+TreeShape treeShape(int32_t triangleCount) {
+    int32_t nodes = 2;
+    while (nodes < triangleCount) nodes *= 2;
+    return {nodes, nodes / 2};
+}
+
+ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize) {
+    if (invocations <= 0) return {0, 0, kDispatchRow};
+    int32_t rowWidth = std::min(invocations, kDispatchRow);
+    auto groupsX = static_cast<uint32_t>((rowWidth + groupSize - 1) / groupSize);
+    auto rows = static_cast<uint32_t>((invocations + kDispatchRow - 1) / kDispatchRow);
+    return {groupsX, rows, kDispatchRow};
+}
+
+ComputeDispatch leafDispatch(int32_t leafCount, int32_t groupSize) {
+    if (groupSize > 1) return rowDispatch(leafCount, groupSize);
+    int32_t rowStride = leafCount > kDispatchRow ? leafCount / kDispatchRow : 1;
+    return {static_cast<uint32_t>(rowStride), static_cast<uint32_t>(leafCount / rowStride), rowStride};
+}
+
+int32_t computeGroupSize(const ShaderProgram* program) {
+    GLint size[3] = {1, 1, 1};
+    glGetProgramiv(program->program, GL_COMPUTE_WORK_GROUP_SIZE, size);
+    return std::max(size[0], 1);
+}
+
+// ---- Construction ----
+
+CachedGI::CachedGI() {
+    glGenFramebuffers(1, &gBufferFbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, gBufferFbo);
+    for (const GBufferTarget& target : kGBufferTargets) {
+        TextureRecord* texture = storeTexture(target.name);
+        createRenderTarget(texture, target.internalFormat, windowWidth, windowHeight);
+        if (target.attachment == GL_DEPTH_ATTACHMENT) std::strcpy(texture->label, "gBufD");
+        glFramebufferTexture2D(GL_FRAMEBUFFER, target.attachment, GL_TEXTURE_2D, texture->glTexture, 0);
+    }
+    const GLenum drawBuffers[] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1, GL_COLOR_ATTACHMENT2};
+    glDrawBuffers(3, drawBuffers);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+
+    const char* texmSource = shaderSource("texm.glsl");
+    const char* flatSource = shaderSource("flat.glsl");
+    if (texmSource != nullptr) {
+        consoleLog("Compiling texm\n");
+        texmProgram = buildProgram(0, texmSource);
+    }
+    if (flatSource != nullptr) {
+        consoleLog("Compiling scene\n");
+        flatProgram = buildProgram(0, flatSource);
+    }
+    deferredProgram = buildRequiredProgram("deferred.glsl");
+    updateProgram = buildRequiredProgram("licupdate.glsl");
+    leavesProgram = buildRequiredProgram("bvh_leaves.glsl");
+    nodesProgram = buildRequiredProgram("bvh_nodes.glsl");
+
+    // Storage the programs read before the first frame has written it: an empty tree (a root
+    // without children) and an empty capture buffer, so no program meets an unbound block.
+    BufferRecord* tree = storeBuffer("bivhTree");
+    if (tree->glBuffer == 0) {
+        reserveDeviceBuffer(tree, 2);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, tree->glBuffer);
+        glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    }
+    BufferRecord* feedback = storeBuffer("xfFeedback");
+    if (feedback->glBuffer == 0) {
+        int32_t count = feedback->elementCount;
+        reserveDeviceBuffer(feedback, 1);
+        reserveDeviceBuffer(feedback, count);
+    }
+}
+
+// ---- The frame ----
+
+void CachedGI::beginFrame() {
+    glBindFramebuffer(GL_FRAMEBUFFER, gBufferFbo);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    *storeData<int32_t>("xfTriCount", 4) = 0;
+    captureTriangles = kCaptureOn;
+    glEnable(GL_DEPTH_TEST);
+}
+
+void CachedGI::buildTriangleTree(int32_t triangleCount) {
+    BufferRecord* tree = storeBuffer("bivhTree");
+    BufferRecord* feedback = storeBuffer("xfFeedback");
+    TreeShape shape = treeShape(triangleCount);
+    int32_t leavesGroup = computeGroupSize(leavesProgram);
+    int32_t nodesGroup = computeGroupSize(nodesProgram);
+    ComputeDispatch leaves = leafDispatch(shape.leafCount, leavesGroup);
+
+    if (tree->elementSize == 0) tree->elementSize = sizeof(BIVH);
+    reserveDeviceBuffer(tree, shape.nodeCount);
+    int32_t leafArguments[4] = {shape.leafCount, leaves.rowStride, triangleCount, 0};
+    use(leavesProgram, leafArguments, tree, feedback);
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    dispatch(leaves);
+    for (int32_t level = shape.leafCount / 2; level >= 1; level /= 2) {
+        glMemoryBarrier(GL_SHADER_STORAGE_BARRIER_BIT);
+        use(nodesProgram, &level, tree);
+        dispatch(rowDispatch(level, nodesGroup));
+    }
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+}
+
+void CachedGI::postRenderFrame() {
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    captureTriangles = kCaptureOff;
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    consoleLog("Post-render-frame!\n");
+
+    // Only triangles whose vertices were captured can be boxed: draws made while capture was off
+    // advance the count without room in the buffer.
+    int32_t triangleCount = *storeData<int32_t>("xfTriCount", 4);
+    triangleCount = std::min(triangleCount, storeBuffer("xfFeedback")->elementCount / 3);
+    if (triangleCount > 0) buildTriangleTree(triangleCount);
+
+    static const float kQuad[12] = {-1, -1, -1, 1, 1, -1, -1, 1, 1, -1, 1, 1};
+    BufferRecord* quad = storeBuffer("pos2");
+    growHostArray(quad, 6, 8);
+    std::memcpy(quad->hostData, kQuad, sizeof(kQuad));
+    quad->elementCount = 6;
+    quad->pending = 6;
+    use(deferredProgram);
+    glDisable(GL_DEPTH_TEST);
+    glDrawArrays(GL_TRIANGLES, 0, 6);
+}
+
+void CachedGI::updateLightCache() {
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    use(updateProgram);
+    dispatch(rowDispatch(kLightCacheInvocations, computeGroupSize(updateProgram)));
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+
+    BufferRecord* info = storeBuffer("licInfo");
+    growHostArray(info, 1, sizeof(LICInfo));
+    if (info->glBuffer != 0) {
+        info->pending = 0;
+        glBindBuffer(GL_COPY_READ_BUFFER, info->glBuffer);
+        glGetBufferSubData(GL_COPY_READ_BUFFER, 0, sizeof(LICInfo), info->hostData);
+        glBindBuffer(GL_COPY_READ_BUFFER, 0);
+    }
+    static_cast<LICInfo*>(info->hostData)->licFrameNr += 1;
+    info->elementCount = 1;
+    info->pending = 1;
+}
+
+ShaderProgram** CachedGI::geometryPrograms() {
+    programList[0] = texmProgram;
+    programList[1] = flatProgram;
+    programList[2] = nullptr;
+    return programList;
+}
+
+// ---- Light cache contents ----
+
+void writeInitialLightCache() {
+    BufferRecord* info = storeBuffer("licInfo");
+    growHostArray(info, 1, sizeof(LICInfo));
+    info->elementCount = 1;
+    info->pending = 1;
+    auto* record = static_cast<LICInfo*>(info->hostData);
+    record->licFrameNr = kLightCacheFirstFrame;
+    record->liEntryCount = kLightCacheEntryCount;
+
+    BufferRecord* cache = storeBuffer("liCache");
+    growHostArray(cache, kLightCacheEntryCount, sizeof(LICEntry));
+    cache->elementCount = kLightCacheEntryCount;
+    cache->pending = kLightCacheEntryCount;
+    auto* entries = static_cast<LICEntry*>(cache->hostData);
+    for (int32_t k = 0; k < kLightCacheEntryCount; ++k) {
+        LICEntry& entry = entries[k];
+        entry.lfHI = k % 3 == 0 ? 0u : static_cast<uint32_t>(k) * 0x7A000000u;
+        entry.dax = 0;
+        for (int c = 0; c < 4; ++c) {
+            entry.posS[c] = 0.0f;
+            entry.diLight[c] = entry.inLight[c] = c == 3 ? 1.0f : 0.0f;
+        }
+    }
+}

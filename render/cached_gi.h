@@ -1,0 +1,158 @@
+/* cached_gi.h — the renderer: G-buffer, GPU-built triangle tree, deferred shading with shadow
+   rays, and a world-space light cache refreshed every frame.
+
+   The entry function creates one CachedGI once the GL context is current and the shader sources
+   are in the variable store, gives the light cache its first contents, and then drives a frame:
+
+       CachedGI* renderer = new CachedGI();      // G-buffer at windowWidth x windowHeight
+       writeInitialLightCache();                 // "licInfo" and "liCache" host copies
+       ...
+       renderer->beginFrame();                   // G-buffer bound, triangle capture on
+       scene.updateAndDraw(t, renderer->geometryPrograms());
+       renderer->postRenderFrame();              // tree over the captured triangles, shading
+       presentFrame();
+       renderer->updateLightCache();             // cache refresh, next frame number
+
+   Everything the GPU programs read comes from Variables of the same name (camera, proj,
+   invCamera, objXF, iobjXF, gpuLights, xfFeedback, xfTriCount, ...); the renderer holds only
+   its programs and its framebuffer. While `captureTriangles` is on, every scene draw must grow
+   "xfFeedback" by its vertex count before drawing and add its triangle count to "xfTriCount".
+
+   Compute programs declare their own work-group size; the host reads it back from the linked
+   program and lays the dispatch out for it (see ComputeDispatch), so a program written for
+   1 x 1 x 1 groups gets exactly the one-invocation-per-group layout.
+
+   A missing "deferred.glsl", "licupdate.glsl", "bvh_leaves.glsl" or "bvh_nodes.glsl" ends the
+   process through fatalError naming the file; a missing "texm.glsl" or "flat.glsl" only leaves
+   that program out. The renderer never frees anything and never reallocates its G-buffer. */
+#pragma once
+
+#include <cstdint>
+
+struct ShaderProgram;
+struct TextureRecord;
+
+// ---- Triangle capture switch ----
+
+// Scene draws reserve room in "xfFeedback" while this holds kCaptureOn.
+constexpr int kCaptureOn = 4;
+constexpr int kCaptureOff = 1280;
+extern int captureTriangles;
+
+// ---- GPU records (std430, mirrored by "util.glsl" and "licache.glsl") ----
+
+// A captured vertex: world position bits and packed normal, texture coordinate bits and handle.
+struct FVert {
+    uint32_t uposn[4]; // x, y, z float bits; w: packSnorm4x8(normal, 0)
+    uint32_t uvTI[4];  // u, v float bits; z, w: the texture handle words
+};
+static_assert(sizeof(FVert) == 32);
+
+// A node of the triangle tree: box corners as float bits, flags and index in the w words.
+struct BIVH {
+    int32_t mi[4]; // minimum x, y, z; w: flags (1, 2 leaf triangles; 4, 8 children present)
+    int32_t ma[4]; // maximum x, y, z; w: leaf: first vertex index; inner: first index of its level
+};
+static_assert(sizeof(BIVH) == 32);
+
+// A point light as the scene publishes it in "gpuLights".
+struct GPULightEntry {
+    float pos[4];   // world position (w unused)
+    float color[4]; // rgb, intensity; an intensity <= 0 ends the list
+};
+static_assert(sizeof(GPULightEntry) == 32);
+
+// One light-cache cell.
+struct LICEntry {
+    uint32_t lfHI;     // bits 25-31: frame tag; bits 0-24: low bits of the cell hash
+    uint32_t tracePos; // packUnorm4x8 of the traced point, as fractions of the cell
+    uint32_t normal;   // packSnorm4x8 of the surface normal
+    uint32_t dax;      // packSnorm4x8 of the dominant axis; 0: never claimed (or zero normal)
+    float posS[4];     // cell minimum corner xyz, edge length w (world units)
+    float diLight[4];  // direct light sum and weight at the claim
+    float inLight[4];  // indirect light: rgb sum, w total weight
+};
+static_assert(sizeof(LICEntry) == 64);
+
+// The light cache's control record, "licInfo".
+struct LICInfo {
+    uint32_t reserveCount; // reserved, unused
+    int32_t repeatCount;   // reserved, unused
+    int32_t licFrameNr;    // frame number; its low 7 bits are the frame tag
+    int32_t liEntryCount;  // entries in "liCache"
+};
+static_assert(sizeof(LICInfo) == 16);
+
+constexpr int32_t kLightCacheEntryCount = 140057;
+constexpr int32_t kLightCacheFirstFrame = 80;
+
+// ---- Renderer ----
+
+class LightSys {
+public:
+    virtual void beginFrame() = 0;
+    virtual void postRenderFrame() = 0;
+    virtual void updateLightCache() = 0;
+    // The programs the scene draws with, in order of preference, ended by a null entry.
+    virtual ShaderProgram** geometryPrograms() = 0;
+
+protected:
+    ~LightSys() = default; // lives for the run; never deleted through this interface
+};
+
+class CachedGI final : public LightSys {
+public:
+    CachedGI();
+    void beginFrame() override;
+    void postRenderFrame() override;
+    void updateLightCache() override;
+    ShaderProgram** geometryPrograms() override;
+
+    ShaderProgram* flatProgram = nullptr;     // "flat.glsl", null when absent
+    ShaderProgram* texmProgram = nullptr;     // "texm.glsl", null when absent
+    ShaderProgram* programList[3] = {};       // texm, flat, null
+    ShaderProgram* leavesProgram = nullptr;   // "bvh_leaves.glsl"
+    ShaderProgram* nodesProgram = nullptr;    // "bvh_nodes.glsl"
+    ShaderProgram* updateProgram = nullptr;   // "licupdate.glsl"
+    ShaderProgram* deferredProgram = nullptr; // "deferred.glsl"
+    uint32_t gBufferFbo = 0;                  // the G-buffer framebuffer object
+
+    // Runs the tree build over the first `triangleCount` captured triangles (postRenderFrame
+    // does this for "xfTriCount"); exposed for tests and benchmarks.
+    void buildTriangleTree(int32_t triangleCount);
+};
+
+// Makes `texture` an empty render target of that format and size (nearest filtering, one level).
+// A format without a known pixel format and type is fatal.
+void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int width, int height);
+
+// The light cache's first contents, written into the host copies of "licInfo" and "liCache" and
+// marked pending: frame 80, 140057 entries, frame tags spread so early claims spread out.
+void writeInitialLightCache();
+
+// ---- Tree shape and dispatch layout ----
+
+// Shape of the tree over T triangles: P nodes (a power of two, at least 2), L = P / 2 leaves.
+// One triangle gets a single leaf at the root, as two do.
+struct TreeShape {
+    int32_t nodeCount; // P
+    int32_t leafCount; // L
+};
+TreeShape treeShape(int32_t triangleCount);
+
+// Work groups of a compute dispatch, and the invocations from one row (y) to the next, which
+// the program receives to turn its global id into a flat index (x + rowStride * y).
+struct ComputeDispatch {
+    uint32_t groupsX;
+    uint32_t groupsY;
+    int32_t rowStride;
+};
+
+// Rows of at most 32768 invocations: for groups of one invocation, min(n, 32768) x n / 32768.
+ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize);
+// The leaf pass: for groups of one invocation, R x L / R with R = L / 32768 above 32768 leaves;
+// larger groups use rowDispatch.
+ComputeDispatch leafDispatch(int32_t leafCount, int32_t groupSize);
+
+// The work-group size (x) a linked compute program declares.
+int32_t computeGroupSize(const ShaderProgram* program);
