@@ -1,0 +1,212 @@
+// The demo window seen from outside: a demo-like loop (platform_window_loop) runs full-screen
+// on a private Xvfb screen while real X clients type into it, resize it, ask it to close and
+// take screenshots of the root window.
+#include "app/timeline.h"
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr int screenWidth = 1000; // neither the requested 800 x 450 nor a common size
+constexpr int screenHeight = 600;
+const std::string loopProgram = NOVA31_BINARY_DIR "/platform_window_loop";
+
+class WindowLoop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { display = new PrivateDisplay(screenWidth, screenHeight); }
+    static void TearDownTestSuite() {
+        delete display;
+        display = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(display->started()) << "Xvfb did not start"; }
+
+    // Starts the loop and waits until its window is open.
+    std::unique_ptr<ChildProcess> startLoop(std::vector<std::string> arguments = {}) {
+        arguments.insert(arguments.begin(), loopProgram);
+        auto loop = std::make_unique<ChildProcess>(
+            arguments, std::vector<std::string>{display->environment(), "NOVA31_UNATTENDED=1"});
+        EXPECT_TRUE(loop->waitForLine(
+            "Window " + std::to_string(screenWidth) + " " + std::to_string(screenHeight), 20.0))
+            << loop->output();
+        return loop;
+    }
+
+    // The X window id of the loop's window, found by its process id.
+    std::string windowOf(const ChildProcess& loop) {
+        std::string found;
+        EXPECT_EQ(
+            runCommand(display->displayName(), "xdotool search --pid " + std::to_string(loop.pid()), &found),
+            0);
+        return found.substr(0, found.find('\n'));
+    }
+
+    void xdotool(const std::string& arguments) {
+        std::string output;
+        EXPECT_EQ(runCommand(display->displayName(), "xdotool " + arguments, &output), 0) << output;
+    }
+
+    // Keys taken by the loop so far, in order.
+    static std::vector<int> keysTaken(const ChildProcess& loop) {
+        std::vector<int> keys;
+        for (const std::string& line : loop.lines()) {
+            if (line.rfind("Key:", 0) == 0) keys.push_back(std::stoi(line.substr(4)));
+        }
+        return keys;
+    }
+
+    static PrivateDisplay* display;
+};
+
+PrivateDisplay* WindowLoop::display = nullptr;
+
+TEST_F(WindowLoop, FullScreenStartFillsTheScreenAndLogsInOrder) {
+    Display* connection = XOpenDisplay(display->displayName().c_str());
+    ASSERT_NE(connection, nullptr);
+    EXPECT_EQ(DisplayWidth(connection, DefaultScreen(connection)), screenWidth);
+    EXPECT_EQ(DisplayHeight(connection, DefaultScreen(connection)), screenHeight);
+    XCloseDisplay(connection);
+
+    auto loop = startLoop();
+    std::vector<std::string> expected = {
+        "Setting style to max!",
+        "!! Resize called: " + std::to_string(screenWidth) + " " + std::to_string(screenHeight), "KeyCount:0",
+        "Window " + std::to_string(screenWidth) + " " + std::to_string(screenHeight)};
+    EXPECT_EQ(loop->lines(), expected) << loop->output();
+
+    std::string geometry;
+    runCommand(display->displayName(), "xdotool getwindowgeometry " + windowOf(*loop), &geometry);
+    EXPECT_NE(geometry.find("Position: 0,0"), std::string::npos) << geometry;
+    EXPECT_NE(geometry.find("Geometry: 1000x600"), std::string::npos) << geometry;
+    std::string title;
+    runCommand(display->displayName(), "xdotool getwindowname " + windowOf(*loop), &title);
+    EXPECT_EQ(title, "DEMOWINDOW\n");
+
+    xdotool("key Escape");
+    EXPECT_EQ(loop->waitForExit(10.0), 0) << loop->output();
+    EXPECT_EQ(loop->lines().back(), "Loop end");
+}
+
+TEST_F(WindowLoop, TypedCharactersArriveInOrderAndCase) {
+    auto loop = startLoop();
+    xdotool("type --delay 15 'aBpP,.z9'");
+    ASSERT_TRUE(loop->waitForLine("Key:57", 10.0)) << loop->output();
+    xdotool("key Escape");
+    EXPECT_EQ(loop->waitForExit(10.0), 0) << loop->output();
+    EXPECT_EQ(keysTaken(*loop), (std::vector<int>{'a', 'B', 'p', 'P', ',', '.', 'z', '9', 27}));
+    // 'p' toggles the pause; upper-case 'P' is no command.
+    EXPECT_EQ(std::count(loop->lines().begin(), loop->lines().end(), "Paused"), 1) << loop->output();
+    EXPECT_EQ(std::count(loop->lines().begin(), loop->lines().end(), "Resumed"), 0) << loop->output();
+}
+
+TEST_F(WindowLoop, ResizeIsReportedAndApplied) {
+    auto loop = startLoop();
+    xdotool("windowsize " + windowOf(*loop) + " 640 360");
+    EXPECT_TRUE(loop->waitForLine("!! Resize called: 640 360", 10.0)) << loop->output();
+    EXPECT_TRUE(loop->waitForLine("Viewport 0 0 640 360", 10.0)) << loop->output();
+    xdotool("key Escape");
+    EXPECT_EQ(loop->waitForExit(10.0), 0) << loop->output();
+}
+
+TEST_F(WindowLoop, CloseRequestEndsTheLoopLikeEscape) {
+    auto loop = startLoop();
+    std::string window = windowOf(*loop);
+    ASSERT_FALSE(window.empty());
+
+    // What a window manager sends when the user closes the window.
+    Display* connection = XOpenDisplay(display->displayName().c_str());
+    ASSERT_NE(connection, nullptr);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = std::stoul(window);
+    event.xclient.message_type = XInternAtom(connection, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(connection, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(connection, event.xclient.window, False, NoEventMask, &event);
+    XFlush(connection);
+    XCloseDisplay(connection);
+
+    EXPECT_EQ(loop->waitForExit(10.0), 0) << loop->output();
+    EXPECT_EQ(keysTaken(*loop), std::vector<int>{27});
+}
+
+TEST_F(WindowLoop, ScreenshotShowsTheClearColourOfTheRamp) {
+    constexpr float musicTime = 2.0f;
+    auto loop = startLoop({"--time", "2.0"});
+    // The ramp's blue at 2 s is 61/255: the CPU reference for the whole screen.
+    const int expectedBlue = static_cast<int>(std::lround(clearColorBlue(musicTime) * 255.0f));
+    EXPECT_EQ(expectedBlue, 61);
+    usleep(300000); // a few presented frames
+
+    std::string shot =
+        std::string(NOVA31_BINARY_DIR) + "/tests/platform_screenshot_" + std::to_string(getpid()) + ".rgb";
+    std::string output;
+    ASSERT_EQ(runCommand(display->displayName(), "import -window root -depth 8 rgb:" + shot, &output), 0)
+        << output;
+    std::ifstream file(shot, std::ios::binary);
+    std::vector<unsigned char> pixels((std::istreambuf_iterator<char>(file)),
+                                      std::istreambuf_iterator<char>());
+    unlink(shot.c_str());
+    ASSERT_EQ(pixels.size(), static_cast<size_t>(screenWidth * screenHeight * 3));
+
+    int wrong = 0;
+    for (size_t index = 0; index < pixels.size(); index += 3) {
+        if (pixels[index] != 0 || pixels[index + 1] != 0 || pixels[index + 2] != expectedBlue) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0) << "first pixel " << int(pixels[0]) << "," << int(pixels[1]) << "," << int(pixels[2]);
+
+    xdotool("key Escape");
+    EXPECT_EQ(loop->waitForExit(10.0), 0) << loop->output();
+}
+
+// ---- Start-up failures: a fatal error that names what was missing, exit code -1 ----
+
+struct FatalStart {
+    const char* what;
+    std::vector<std::string> environment;
+    const char* message;
+};
+
+void PrintTo(const FatalStart& start, std::ostream* stream) {
+    *stream << start.what;
+}
+
+class WindowStartFailure : public WindowLoop, public ::testing::WithParamInterface<FatalStart> {};
+
+TEST_P(WindowStartFailure, EndsWithExitCodeMinusOneAndNamesTheProblem) {
+    std::vector<std::string> environment = GetParam().environment;
+    environment.push_back("NOVA31_UNATTENDED=1");
+    if (std::find_if(environment.begin(), environment.end(), [](const std::string& entry) {
+            return entry.rfind("DISPLAY", 0) == 0;
+        }) == environment.end()) {
+        environment.push_back(display->environment());
+    }
+    ChildProcess loop({loopProgram}, environment);
+    EXPECT_EQ(loop.waitForExit(20.0), 255) << loop.output();
+    EXPECT_NE(loop.output().find(GetParam().message), std::string::npos) << loop.output();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Platform, WindowStartFailure,
+    ::testing::Values(
+        FatalStart{"NoDisplay", {"DISPLAY"}, "no usable display"},
+        FatalStart{"UnreachableDisplay", {"DISPLAY=:4094"}, "no usable display (DISPLAY=\":4094\""},
+        FatalStart{"OpenGL42", {"MESA_GL_VERSION_OVERRIDE=4.2"}, "OpenGL 4.3 core is needed"},
+        FatalStart{"OpenGL42Core", {"MESA_GL_VERSION_OVERRIDE=4.2FC"}, "found version \"4.2"},
+        FatalStart{"NoComputeShaders",
+                   {"MESA_GL_VERSION_OVERRIDE=4.5", "MESA_EXTENSION_OVERRIDE=-GL_ARB_compute_shader"},
+                   "the GL context has no compute shaders (version \"4.5"}),
+    [](const ::testing::TestParamInfo<FatalStart>& info) { return std::string(info.param.what); });
+
+} // namespace
