@@ -517,3 +517,50 @@ TEST_F(ProgramTest, PresentFrameEmptiesTheCaptureBuffer) {
     EXPECT_EQ(feedback->glBuffer, buffer);
     EXPECT_EQ(feedback->glCapacity, 16384);
 }
+
+// ---- Sizes beyond the usual ----
+
+TEST_F(ProgramTest, LongNamesManyIncludesAndLongFeedbackNames) {
+    const std::string longName = "uniformWithAVeryLongNameThatGoesOnAndOnForMoreThanFiftyCharacters";
+    ASSERT_GT(longName.size(), 50u);
+    putFileVariable("empty_include.glsl", 14, "// no content\n");
+    std::string source = "#version 430\n";
+    for (int i = 0; i < 45; ++i) source += "//!!using:empty_include.glsl\n";
+    source += "#ifdef COMPUTE\nlayout(local_size_x = 1) in;\nuniform float " + longName +
+              ";\nlayout(std430) buffer longOut { float o[]; };\nvoid main() { o[0] = " + longName +
+              "; }\n#endif\n";
+    ShaderProgram* program = buildProgram(0, source.c_str());
+    const ProgramResource* resource = findResource(program, longName.c_str());
+    ASSERT_NE(resource, nullptr);
+    *storeValue<float>(longName.c_str()) = 4.5f;
+    BufferRecord* out = storeValue<BufferRecord>("longOut", 32);
+    out->elementSize = 4;
+    reserveDeviceBuffer(out, 1);
+    use(program);
+    glDispatchCompute(1, 1, 1);
+    float value = 0;
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    glBindBuffer(GL_COPY_READ_BUFFER, out->glBuffer);
+    glGetBufferSubData(GL_COPY_READ_BUFFER, 0, 4, &value);
+    EXPECT_EQ(value, 4.5f);
+
+    const std::string longVarying = "capturedVaryingWithALongName";
+    ASSERT_GT(longVarying.size(), 19u);
+    std::string feedbackSource =
+        "#version 430\n#ifdef VERTEX\nout vec4 " + longVarying + ";\nvoid main() { " + longVarying +
+        " = vec4(1.0); gl_Position = vec4(0.0); }\n#endif\n" + "//!!TRANSFORMFEEDBACK:" + longVarying + "\n";
+    ShaderProgram* feedback = buildProgram(0, feedbackSource.c_str());
+    char name[64] = {};
+    GLsizei length = 0, size = 0;
+    GLenum type = 0;
+    glGetTransformFeedbackVarying(feedback->program, 0, sizeof name, &length, &size, &type, name);
+    EXPECT_EQ(std::string(name), longVarying);
+}
+
+TEST_F(ProgramDeathTest, ArgumentIndexBeyondTheLimit) {
+    const char* source =
+        "#version 430\n#ifdef COMPUTE\nlayout(local_size_x = 1) in;\nuniform float arg20_far;\n"
+        "layout(std430) buffer farOut { float o[]; };\nvoid main() { o[0] = arg20_far; }\n#endif\n";
+    EXPECT_EXIT(buildProgram(0, source), ::testing::ExitedWithCode(255),
+                "arg20_far: argument 20 is out of range");
+}
