@@ -23,6 +23,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -141,17 +142,52 @@ int leftZeroCrossings(const std::vector<int16_t>& samples, size_t firstFrame, si
 struct FilePlayer {
     std::vector<unsigned char> bytes;
     PortAudioOgg player;
-    explicit FilePlayer(const char* name)
-        : bytes(testFile(name)), player(bytes.data(), static_cast<int32_t>(bytes.size())) {}
+    explicit FilePlayer(std::vector<unsigned char> fileBytes)
+        : bytes(std::move(fileBytes)), player(bytes.data(), static_cast<int32_t>(bytes.size())) {}
+    explicit FilePlayer(const char* name) : FilePlayer(testFile(name)) {}
 };
 
 // A player whose stream is stopped, so the test thread may run the decoder itself.
 struct PausedPlayer : FilePlayer {
-    explicit PausedPlayer(const char* name) : FilePlayer(name) {
+    explicit PausedPlayer(std::vector<unsigned char> fileBytes) : FilePlayer(std::move(fileBytes)) {
         player.setPlaying(false);
         player.seek(0.0f);
     }
+    explicit PausedPlayer(const char* name) : PausedPlayer(testFile(name)) {}
 };
+
+// ---- Ogg pages, for damaging a file in memory ----
+
+struct OggPage {
+    size_t offset; // of its "OggS"
+    size_t size;   // header, segment table and body
+};
+
+std::vector<OggPage> oggPages(const std::vector<unsigned char>& bytes) {
+    std::vector<OggPage> pages;
+    size_t offset = 0;
+    while (offset + 27 <= bytes.size() && std::memcmp(&bytes[offset], "OggS", 4) == 0) {
+        size_t segments = bytes[offset + 26];
+        size_t size = 27 + segments;
+        for (size_t i = 0; i < segments && offset + 27 + i < bytes.size(); ++i)
+            size += bytes[offset + 27 + i];
+        pages.push_back({offset, size});
+        offset += size;
+    }
+    return pages;
+}
+
+// The page checksum: CRC-32 with polynomial 0x04c11db7, not reflected, over the page with a
+// zero checksum field.
+void resealOggPage(std::vector<unsigned char>& bytes, const OggPage& page) {
+    std::memset(&bytes[page.offset + 22], 0, 4);
+    uint32_t crc = 0;
+    for (size_t i = page.offset; i < page.offset + page.size; ++i) {
+        crc ^= uint32_t(bytes[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+    }
+    for (int i = 0; i < 4; ++i) bytes[page.offset + 22 + i] = static_cast<unsigned char>(crc >> (8 * i));
+}
 
 } // namespace
 
@@ -462,10 +498,8 @@ TEST(MusicDecoding, FileCallbacksStayInsideTheFile) {
 }
 
 TEST(MusicDecoding, TheDemoTuneIsLongStereoMusicWithoutClipping) {
-    std::vector<unsigned char> bytes = readFile(TUNE_PATH);
-    PortAudioOgg player(bytes.data(), static_cast<int32_t>(bytes.size()));
-    player.setPlaying(false);
-    player.seek(0.0f);
+    PausedPlayer paused(readFile(TUNE_PATH));
+    PortAudioOgg& player = paused.player;
     EXPECT_EQ(player.sampleRate, 48000);
     ASSERT_GE(player.totalSamples, 30 * 48000);
     std::vector<int16_t> samples = decode(player, player.totalSamples);
@@ -483,6 +517,30 @@ TEST(MusicDecoding, TheDemoTuneIsLongStereoMusicWithoutClipping) {
         difference += std::abs(samples[frame * 2] - samples[frame * 2 + 1]);
     }
     EXPECT_GT(difference / (samples.size() / 2), 100.0);
+}
+
+// The player reads the caller's bytes as it plays, so damage done after opening shows there.
+// The decoder reads ahead up to 64 KiB: the damage must lie well beyond that, in the tune.
+TEST(MusicDecoding, DamagedPagesCostSoundButNeverStopThePlayback) {
+    for (int damage = 0; damage < 2; ++damage) {
+        SCOPED_TRACE(damage == 0 ? "garbage in a page" : "the first page of an unknown stream");
+        PausedPlayer paused(readFile(TUNE_PATH));
+        PortAudioOgg& player = paused.player;
+        std::vector<OggPage> pages = oggPages(paused.bytes);
+        ASSERT_GT(pages.size(), 20u);
+        const OggPage& middle = pages[pages.size() / 2];
+        if (damage == 0) {
+            std::memset(&paused.bytes[middle.offset + 40], 0x55, middle.size - 40);
+        } else {
+            paused.bytes[middle.offset + 5] |= 0x02;  // beginning of a stream
+            paused.bytes[middle.offset + 14] ^= 0x5a; // with a serial number the file does not have
+            resealOggPage(paused.bytes, middle);
+        }
+        std::vector<int16_t> samples = decode(player, player.totalSamples + 4800);
+        EXPECT_EQ(player.decodePos, player.totalSamples);
+        EXPECT_GT(rootMeanSquare(samples, 48000, 48000), 0.05 * 32768); // before the damage
+        for (size_t i = player.totalSamples * 2; i < samples.size(); ++i) ASSERT_EQ(samples[i], 0);
+    }
 }
 
 // ---- Fatal paths, each in a child process ----
@@ -542,4 +600,19 @@ TEST(MusicFatal, NoDefaultOutputDevice) {
         },
         "Fatal Error:An error occured while using the portaudio stream at PA finding a default output "
         "device\nError number: 0\nError message: Success\n\n");
+}
+
+TEST(MusicFatal, SeekingWhereNoPageIsLeft) {
+    ChildResult result = runInChild([] {
+        PausedPlayer paused("stereo48k.ogg");
+        std::vector<OggPage> pages = oggPages(paused.bytes);
+        if (pages.size() < 5) return 3;
+        std::memset(&paused.bytes[pages[2].offset], 0, paused.bytes.size() - pages[2].offset); // all audio
+        paused.player.seek(1.5f);
+        std::vector<int16_t> samples = decode(paused.player, 480);
+        std::printf("seek survived\n");
+        return 4;
+    });
+    EXPECT_EQ(result.exitStatus, 255);
+    EXPECT_EQ(result.output, "Fatal Error:Error seeking in ogg file\n");
 }
