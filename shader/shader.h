@@ -6,10 +6,19 @@
    storage block. use() then binds the program and feeds each of them from the Variable of the
    same name, or from a positional argument for names beginning with "arg":
 
-       ShaderProgram* texm = buildProgram(0, variableSource("texm.glsl"));   // automatic stages
+       Variable* file = getVariable("texm.glsl", 0);
+       auto* text = static_cast<const char*>(variableData(currentVariable(file)));
+       ShaderProgram* texm = buildProgram(0, text);   // automatic stages, chosen from the text
        ...
-       use(texm);                          // camera, proj, pos, baseColorTexture ... from the store
-       use(tree, &levelValue, bivhTree);   // arg0_level, arg1_tree
+       use(texm);                                     // camera, proj, pos ... from the store
+       use(tree, &level, treeBuffer);                 // arg0_level, arg1_tree by position
+
+   Uniform types fed: float, vec2, vec4, int, ivec2..4, mat2, mat4 (arrays read arraySize
+   elements; an array's Variable may carry the bare name), sampler2D, image2D/iimage2D/uimage2D
+   (TextureRecord) and uvec2 (a TextureRecord whose handle is passed). Vertex inputs: vec2 and
+   vec3 (BufferRecord). Storage blocks: any (BufferRecord), bound to points 0, 1, ... in block
+   order. Texture and image units are handed out in resource order. Names containing "null"
+   accept a null argument for samplers, images and handles. Anything else is fatal.
 
    The payloads behind buffer and texture Variables are BufferRecord and TextureRecord; use()
    uploads them when their host copies are newer (pending, dirty). reserveDeviceBuffer grows
@@ -17,11 +26,13 @@
 
    Texture handles: textures reach shaders as a uvec2 (low word first). Where the driver has
    GL_ARB_bindless_texture the words are the resident bindless handle; elsewhere they name a
-   slot of a process-wide texture slot table (low word 1 + slot), and the header of every
+   slot of a process-wide texture slot table (low word 1 + slot; 24 slots, a fatal error past
+   them), and the header of every
    assembled stage defines TEXTURE_SLOT_COUNT instead of requiring the extension. Shaders
    sample a handle through textureHandleSample in "util.glsl", which compiles both ways; a
    program that uses it has the sampler array `textureSlots`, which use() binds to the
-   table's textures. Host code cannot tell the two paths apart.
+   table's textures (after every other resource, so it takes the last units). Host code cannot
+   tell the two paths apart. The handle (0, 0) names no texture and samples as white.
 
    Every failure (compile, link, a missing include or Variable, an unsupported resource type)
    ends the process through fatalError; nothing here returns an error. The module does not
