@@ -69,15 +69,13 @@ struct ControlKey {
     unsigned char character;
 };
 constexpr ControlKey controlKeys[] = {
-    {SDLK_ESCAPE, 27},
-    {SDLK_RETURN, 13},
-    {SDLK_BACKSPACE, 8},
-    {SDLK_TAB, 9},
+    {SDLK_ESCAPE, 27}, {SDLK_RETURN, 13}, {SDLK_KP_ENTER, 13}, {SDLK_BACKSPACE, 8}, {SDLK_TAB, 9},
 };
 
 // ---- Events ----
 
 void applyWindowSize(int width, int height) {
+    if (width <= 0 || height <= 0) return; // a minimised window keeps its last usable size
     windowWidth = width;
     windowHeight = height;
     consoleLog("!! Resize called: %d %d\n", width, height);
@@ -211,6 +209,11 @@ bool environmentFlagSet(const char* name) {
 } // namespace
 
 void createDemoWindow(bool fullScreen, int width, int height) {
+    if (demoWindow != nullptr) {
+        // One window per process: a later call (several test suites in one process) shares it.
+        SDL_GL_MakeCurrent(demoWindow, demoContext);
+        return;
+    }
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         const char* display = std::getenv("DISPLAY");

@@ -32,11 +32,13 @@
    keyboard's characters, or more than one window. Everything runs on the main thread. */
 #pragma once
 
-// The window's client size in pixels; kept current across resizes.
+// The window's client size in pixels; kept current across resizes (a size of 0, as a
+// minimised window may report, is not taken over).
 extern int windowWidth;
 extern int windowHeight;
 
-// Opens the window and its GL context and makes the context current. Called once.
+// Opens the window and its GL context and makes the context current. Called once by the demo;
+// a later call keeps the existing window and context (and makes the context current again).
 void createDemoWindow(bool fullScreen, int width, int height);
 
 // Handles every waiting window event (size changes, typed characters, close requests).

@@ -70,6 +70,18 @@ TEST_F(GLContext, WindowedStartLogsKeyCountWithoutFullScreenStyle) {
     EXPECT_EQ(viewport[3], 200);
 }
 
+TEST_F(GLContext, ALaterCallKeepsTheWindowAndContext) {
+    SDL_Window* window = SDL_GL_GetCurrentWindow();
+    SDL_GLContext context = SDL_GL_GetCurrentContext();
+    int width = windowWidth;
+    ::testing::internal::CaptureStdout();
+    createDemoWindow(true, 100, 100);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(SDL_GL_GetCurrentWindow(), window);
+    EXPECT_EQ(SDL_GL_GetCurrentContext(), context);
+    EXPECT_EQ(windowWidth, width);
+}
+
 TEST_F(GLContext, IsA43CoreDebugContextWithAVertexArrayBound) {
     EXPECT_TRUE(passesGLVersionGate(reinterpret_cast<const char*>(glGetString(GL_VERSION))));
     GLint profile = 0, flags = 0, vertexArray = 0;
@@ -211,6 +223,20 @@ TEST_F(GLContext, ResizeUpdatesSizeAndViewport) {
     EXPECT_EQ(viewport[1], 0);
     EXPECT_EQ(viewport[2], 300);
     EXPECT_EQ(viewport[3], 180);
+}
+
+TEST_F(GLContext, ZeroSizeOfAMinimisedWindowIsNotTakenOver) {
+    int width = windowWidth, height = windowHeight;
+    SDL_Event event{};
+    event.type = SDL_WINDOWEVENT;
+    event.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
+    event.window.windowID = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
+    SDL_PushEvent(&event);
+    ::testing::internal::CaptureStdout();
+    pumpMessages();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(windowWidth, width);
+    EXPECT_EQ(windowHeight, height);
 }
 
 int presentHookCalls = 0;

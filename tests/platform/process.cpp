@@ -153,14 +153,16 @@ std::string ChildProcess::output() const {
 
 // ---- PrivateDisplay ----
 
-PrivateDisplay::PrivateDisplay(int width, int height) {
+PrivateDisplay::PrivateDisplay(int width, int height, const std::vector<std::string>& serverOptions) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return;
     std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     // -displayfd makes the server pick a free display number and write it to descriptor 3.
     int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    server = spawn({"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp"}, {},
-                   {{ends[1], 3}, {quiet, 1}, {quiet, 2}});
+    std::vector<std::string> arguments = {"/usr/bin/Xvfb", "-displayfd", "3",  "-screen", "0",
+                                          screen,          "-nolisten",  "tcp"};
+    arguments.insert(arguments.end(), serverOptions.begin(), serverOptions.end());
+    server = spawn(arguments, {}, {{ends[1], 3}, {quiet, 1}, {quiet, 2}});
     close(ends[1]);
     close(quiet);
     std::string number;

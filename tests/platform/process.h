@@ -39,7 +39,8 @@ private:
 // An Xvfb server of its own, so that focus, screen size and screenshots belong to one test.
 class PrivateDisplay {
 public:
-    PrivateDisplay(int width, int height);
+    // `serverOptions` go to Xvfb as they are (for example {"-extension", "GLX"}).
+    PrivateDisplay(int width, int height, const std::vector<std::string>& serverOptions = {});
     ~PrivateDisplay();
     PrivateDisplay(const PrivateDisplay&) = delete;
     PrivateDisplay& operator=(const PrivateDisplay&) = delete;

@@ -209,4 +209,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "the GL context has no compute shaders (version \"4.5"}),
     [](const ::testing::TestParamInfo<FatalStart>& info) { return std::string(info.param.what); });
 
+TEST(WindowStart, DisplayWithoutGLXEndsWithThePixelFormatError) {
+    PrivateDisplay noGLX(640, 480, {"-extension", "GLX"});
+    ASSERT_TRUE(noGLX.started());
+    ChildProcess loop({loopProgram}, {noGLX.environment(), "NOVA31_UNATTENDED=1"});
+    EXPECT_EQ(loop.waitForExit(20.0), 255) << loop.output();
+    EXPECT_NE(loop.output().find("Error, could not initialize a GL context du eto missing pixel fmt"),
+              std::string::npos)
+        << loop.output();
+}
+
 } // namespace
