@@ -223,17 +223,23 @@ bool isTextureUniform(int32_t type) {
            type == GL_INT_IMAGE_2D || type == GL_UNSIGNED_INT_IMAGE_2D;
 }
 
+// The uniform types fed by value: GL type, and the call that sends `count` of them from D.
+#define SHADER_VALUE_UNIFORMS(X)                                                                             \
+    X(GL_FLOAT, glUniform1fv(location, count, floats))                                                       \
+    X(GL_FLOAT_VEC2, glUniform2fv(location, count, floats))                                                  \
+    X(GL_FLOAT_VEC4, glUniform4fv(location, count, floats))                                                  \
+    X(GL_INT, glUniform1iv(location, count, ints))                                                           \
+    X(GL_INT_VEC2, glUniform2iv(location, count, ints))                                                      \
+    X(GL_INT_VEC3, glUniform3iv(location, count, ints))                                                      \
+    X(GL_INT_VEC4, glUniform4iv(location, count, ints))                                                      \
+    X(GL_FLOAT_MAT2, glUniformMatrix2fv(location, count, GL_FALSE, floats))                                  \
+    X(GL_FLOAT_MAT4, glUniformMatrix4fv(location, count, GL_FALSE, floats))
+
 bool isValueUniform(int32_t type) {
     switch (type) {
-    case GL_FLOAT:
-    case GL_FLOAT_VEC2:
-    case GL_FLOAT_VEC4:
-    case GL_INT:
-    case GL_INT_VEC2:
-    case GL_INT_VEC3:
-    case GL_INT_VEC4:
-    case GL_FLOAT_MAT2:
-    case GL_FLOAT_MAT4:
+#define SHADER_VALUE_UNIFORM_CASE(glType, call) case glType:
+        SHADER_VALUE_UNIFORMS(SHADER_VALUE_UNIFORM_CASE)
+#undef SHADER_VALUE_UNIFORM_CASE
         return true;
     default:
         return false;
@@ -253,33 +259,12 @@ void feedUniform(const ProgramResource& resource, void* data, BindingCounters& c
     }
 
     switch (resource.type) {
-    case GL_FLOAT:
-        glUniform1fv(location, count, floats);
+#define SHADER_VALUE_UNIFORM_SEND(glType, call)                                                              \
+    case glType:                                                                                             \
+        call;                                                                                                \
         return;
-    case GL_FLOAT_VEC2:
-        glUniform2fv(location, count, floats);
-        return;
-    case GL_FLOAT_VEC4:
-        glUniform4fv(location, count, floats);
-        return;
-    case GL_INT:
-        glUniform1iv(location, count, ints);
-        return;
-    case GL_INT_VEC2:
-        glUniform2iv(location, count, ints);
-        return;
-    case GL_INT_VEC3:
-        glUniform3iv(location, count, ints);
-        return;
-    case GL_INT_VEC4:
-        glUniform4iv(location, count, ints);
-        return;
-    case GL_FLOAT_MAT2:
-        glUniformMatrix2fv(location, count, GL_FALSE, floats);
-        return;
-    case GL_FLOAT_MAT4:
-        glUniformMatrix4fv(location, count, GL_FALSE, floats);
-        return;
+        SHADER_VALUE_UNIFORMS(SHADER_VALUE_UNIFORM_SEND)
+#undef SHADER_VALUE_UNIFORM_SEND
     case GL_SAMPLER_2D: {
         if (texture == nullptr) {
             glUniform1i(location, counters.unit);

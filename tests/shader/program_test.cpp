@@ -1,10 +1,7 @@
 // Programs against the real driver: resource records, arguments, feeding by name, fatal texts.
 #include "shader/shader.h"
 
-#include "platform/gl.h"
-#include "platform/window.h"
-
-#include <gtest/gtest.h>
+#include "shader_gl_test.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,16 +9,7 @@
 
 namespace {
 
-class ProgramTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        // Death tests re-run the test in a fresh process, which opens its own window.
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
-        static bool opened = false;
-        if (!opened) createDemoWindow(true, 800, 450);
-        opened = true;
-    }
-};
+using ProgramTest = ShaderGLTest;
 
 const ProgramResource* findResource(const ShaderProgram* program, const char* name) {
     for (const ProgramResource& resource : program->resources)
@@ -257,13 +245,7 @@ void main() { color = vec4(uv, 0.0, 1.0); }
     EXPECT_EQ(static_cast<GLuint>(buffer), pos->glBuffer);
 
     // The triangle covers the window; every pixel gets the interpolated (constant) uv.
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glViewport(0, 0, 16, 16);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glDrawArrays(GL_TRIANGLES, 0, 3);
-    unsigned char pixel[4] = {};
-    glReadPixels(8, 8, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    auto pixel = drawAndReadCentre(16);
     EXPECT_NEAR(pixel[0], 64, 1);
     EXPECT_NEAR(pixel[1], 128, 1);
 }

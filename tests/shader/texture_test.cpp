@@ -1,10 +1,7 @@
 // Texture uploads with their in-place mip chain, image units, and the texture handle layer.
 #include "shader/shader.h"
 
-#include "platform/gl.h"
-#include "platform/window.h"
-
-#include <gtest/gtest.h>
+#include "shader_gl_test.h"
 
 #include <cstring>
 #include <fstream>
@@ -13,21 +10,17 @@
 
 namespace {
 
-class TextureTest : public ::testing::Test {
+class TextureTest : public ShaderGLTest {
 protected:
     static void SetUpTestSuite() {
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
-        static bool opened = false;
-        if (!opened) {
-            createDemoWindow(true, 800, 450);
-            // The shader files include the helper from the asset folder.
-            std::ifstream file(NOVA31_SOURCE_DIR "/assets/util.glsl", std::ios::binary);
-            std::stringstream text;
-            text << file.rdbuf();
-            std::string util = text.str();
-            putFileVariable("util.glsl", static_cast<uint32_t>(util.size()), util.data());
-        }
-        opened = true;
+        ShaderGLTest::SetUpTestSuite();
+        // The shader files include the helper from the asset folder.
+        if (getVariable("util.glsl", 0) != nullptr) return;
+        std::ifstream file(NOVA31_SOURCE_DIR "/assets/util.glsl", std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        std::string util = text.str();
+        putFileVariable("util.glsl", static_cast<uint32_t>(util.size()), util.data());
     }
 };
 
@@ -277,13 +270,7 @@ void main() { color = textureHandleSample(handleTexture, vec2(0.5)) + texture(ha
     *static_cast<TextureRecord*>(variableData(getVariable("handleSampler", 64))) = solidTexture(&solid[0]);
     ShaderProgram* program = buildProgram(0, source);
     use(program);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glViewport(0, 0, 8, 8);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glDrawArrays(GL_TRIANGLES, 0, 3);
-    unsigned char pixel[4] = {};
-    glReadPixels(4, 4, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    auto pixel = drawAndReadCentre(8);
     EXPECT_EQ(pixel[0], 0);
     EXPECT_EQ(pixel[1], 255) << "the handle's texture, not the sampler bound next to it";
     EXPECT_EQ(pixel[2], 0);
