@@ -1,0 +1,82 @@
+#include "gl_support.h"
+
+#include "platform/gl.h"
+#include "platform/window.h"
+#include "store/store.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+const char* const kShaderFiles[] = {"util.glsl",      "ray.glsl",        "licache.glsl",
+                                    "licupdate.glsl", "bvh_leaves.glsl", "bvh_nodes.glsl",
+                                    "texm.glsl",      "flat.glsl",       "deferred.glsl"};
+} // namespace
+
+void loadAsset(const char* name) {
+    std::string path = std::string(NOVA31_SOURCE_DIR) + "/assets/" + name;
+    std::ifstream file(path, std::ios::binary);
+    ASSERT_TRUE(file) << path;
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    putFileVariable(name, static_cast<uint32_t>(bytes.size()), bytes.data());
+}
+
+CachedGI& testRenderer() {
+    static CachedGI* renderer = [] {
+        createDemoWindow(true, 800, 450);
+        for (const char* name : kShaderFiles) loadAsset(name);
+        int width = windowWidth, height = windowHeight;
+        windowWidth = kTestWidth;
+        windowHeight = kTestHeight;
+        auto* created = new CachedGI();
+        windowWidth = width;
+        windowHeight = height;
+        writeInitialLightCache();
+        return created;
+    }();
+    return *renderer;
+}
+
+BufferRecord* storeBuffer(const char* name) {
+    return storeValue<BufferRecord>(name, 32);
+}
+
+void fillDeviceBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize) {
+    BufferRecord* record = storeBuffer(name);
+    record->elementSize = elementSize;
+    reserveDeviceBuffer(record, static_cast<int32_t>(count));
+    glBindBuffer(GL_COPY_WRITE_BUFFER, record->glBuffer);
+    glBufferSubData(GL_COPY_WRITE_BUFFER, 0, static_cast<GLsizeiptr>(count * elementSize), data);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+}
+
+void setHostBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize) {
+    BufferRecord* record = storeBuffer(name);
+    size_t bytes = count * static_cast<size_t>(elementSize);
+    if (record->hostCapacity < static_cast<int32_t>(count) || record->elementSize != elementSize) {
+        record->hostData = new unsigned char[bytes];
+        record->hostCapacity = static_cast<int32_t>(count);
+    }
+    std::memcpy(record->hostData, data, bytes);
+    record->elementSize = elementSize;
+    record->elementCount = record->pending = static_cast<int32_t>(count);
+}
+
+std::vector<unsigned char> readBufferBytes(uint32_t glBuffer, size_t bytes) {
+    std::vector<unsigned char> values(bytes);
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    glBindBuffer(GL_COPY_READ_BUFFER, glBuffer);
+    glGetBufferSubData(GL_COPY_READ_BUFFER, 0, static_cast<GLsizeiptr>(bytes), values.data());
+    glBindBuffer(GL_COPY_READ_BUFFER, 0);
+    return values;
+}
+
+void installEmptyScene() {
+    fillDeviceBuffer("bivhTree", std::vector<BIVH>(2, BIVH{}));
+    fillDeviceBuffer("xfFeedback", std::vector<FVert>(3, FVert{}));
+    std::vector<GPULightEntry> lights(100, GPULightEntry{});
+    setHostBuffer("gpuLights", lights);
+}

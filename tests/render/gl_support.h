@@ -1,0 +1,61 @@
+// Shared set-up of the renderer's GL tests: one window, the shader files in the store, one
+// renderer with a small G-buffer, and buffer helpers.
+#pragma once
+
+#include "render/cached_gi.h"
+#include "shader/shader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+// The G-buffer size of the test renderer (the window is larger; tests draw into its corner).
+constexpr int kTestWidth = 192;
+constexpr int kTestHeight = 108;
+
+// Opens the window on first use and returns the renderer, built from the files in assets/.
+CachedGI& testRenderer();
+
+// Puts assets/NAME into the variable store.
+void loadAsset(const char* name);
+
+template <typename T> T* storeValue(const char* name, uint32_t size) {
+    return static_cast<T*>(variableData(currentVariable(getVariable(name, size))));
+}
+BufferRecord* storeBuffer(const char* name);
+
+// Device buffer of a store Variable holding exactly `count` elements of `data`.
+template <typename T> void fillDeviceBuffer(const char* name, const std::vector<T>& data);
+void fillDeviceBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize);
+
+// Host-filled buffer record (an upload at the next use) over `data`.
+template <typename T> BufferRecord hostRecord(std::vector<T>& data) {
+    BufferRecord record{};
+    record.elementSize = sizeof(T);
+    record.elementCount = record.hostCapacity = record.pending = static_cast<int32_t>(data.size());
+    record.hostData = data.data();
+    return record;
+}
+
+// Sets the host copy of a store buffer Variable to `data` (copied) and marks it all pending.
+template <typename T> void setHostBuffer(const char* name, const std::vector<T>& data);
+void setHostBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize);
+
+std::vector<unsigned char> readBufferBytes(uint32_t glBuffer, size_t bytes);
+template <typename T> std::vector<T> readBuffer(uint32_t glBuffer, size_t count) {
+    std::vector<unsigned char> bytes = readBufferBytes(glBuffer, count * sizeof(T));
+    std::vector<T> values(count);
+    std::memcpy(values.data(), bytes.data(), bytes.size());
+    return values;
+}
+
+// A tree with only an empty root, and no lights: rays hit nothing.
+void installEmptyScene();
+
+template <typename T> void fillDeviceBuffer(const char* name, const std::vector<T>& data) {
+    fillDeviceBufferBytes(name, data.data(), data.size(), sizeof(T));
+}
+template <typename T> void setHostBuffer(const char* name, const std::vector<T>& data) {
+    setHostBufferBytes(name, data.data(), data.size(), sizeof(T));
+}
