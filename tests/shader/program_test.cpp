@@ -546,3 +546,35 @@ TEST_F(ProgramDeathTest, ArgumentIndexBeyondTheLimit) {
     EXPECT_EXIT(buildProgram(0, source), ::testing::ExitedWithCode(255),
                 "arg20_far: argument 20 is out of range");
 }
+
+// ---- Console lines ----
+
+TEST_F(ProgramTest, BuildingLogsEveryStepInOrder) {
+    putFileVariable("logged_include.glsl", 11, "// nothing\n");
+    const char* source =
+        "#version 430\n//!!using:logged_include.glsl\n#ifdef COMPUTE\nlayout(local_size_x = 1) in;\n"
+        "layout(std430) buffer loggedOut { int o[]; };\nvoid main() { o[0] = 1; }\n#endif\n";
+    ::testing::internal::CaptureStdout();
+    buildProgram(0, source);
+    std::string log = ::testing::internal::GetCapturedStdout();
+    const std::string expected[] = {
+        "PRE-VA-ARG DEBUGOK 2?!\n",
+        "AUTO?!\n",
+        std::string("CompileShader:") + source + "\n",
+        "POST-CREATE-SHADER?!\n",
+        "INSIDE-COPY://!!using:logged_include.glsl\n#ifdef COMPUTE\n",
+        "//!!using: 10\n",
+        "INSIDE-COPY FN:logged_include.glsl\n",
+        "ENDED?!\n",
+        "PRE-COMPILE-SHADER?!\n",
+        "Linking\n",
+        "Class 92e6 Res 0 ty:",
+        "  name:loggedOut (10)\n",
+    };
+    size_t at = 0;
+    for (const std::string& line : expected) {
+        size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\nin:\n" << log;
+        at = found + line.size();
+    }
+}
