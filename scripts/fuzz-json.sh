@@ -18,6 +18,6 @@ clang++-14 -std=c++20 -O1 -g -fno-omit-frame-pointer \
     -o "$out/json_fuzz"
 
 cd "$out"
-exec ./json_fuzz -max_total_time="$duration" -jobs=1 -workers=1 -timeout=10 -max_len=16384 \
+exec ./json_fuzz -max_total_time="$duration" -timeout=10 -max_len=16384 \
     -artifact_prefix="$out/" -print_final_stats=1 \
     "$out/corpus" "$root/fuzz/json/corpus"
