@@ -80,13 +80,15 @@ public:
     SyncPoint syncPoints[kSyncPointCount];
     std::atomic<int32_t> syncIndex; // slot of the newest sync point, 0..3
 
-    // Diagnostics for tests and benchmarks, written by the stream callback only.
+    // Diagnostics for tests and benchmarks: the buffer size chosen at construction, and two
+    // counters that only the stream callback writes.
     int32_t framesPerBuffer;                 // frames the stream is asked to deliver per callback
     std::atomic<int32_t> lastCallbackFrames; // frame count of the most recent callback, 0 before one
     std::atomic<int64_t> callbackCount;      // callbacks run since construction
 
     // The stream callback's work without PortAudio: applies a pending seek (anchored at
-    // `streamTime`) and fills `frameCount` interleaved stereo frames into `output`.
+    // `streamTime`) and fills `frameCount` interleaved stereo frames into `output`. Only the
+    // callback may call it while the stream runs; tests and benchmarks call it while paused.
     void fillBuffer(int16_t* output, int32_t frameCount, double streamTime);
 };
 
