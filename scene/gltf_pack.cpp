@@ -100,11 +100,19 @@ std::vector<uint8_t> readBufferFile(const std::string& path, int index, size_t b
     if (file == nullptr)
         fatalErrorFormat("glTF: buffer %d \"%s\" is neither an archive member nor a file", index,
                          path.c_str());
+    // Measured first, so a device or a short file cannot make byteLength allocate or read more.
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    if (length < 0 || static_cast<unsigned long>(length) < byteLength || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        fatalErrorFormat("glTF: buffer %d \"%s\" holds %ld bytes, byteLength says %zu", index, path.c_str(),
+                         length < 0 ? 0L : length, byteLength);
+    }
     std::vector<uint8_t> bytes(byteLength);
     size_t read = byteLength > 0 ? std::fread(bytes.data(), 1, byteLength, file) : 0;
     std::fclose(file);
     if (read != byteLength)
-        fatalErrorFormat("glTF: buffer %d \"%s\" holds %zu bytes, byteLength says %zu", index, path.c_str(),
+        fatalErrorFormat("glTF: buffer %d \"%s\" could not be read (%zu of %zu bytes)", index, path.c_str(),
                          read, byteLength);
     return bytes;
 }

@@ -60,6 +60,9 @@ TEST(GltfBadInput, BuffersViewsAndAccessorsMustStayInsideTheirData) {
                    "glTF: buffer view 1 has byteStride 8, less than the 12 bytes");
     expectRejected(replaced(good, "\"uri\":\"data:", "\"uri\":\"missing-buffer-file.bin\",\"x\":\""),
                    "glTF: buffer 0 \"missing-buffer-file.bin\" is neither an archive member nor a file");
+    // A device measures 0 bytes: byteLength cannot make the packer read on and on.
+    expectRejected(replaced(good, "\"uri\":\"data:", "\"uri\":\"/dev/zero\",\"x\":\""),
+                   "glTF: buffer 0 \"/dev/zero\" holds 0 bytes, byteLength says 80");
     // A data URI shorter than its byteLength.
     std::string text = good;
     size_t comma = text.find("base64,") + 7;

@@ -457,6 +457,25 @@ TEST(GltfPack, BuffersComeFromTheStore) {
     EXPECT_EQ(blobBytes(member.blob, member.size), blobBytes(embedded.blob, embedded.size));
 }
 
+TEST(GltfPack, BuffersComeFromFilesWhenTheStoreLacksThem) {
+    TestDocument doc;
+    std::string json = triangleDocument(doc, R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}])");
+    Packed embedded;
+    pack(json, embedded);
+    // A name without "." is not resolved by the store; the packer opens it as a file itself.
+    char path[] = "/tmp/gltfbufferXXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, doc.data().data(), doc.data().size()), static_cast<ssize_t>(doc.data().size()));
+    close(fd);
+    size_t start = json.find("data:");
+    json.replace(start, json.find('"', start) - start, path);
+    Packed file;
+    pack(json, file);
+    std::remove(path);
+    EXPECT_EQ(blobBytes(file.blob, file.size), blobBytes(embedded.blob, embedded.size));
+}
+
 TEST(GltfPack, VariableEntryPacksTheStoredFile) {
     EXPECT_EQ(loadGLTFVariable(nullptr), nullptr);
     EXPECT_EQ(loadGLTFVariable(putFileVariable("gltf_pack_test_empty.gltf", 0, "")), nullptr);
