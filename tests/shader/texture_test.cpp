@@ -306,3 +306,35 @@ TEST_F(TextureDeathTest, SlotTableRunsOutWithAClearError) {
     EXPECT_EXIT(takeEverySlot(), ::testing::ExitedWithCode(255),
                 "Texture slots: all 24 are taken.*slotFiller");
 }
+
+// ---- Files named by resources ----
+
+TEST_F(TextureTest, SamplerNamedAfterAFileGetsItsDecodedTexture) {
+    const char* source = R"(#version 430
+#ifdef COMPUTE
+layout(local_size_x = 1) in;
+uniform sampler2D file_shadertex_DOT_png;
+layout(std430) buffer arg0_sampled { vec4 sampled[]; };
+void main() { sampled[0] = textureLod(file_shadertex_DOT_png, vec2(0.5), 0.0); }
+#endif
+)";
+    // What the image hook leaves: the file Variable, linked to its decoded texture.
+    Variable* file = putFileVariable("shadertex.png", 4, "\x89PNG");
+    Variable* decoded = appendVariable("shadertex.png_loadedimage", 64);
+    static uint32_t texel = 0xff0000ffu;
+    *reinterpret_cast<TextureRecord*>(decoded->inlineData()) = solidTexture(&texel);
+    file->replacement = decoded;
+
+    ShaderProgram* program = buildProgram(0, source);
+    BufferRecord out{16, 0, 0, nullptr, 0, 0, 0};
+    reserveDeviceBuffer(&out, 1);
+    use(program, &out);
+    glDispatchCompute(1, 1, 1);
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    float color[4] = {};
+    glBindBuffer(GL_COPY_READ_BUFFER, out.glBuffer);
+    glGetBufferSubData(GL_COPY_READ_BUFFER, 0, sizeof color, color);
+    EXPECT_EQ(color[0], 0.0f);
+    EXPECT_EQ(color[2], 1.0f) << "the blue texel of the decoded file";
+    EXPECT_NE(reinterpret_cast<TextureRecord*>(decoded->inlineData())->glTexture, 0u);
+}
