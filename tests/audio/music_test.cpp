@@ -543,6 +543,39 @@ TEST(MusicDecoding, DamagedPagesCostSoundButNeverStopThePlayback) {
     }
 }
 
+// Damage before opening: the player either refuses the file with one of its messages or plays
+// it to the end; it never crashes or hangs.
+TEST(MusicDecoding, RandomlyDamagedFilesAreRefusedOrPlayed) {
+    const std::vector<unsigned char> original = testFile("stereo48k.ogg");
+    uint32_t state = 0x9e3779b9u;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (int trial = 0; trial < 8; ++trial) {
+        std::vector<unsigned char> bytes = original;
+        int flips = 1 + trial * 4;
+        for (int i = 0; i < flips; ++i)
+            bytes[next() % bytes.size()] ^= static_cast<unsigned char>(1 + next() % 255);
+        ChildResult result = runInChild([&] {
+            alarm(20); // a hang ends the child by a signal, which fails the check below
+            PausedPlayer paused(std::move(bytes));
+            decode(paused.player, paused.player.totalSamples + 480);
+            return paused.player.decodePos >= paused.player.totalSamples ? 0 : 5;
+        });
+        SCOPED_TRACE("trial " + std::to_string(trial) + ": " + result.output);
+        if (result.exitStatus == 0) continue;
+        EXPECT_EQ(result.exitStatus, 255);
+        EXPECT_TRUE(result.output == "Fatal Error:OGG not seekable\n" ||
+                    result.output == "Fatal Error:Cannot use mono channel vorbis files at this time\n" ||
+                    result.output == "Fatal Error:Different samplerates detected inside file\n" ||
+                    result.output == "Fatal Error:Error seeking in ogg file\n" ||
+                    result.output == "Fatal Error:Error in ogg file\n");
+    }
+}
+
 // ---- Fatal paths, each in a child process ----
 
 TEST(MusicFatal, BytesThatAreNoOggFile) {
