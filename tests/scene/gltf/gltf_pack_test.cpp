@@ -359,6 +359,15 @@ TEST(GltfPack, BinaryContainerReadsItsBinaryChunk) {
     ShortArray indices = v.shorts(&v.accessors()[0].components[0], 3);
     EXPECT_EQ(indices[0], 2);
     EXPECT_EQ(indices[2], 0);
+    // The same document as text with a "data:" URI packs to the same blob.
+    Packed text;
+    pack(
+        doc.json(
+            R"(,"scenes":[{"nodes":[0]}],"nodes":[{"name":"g","mesh":0}],"meshes":[{"primitives":[{"indices":)" +
+            std::to_string(idx) + R"(,"attributes":{"POSITION":)" + std::to_string(pos) + R"(,"NORMAL":)" +
+            std::to_string(nrm) + "}}]}]"),
+        text);
+    EXPECT_EQ(blobBytes(blob, size), blobBytes(text.blob, text.size));
     float position[9];
     for (int c = 0; c < 3; ++c) v.decodeComponent(v.accessors()[1], c, position, 3);
     EXPECT_EQ(std::vector<float>(position, position + 9), (std::vector<float>{-1, 0, 0, 1, 0, 0, -1, 4, 0}));

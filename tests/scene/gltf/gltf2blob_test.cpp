@@ -1,0 +1,101 @@
+// The gltf2blob tool, run as a child process like a scene author runs it.
+#include "gltf_test_document.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;
+    std::string output; // standard output and standard error
+};
+
+ToolRun runTool(const fs::path& workingDirectory, const std::string& arguments) {
+    std::string command =
+        "cd '" + workingDirectory.string() + "' && '" NOVA31_BINARY_DIR "/gltf2blob' " + arguments + " 2>&1";
+    ToolRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[512];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) run.output.append(buffer, n);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Gltf2Blob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/gltf2blob-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        fs::create_directories(root_ / "scene");
+        fs::create_directories(root_ / "out");
+        // A document whose buffer is a file beside it, not in the working directory.
+        TestDocument doc;
+        int idx = doc.addShorts({0, 1, 2});
+        int pos = doc.addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
+        int nrm = doc.addFloats({0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
+        std::string json = doc.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"name":"n","mesh":0}],"meshes":[{)"
+                                    R"("primitives":[{"indices":)" +
+                                    std::to_string(idx) + R"(,"attributes":{"POSITION":)" +
+                                    std::to_string(pos) + R"(,"NORMAL":)" + std::to_string(nrm) + "}}]}]");
+        size_t start = json.find("data:");
+        json.replace(start, json.find('"', start) - start, "hall_beside.bin");
+        std::ofstream(root_ / "scene" / "hall.gltf", std::ios::binary) << json;
+        std::ofstream(root_ / "scene" / "hall_beside.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(doc.data().data()),
+                   static_cast<std::streamsize>(doc.data().size()));
+    }
+    void TearDown() override { fs::remove_all(root_); }
+    fs::path root_;
+};
+
+TEST_F(Gltf2Blob, PacksWritesTheDumpAndSummarises) {
+    ToolRun run = runTool(root_ / "out", (root_ / "scene" / "hall.gltf").string());
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::string blob = slurp(root_ / "out" / "gltf.expbin");
+    ASSERT_FALSE(blob.empty());
+    std::string summary =
+        "hall.gltf: 1 nodes, 1 primitives, 3 accessors, 0 channels, 1 materials, 0 lights, " +
+        std::to_string(blob.size()) + " bytes\n";
+    EXPECT_NE(run.output.find(summary), std::string::npos) << run.output;
+    std::string listing = slurp(root_ / "out" / "hall.csv");
+    EXPECT_EQ(listing.rfind("0000,\"$ 0000\", \"start\",\": 09,00\"\n", 0), 0u) << listing;
+    EXPECT_NE(listing.find("\"Text:n\""), std::string::npos);
+}
+
+TEST_F(Gltf2Blob, ListingPathCanBeGiven) {
+    ToolRun run = runTool(root_ / "out", (root_ / "scene" / "hall.gltf").string() + " listing.csv");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_FALSE(slurp(root_ / "out" / "listing.csv").empty());
+    EXPECT_FALSE(fs::exists(root_ / "out" / "hall.csv"));
+}
+
+TEST_F(Gltf2Blob, RejectedFileEndsWithItsMessage) {
+    fs::remove(root_ / "scene" / "hall_beside.bin");
+    ToolRun run = runTool(root_ / "out", (root_ / "scene" / "hall.gltf").string());
+    EXPECT_EQ(run.status, 255);
+    EXPECT_NE(run.output.find("glTF: buffer 0 \"hall_beside.bin\" is neither an archive member nor a file"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(runTool(root_ / "out", "no-such-file.gltf").status, 255);
+}
+
+} // namespace
