@@ -42,12 +42,14 @@ std::string intList(const std::vector<int>& values) {
     return out + "]";
 }
 
-// Joins the items with commas, one per line at the given indentation.
-std::string block(const std::vector<std::string>& items, const char* indent) {
-    std::string out;
+// A JSON array of the items, one per line at the given indentation. An empty list is written
+// "[]" without whitespace inside, which every JSON reader accepts.
+std::string array(const std::vector<std::string>& items, const char* indent, const char* closingIndent) {
+    if (items.empty()) return "[]";
+    std::string out = "[\n";
     for (size_t i = 0; i < items.size(); ++i)
         out += indent + items[i] + (i + 1 < items.size() ? ",\n" : "\n");
-    return out;
+    return out + closingIndent + "]";
 }
 
 const char* typeName(int components) {
@@ -120,7 +122,7 @@ int GltfBuilder::addMesh(const std::string& name, const std::vector<PrimitiveSpe
         primitive.indices = addIndexAccessor(data.indices);
         primitive.position = addFloatAccessor(data.positions, 3, true);
         primitive.normal = addFloatAccessor(data.normals, 3, false);
-        primitive.texcoord = addFloatAccessor(data.texcoords, 2, false);
+        primitive.texcoord = spec.withTexcoords ? addFloatAccessor(data.texcoords, 2, false) : -1;
         primitive.material = spec.material;
         mesh.primitives.push_back(primitive);
     }
@@ -178,9 +180,10 @@ std::string GltfBuilder::json(const std::string& binaryUri) const {
     for (const Mesh& mesh : meshes_) {
         std::vector<std::string> primitives;
         for (const Primitive& p : mesh.primitives) {
+            std::string texcoord = p.texcoord >= 0 ? ", \"TEXCOORD_0\": " + std::to_string(p.texcoord) : "";
             primitives.push_back("{\"attributes\": {\"POSITION\": " + std::to_string(p.position) +
-                                 ", \"NORMAL\": " + std::to_string(p.normal) + ", \"TEXCOORD_0\": " +
-                                 std::to_string(p.texcoord) + "}, \"indices\": " + std::to_string(p.indices) +
+                                 ", \"NORMAL\": " + std::to_string(p.normal) + texcoord +
+                                 "}, \"indices\": " + std::to_string(p.indices) +
                                  ", \"material\": " + std::to_string(p.material) + "}");
         }
         std::string list;
@@ -197,6 +200,7 @@ std::string GltfBuilder::json(const std::string& binaryUri) const {
         if (n.translation) text += ", \"translation\": " + numberList(*n.translation);
         if (n.rotation) text += ", \"rotation\": " + numberList(*n.rotation);
         if (n.scale) text += ", \"scale\": " + numberList(*n.scale);
+        if (n.matrix) text += ", \"matrix\": " + numberList(*n.matrix);
         if (!n.children.empty()) text += ", \"children\": " + intList(n.children);
         if (n.light >= 0)
             text +=
@@ -213,32 +217,26 @@ std::string GltfBuilder::json(const std::string& binaryUri) const {
     }
 
     std::ostringstream out;
+    const char* item = "    ";
+    const char* close = "  ";
     out << "{\n"
         << "  \"asset\": {\"version\": \"2.0\", \"generator\": \"NOVA31 scenegen\"},\n"
         << "  \"extensionsUsed\": [\"KHR_lights_punctual\"],\n"
         << "  \"scene\": 0,\n"
         << "  \"scenes\": [{\"name\": \"Hall\", \"nodes\": " << intList(roots_) << "}],\n"
-        << "  \"nodes\": [\n"
-        << block(nodes, "    ") << "  ],\n"
-        << "  \"meshes\": [\n"
-        << block(meshes, "    ") << "  ],\n"
-        << "  \"materials\": [\n"
-        << block(materials, "    ") << "  ],\n"
-        << "  \"textures\": [\n"
-        << block(textures, "    ") << "  ],\n"
-        << "  \"images\": [\n"
-        << block(images, "    ") << "  ],\n"
+        << "  \"nodes\": " << array(nodes, item, close) << ",\n"
+        << "  \"meshes\": " << array(meshes, item, close) << ",\n"
+        << "  \"materials\": " << array(materials, item, close) << ",\n"
+        << "  \"textures\": " << array(textures, item, close) << ",\n"
+        << "  \"images\": " << array(images, item, close) << ",\n"
         << "  \"samplers\": [{\"magFilter\": 9729, \"minFilter\": 9987, \"wrapS\": 10497, \"wrapT\": "
            "10497}],\n"
-        << "  \"animations\": [{\"name\": \"Beat\", \"channels\": [\n"
-        << block(channels, "    ") << "  ], \"samplers\": [\n"
-        << block(samplers, "    ") << "  ]}],\n"
-        << "  \"extensions\": {\"KHR_lights_punctual\": {\"lights\": [\n"
-        << block(lights, "    ") << "  ]}},\n"
-        << "  \"accessors\": [\n"
-        << block(accessors, "    ") << "  ],\n"
-        << "  \"bufferViews\": [\n"
-        << block(views, "    ") << "  ],\n"
+        << "  \"animations\": [{\"name\": \"Beat\", \"channels\": " << array(channels, item, close)
+        << ", \"samplers\": " << array(samplers, item, close) << "}],\n"
+        << "  \"extensions\": {\"KHR_lights_punctual\": {\"lights\": " << array(lights, item, close)
+        << "}},\n"
+        << "  \"accessors\": " << array(accessors, item, close) << ",\n"
+        << "  \"bufferViews\": " << array(views, item, close) << ",\n"
         << "  \"buffers\": [{\"byteLength\": " << binary_.size() << ", \"uri\": " << quoted(binaryUri)
         << "}]\n"
         << "}\n";

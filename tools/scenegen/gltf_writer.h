@@ -14,8 +14,8 @@
        std::string json = gltf.json("scene1.bin");   // gltf.binary() holds the buffer
 
    Index accessors are unsigned shorts, everything else floats. Every primitive carries
-   POSITION, NORMAL and TEXCOORD_0. One animation holds all channels. The builder checks
-   nothing beyond what it needs to write a consistent file. */
+   POSITION, NORMAL and, unless told otherwise, TEXCOORD_0. One animation holds all channels. The builder
+   checks nothing beyond what it needs to write a consistent file. */
 #pragma once
 
 #include <array>
@@ -28,6 +28,7 @@
 struct PrimitiveSpec {
     const MeshData* mesh; // must outlive the addMesh call only
     int material;
+    bool withTexcoords = true; // false leaves TEXCOORD_0 out (for tests of untextured primitives)
 };
 
 struct NodeSpec {
@@ -37,6 +38,7 @@ struct NodeSpec {
     std::optional<std::array<float, 3>> translation;
     std::optional<std::array<float, 4>> rotation; // quaternion x, y, z, w
     std::optional<std::array<float, 3>> scale;
+    std::optional<std::array<float, 16>> matrix; // column-major; replaces T, R, S
     std::vector<int> children;
 };
 

@@ -1,0 +1,359 @@
+#include "scene/scene.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/console.h"
+#include "platform/gl.h"
+#include "render/cached_gi.h"
+#include "store/store.h"
+
+namespace {
+
+constexpr int kLightEntryCount = 100; // entries of "gpuLights" the shaders read
+constexpr int kLightEntryBytes = static_cast<int>(sizeof(GPULightEntry));
+
+// Grows a buffer's host array to `elements` of `elementBytes` (a larger array replaces a smaller
+// one, keeping its contents) and marks them all pending.
+void growHostArray(BufferRecord& buffer, int32_t elements, int32_t elementBytes) {
+    if (buffer.elementSize == 0) buffer.elementSize = elementBytes;
+    if (buffer.hostCapacity < elements) {
+        size_t bytes = static_cast<size_t>(std::max(elements, 1)) * buffer.elementSize;
+        void* grown = std::calloc(1, bytes);
+        if (grown == nullptr) fatalErrorFormat("Out of memory for %d scene elements", elements);
+        if (buffer.hostData != nullptr) {
+            std::memcpy(grown, buffer.hostData,
+                        static_cast<size_t>(buffer.hostCapacity) * buffer.elementSize);
+            std::free(buffer.hostData);
+        }
+        buffer.hostData = grown;
+        buffer.hostCapacity = elements;
+    }
+    buffer.elementCount = elements;
+    buffer.pending = elements;
+}
+
+Variable* namedValue(const char* name, uint32_t size) {
+    Variable* v = getVariable(name, size);
+    if (v == nullptr) fatalErrorFormat("Scene: the named value \"%s\" is missing", name);
+    return v;
+}
+
+template <typename T> T* dataOf(Variable* v) {
+    return static_cast<T*>(variableData(currentVariable(v)));
+}
+
+// One pointer lent to a Variable for the duration of a draw.
+struct Loan {
+    Variable* variable;
+    void* previous;
+};
+
+} // namespace
+
+GpuAccessor::~GpuAccessor() {
+    std::free(buffer.hostData);
+    if (buffer.glBuffer != 0 && glDeleteBuffers != nullptr) glDeleteBuffers(1, &buffer.glBuffer);
+}
+
+// ---- Upload: accessors, textures, animation data ----
+
+void Scene::init(const void* sceneBlob) {
+    view_.emplace(sceneBlob);
+    blob = view_->bytes();
+    auto primitiveRecords = view_->primitives();
+    auto accessorRecords = view_->accessors();
+    materials_ = view_->materials();
+    primitives = primitiveRecords.data();
+    primitiveCount = static_cast<int>(primitiveRecords.size());
+    accessors = accessorRecords.data();
+    accessorCount = static_cast<int>(accessorRecords.size());
+
+    named_.baseColor = namedValue("baseColor", 16);
+    named_.baseColorTexture = namedValue("baseColorTexture", 64);
+    named_.xfFeedback = namedValue("xfFeedback", 32);
+    named_.xfTriCount = namedValue("xfTriCount", 4);
+    named_.camera = namedValue("camera", 64);
+    named_.invCamera = namedValue("invCamera", 64);
+    named_.gpuLights = namedValue("gpuLights", 32);
+    named_.objXF = namedValue("objXF", 64);
+    named_.iobjXF = namedValue("iobjXF", 64);
+
+    consoleLog("Pre-texchunk!\n");
+    gpuAccessors = std::make_unique<GpuAccessor[]>(accessorCount);
+    textures = std::make_unique<Variable*[]>(materials_.size());
+    for (size_t i = 0; i < materials_.size(); ++i) {
+        const char* uri = view_->text(&materials_[i].texture);
+        textures[i] = nullptr;
+        if (uri[0] == '\0') continue;
+        Variable* texture = getVariable(uri, 0);
+        if (texture == nullptr)
+            consoleLog("Texture %s not found; material %zu is drawn untextured\n", uri, i);
+        else if (currentVariable(texture) == texture)
+            consoleLog("Texture %s is not a decoded image; material %zu is drawn untextured\n", uri, i);
+        else
+            textures[i] = texture;
+    }
+
+    consoleLog("Pre-attchunk!\n");
+    currentIndices_ = {};
+    currentIndexCount_ = 0;
+    for (int p = 0; p < primitiveCount; ++p) {
+        const PackedPrimitive& primitive = primitives[p];
+        if (primitive.kind != kPrimitiveKindTriangles) continue;
+        if (!accessorsInRange(primitive))
+            fatalErrorFormat("Scene blob: primitive %d names accessors %d to %d of %d", p,
+                             primitive.firstAccessor, primitive.firstAccessor + primitive.accessorCount - 1,
+                             accessorCount);
+        if (primitive.material >= materials_.size())
+            fatalErrorFormat("Scene blob: primitive %d names material %d of %zu", p, primitive.material,
+                             materials_.size());
+        for (int a = primitive.firstAccessor; a < primitive.firstAccessor + primitive.accessorCount; ++a)
+            decodeAttribute(p, accessors[a], gpuAccessors[a]);
+    }
+
+    for (const PackedChannel& channel : view_->channels()) {
+        if (channel.keyTimes + 1 >= accessorCount)
+            fatalErrorFormat("Scene blob: a channel names accessor %d of %d", channel.keyTimes,
+                             accessorCount);
+        decodeAnimationAccessor(channel.keyTimes);
+        decodeAnimationAccessor(channel.keyTimes + 1);
+    }
+
+    size_t nodeCount = view_->nodes().size();
+    localTransforms_.assign(nodeCount, kRestTransform);
+    worldMatrices_.assign(nodeCount * 16, 0.0f);
+    reportedPrimitives_.assign(primitiveCount, 0);
+}
+
+bool Scene::accessorsInRange(const PackedPrimitive& p) const {
+    return static_cast<int>(p.firstAccessor) + p.accessorCount <= accessorCount;
+}
+
+void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAccessor& g) {
+    g.name = accessor.name != 0 ? view_->text(&accessor.name) : nullptr;
+    if (g.name != nullptr && std::strcmp(g.name, "idx") == 0) {
+        if (accessor.componentType != kComponentTypeUnsignedShort || accessor.componentCount() != 1)
+            fatalErrorFormat("Scene blob: the index accessor of primitive %d is not unsigned short",
+                             primitive);
+        currentIndexCount_ = accessor.count;
+        currentIndices_ = view_->shorts(&accessor.components[0], accessor.count);
+        if (currentIndices_.bytes == nullptr && accessor.count > 0)
+            fatalErrorFormat("Scene blob: the index accessor of primitive %d has no data", primitive);
+        // Index records only carry their count to the draw; their array is never filled or bound.
+        growHostArray(g.buffer, accessor.count, 2);
+        return;
+    }
+    if (accessor.componentType != kComponentTypeFloat)
+        fatalErrorFormat("Scene blob: attribute \"%s\" of primitive %d is not float data",
+                         g.name ? g.name : "", primitive);
+    const int components = accessor.componentCount();
+    const int32_t n = currentIndexCount_ != 0 ? currentIndexCount_ : accessor.count;
+    growHostArray(g.buffer, n, 4 * components);
+    auto* out = static_cast<float*>(g.buffer.hostData);
+    for (int c = 0; c < components; ++c) {
+        CompactFloatBlock block = view_->floatBlock(&accessor.components[c], accessor.count);
+        if (block.codes == nullptr && n > 0)
+            fatalErrorFormat("Scene blob: attribute \"%s\" of primitive %d has no data", g.name ? g.name : "",
+                             primitive);
+        for (int32_t j = 0; j < n; ++j) {
+            int32_t source = currentIndexCount_ != 0 ? currentIndices_[j] : j;
+            if (source >= accessor.count)
+                fatalErrorFormat("Scene blob: primitive %d uses vertex %d of %d", primitive, source,
+                                 accessor.count);
+            out[static_cast<size_t>(j) * components + c] = block.value(source);
+        }
+    }
+    if (g.name != nullptr)
+        g.variable = getVariable(g.name, 32);
+    else
+        consoleLog("Dummy-accessor for decomp\n");
+}
+
+void Scene::decodeAnimationAccessor(int accessorIndex) {
+    const PackedAccessor& accessor = accessors[accessorIndex];
+    GpuAccessor& g = gpuAccessors[accessorIndex];
+    if (accessor.componentType != kComponentTypeFloat)
+        fatalErrorFormat("Scene blob: animation accessor %d is not float data", accessorIndex);
+    const int components = accessor.componentCount();
+    int32_t n = accessor.count * components;
+    growHostArray(g.buffer, n, 4);
+    for (int c = 0; c < components; ++c)
+        view_->decodeComponent(accessor, c, static_cast<float*>(g.buffer.hostData), components);
+}
+
+// ---- Drawing one primitive ----
+
+ShaderProgram* Scene::chooseProgram(const PackedPrimitive& p, ShaderProgram* const* programs) const {
+    for (; programs != nullptr && *programs != nullptr; ++programs) {
+        bool fits = true;
+        for (int r = 0; r < (*programs)->resourceCount && fits; ++r) {
+            const ProgramResource& resource = (*programs)->resources[r];
+            if (resource.programInterface != GL_PROGRAM_INPUT) continue;
+            fits = false;
+            for (int a = p.firstAccessor; a < p.firstAccessor + p.accessorCount; ++a) {
+                const char* name = gpuAccessors[a].name;
+                if (name != nullptr && resource.name == name) fits = true;
+            }
+        }
+        if (fits) return *programs;
+    }
+    return nullptr;
+}
+
+int Scene::drawPrimitive(int index, ShaderProgram* const* programs) {
+    if (index < 0 || index >= primitiveCount) return 0;
+    const PackedPrimitive& p = primitives[index];
+    if (p.kind != kPrimitiveKindTriangles) return 0;
+    ShaderProgram* program = chooseProgram(p, programs);
+    if (program == nullptr) {
+        if (!reportedPrimitives_[index]) consoleLog("No program fits primitive %d; it is not drawn\n", index);
+        reportedPrimitives_[index] = 1;
+        return 0;
+    }
+
+    // At most the primitive's accessors, "baseColor" and "baseColorTexture" are lent.
+    Loan loans[16 + 2];
+    int loanCount = 0;
+    auto lend = [&](Variable* v, void* data) {
+        Variable* current = currentVariable(v);
+        loans[loanCount++] = {current, current->externalData};
+        current->externalData = data;
+    };
+
+    int32_t indexCount = -1;
+    for (int a = p.firstAccessor; a < p.firstAccessor + p.accessorCount; ++a) {
+        GpuAccessor& g = gpuAccessors[a];
+        if (g.name != nullptr && std::strcmp(g.name, "idx") == 0)
+            indexCount = accessors[a].count;
+        else if (g.variable != nullptr && loanCount < 16)
+            lend(g.variable, &g.buffer);
+    }
+
+    const uint32_t colour = materials_[p.material].baseColor;
+    materialColour_[0] = ((colour >> 16) & 255) / 255.0f;
+    materialColour_[1] = ((colour >> 8) & 255) / 255.0f;
+    materialColour_[2] = (colour & 255) / 255.0f;
+    materialColour_[3] = ((colour >> 24) & 255) / 255.0f;
+    lend(named_.baseColor, materialColour_);
+    if (Variable* texture = textures[p.material])
+        lend(named_.baseColorTexture, variableData(currentVariable(texture)));
+
+    const int32_t vertexCount = indexCount > 0 ? indexCount / 3 * 3 : 0;
+    if (captureTriangles != kCaptureOff) {
+        auto* feedback = dataOf<BufferRecord>(named_.xfFeedback);
+        reserveDeviceBuffer(feedback, feedback->elementCount + vertexCount);
+    }
+    use(program);
+    glDrawArrays(GL_TRIANGLES, 0, vertexCount);
+    *dataOf<int32_t>(named_.xfTriCount) += vertexCount / 3;
+
+    while (loanCount > 0) {
+        const Loan& loan = loans[--loanCount];
+        loan.variable->externalData = loan.previous;
+    }
+    return vertexCount;
+}
+
+// ---- Per-frame update ----
+
+void Scene::publishLights(const float* worldMatrices, int nodeCount) {
+    auto* buffer = dataOf<BufferRecord>(named_.gpuLights);
+    if (buffer->hostCapacity < kLightEntryCount) {
+        void* grown = std::calloc(kLightEntryCount, kLightEntryBytes);
+        if (grown == nullptr) fatalError("Out of memory for the light buffer");
+        if (buffer->hostData != nullptr && buffer->hostCapacity > 0)
+            std::memcpy(grown, buffer->hostData,
+                        static_cast<size_t>(buffer->hostCapacity) * kLightEntryBytes);
+        buffer->hostData = grown;
+        buffer->hostCapacity = kLightEntryCount;
+    }
+    if (buffer->elementSize == 0) buffer->elementSize = kLightEntryBytes;
+    buffer->elementCount = kLightEntryCount;
+    buffer->pending = kLightEntryCount;
+
+    auto* entries = static_cast<GPULightEntry*>(buffer->hostData);
+    std::span<const PackedLight> lights = view_->lights();
+    for (int j = 0; j < kLightEntryCount; ++j) {
+        GPULightEntry& entry = entries[j];
+        if (j < static_cast<int>(lights.size())) {
+            const PackedLight& light = lights[j];
+            if (light.node >= 0 && light.node < nodeCount) {
+                const float* w = worldMatrices + 16 * light.node;
+                entry.pos[0] = w[12];
+                entry.pos[1] = w[13];
+                entry.pos[2] = w[14];
+                entry.pos[3] = 1.0f;
+            }
+            std::memcpy(entry.color, light.color, sizeof light.color);
+            entry.color[3] = light.intensity;
+        } else {
+            std::memset(entry.color, 0, sizeof entry.color);
+        }
+    }
+}
+
+int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
+    consoleLog("AnimTime:%f\n", static_cast<double>(time));
+    std::span<const PackedNode> nodes = view_->nodes();
+    const int nodeCount = static_cast<int>(nodes.size());
+
+    // Static transforms from the blob.
+    for (int k = 0; k < nodeCount; ++k) {
+        NodeTransform& local = localTransforms_[k];
+        local = kRestTransform;
+        if (const float* t = view_->floats(&nodes[k].translation, 3)) std::memcpy(local.translation, t, 12);
+        if (const float* r = view_->floats(&nodes[k].rotation, 4)) std::memcpy(local.rotation, r, 16);
+        if (const float* s = view_->floats(&nodes[k].scale, 3)) std::memcpy(local.scale, s, 12);
+    }
+
+    // Animation: a later channel on the same target overwrites an earlier one.
+    for (const PackedChannel& channel : view_->channels()) {
+        ChannelTarget target = decodeChannelTarget(channel.target);
+        if (target.node >= nodeCount || target.path == AnimationPath::invalid) continue;
+        const BufferRecord& times = gpuAccessors[channel.keyTimes].buffer;
+        const BufferRecord& values = gpuAccessors[channel.keyTimes + 1].buffer;
+        sampleChannel(target.interpolation, static_cast<const float*>(times.hostData), times.elementCount,
+                      static_cast<const float*>(values.hostData), values.elementCount, target.components,
+                      time, transformComponents(localTransforms_[target.node], target.path));
+    }
+
+    // World matrices; parents precede their children in the node chunk.
+    float* world = worldMatrices_.data();
+    for (int k = 0; k < nodeCount; ++k) {
+        const PackedNode& node = nodes[k];
+        float local[16];
+        if (const float* m = view_->floats(&node.matrix, 16))
+            std::memcpy(local, m, sizeof local);
+        else
+            composeTransform(localTransforms_[k], local);
+        if (node.parent >= 0 && node.parent < k)
+            multiplyMatrices(world + 16 * node.parent, local, world + 16 * k);
+        else
+            std::memcpy(world + 16 * k, local, sizeof local);
+    }
+
+    // The camera node, when the scene has one; the last of several matching nodes wins.
+    for (int k = 0; k < nodeCount; ++k) {
+        if (std::strncmp(view_->text(&nodes[k].name), cameraName, sizeof cameraName) != 0) continue;
+        std::memcpy(dataOf<float>(named_.invCamera), world + 16 * k, 64);
+        float* camera = dataOf<float>(named_.camera);
+        if (!invertMatrixIfRegular(world + 16 * k, camera)) {
+            static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+            std::memcpy(camera, identity, 64);
+        }
+    }
+
+    publishLights(world, nodeCount);
+
+    for (int k = 0; k < nodeCount; ++k) {
+        std::memcpy(dataOf<float>(named_.objXF), world + 16 * k, 64);
+        // A singular matrix leaves "iobjXF" as the previous node set it.
+        invertMatrixIfRegular(world + 16 * k, dataOf<float>(named_.iobjXF));
+        const PackedNode& node = nodes[k];
+        if (node.firstPrimitive < 0) continue;
+        for (int i = 0; i < node.primitiveCount; ++i) drawPrimitive(node.firstPrimitive + i, programs);
+    }
+    return 0;
+}

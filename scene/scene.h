@@ -1,0 +1,107 @@
+/* scene.h — the scene runtime: the packed scene blob decoded for the GPU, animated and drawn.
+
+   The entry function builds one Scene from the blob loadGLTF made (scene/gltf_pack.h), after
+   the GL context and the renderer exist, and lets it draw itself once per frame inside the
+   renderer's geometry pass:
+
+       Scene scene;
+       scene.init(blob);                        // decode accessors, resolve textures
+       ...
+       std::strcpy(scene.cameraName, "Camera");
+       scene.updateAndDraw(musicTime, renderer->geometryPrograms());
+
+   init decodes every vertex attribute through its primitive's index list into a plain
+   triangle list (so draws need no index buffer) held in a BufferRecord, and every animation
+   accessor into a flat float array; material textures are the store's decoded images of
+   their URIs (see scene/image.h).
+
+   updateAndDraw samples every channel at the given music time (scene/scene_animation.h),
+   composes world matrices (parents first), and publishes through the store: "camera" and
+   "invCamera" from the node named cameraName (when there is one), the 100-entry light buffer
+   "gpuLights", and before each node's draws "objXF" and "iobjXF". Every call starts again from
+   the blob's static transforms, so the picture is a pure function of the time.
+
+   drawPrimitive picks the first program of the list whose vertex inputs the primitive
+   supplies, lends the primitive's arrays to the Variables "pos", "normal", "uv" and its
+   material to "baseColor" and "baseColorTexture" for the one draw, reserves room in
+   "xfFeedback" while the renderer captures triangles, draws, advances "xfTriCount" and puts
+   every lent pointer back.
+
+   A primitive no program fits is skipped (one console line per primitive); an attribute
+   without a name is decoded but never lent. Records that point outside the blob, index lists
+   that reach past their vertices and the like end the process through fatalError naming the
+   problem. The scene is used on the GL thread only and is never destroyed in the demo. */
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "scene/blob.h"
+#include "scene/scene_animation.h"
+#include "shader/shader.h"
+
+struct Variable;
+
+// The decoded form of one packed accessor.
+struct GpuAccessor {
+    const char* name = nullptr;   // "idx", "pos", "normal", "uv" in the blob; null for animation data
+    BufferRecord buffer{};        // decoded floats (index records: room only, never filled or bound)
+    Variable* variable = nullptr; // the Variable named like the accessor; null for idx and animation
+
+    GpuAccessor() = default;
+    GpuAccessor(const GpuAccessor&) = delete;
+    GpuAccessor& operator=(const GpuAccessor&) = delete;
+    ~GpuAccessor(); // frees the host array and deletes the GL buffer if there is one
+};
+
+class Scene {
+public:
+    void init(const void* sceneBlob);
+    // Draws primitive `index` with the first fitting program of the null-terminated list;
+    // returns the number of vertices drawn.
+    int drawPrimitive(int index, ShaderProgram* const* programs);
+    // Animates to `time` (music seconds), publishes camera, lights and transforms, draws every node.
+    int updateAndDraw(float time, ShaderProgram* const* programs);
+
+    const uint8_t* blob = nullptr;
+    const PackedPrimitive* primitives = nullptr;
+    int primitiveCount = 0;
+    const PackedAccessor* accessors = nullptr;
+    int accessorCount = 0;
+    std::unique_ptr<GpuAccessor[]> gpuAccessors;
+    std::unique_ptr<Variable*[]> textures; // one per material; null when untextured or not found
+    char cameraName[80] = {};              // the node whose transform replaces the camera
+
+private:
+    struct NamedValues {
+        Variable* baseColor;
+        Variable* baseColorTexture;
+        Variable* xfFeedback;
+        Variable* xfTriCount;
+        Variable* camera;
+        Variable* invCamera;
+        Variable* gpuLights;
+        Variable* objXF;
+        Variable* iobjXF;
+    };
+
+    void decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAccessor& g);
+    void decodeAnimationAccessor(int accessorIndex);
+    bool accessorsInRange(const PackedPrimitive& p) const;
+    ShaderProgram* chooseProgram(const PackedPrimitive& p, ShaderProgram* const* programs) const;
+    void publishLights(const float* worldMatrices, int nodeCount);
+
+    std::optional<BlobView> view_;
+    std::span<const PackedMaterial> materials_;
+    NamedValues named_{};
+    // The index list of the last "idx" accessor met in init; carries over to later primitives.
+    ShortArray currentIndices_;
+    int32_t currentIndexCount_ = 0;
+    float materialColour_[4] = {};            // lent to "baseColor" during a draw
+    std::vector<uint8_t> reportedPrimitives_; // primitives whose skip was already logged
+    // Per-frame working arrays, sized by the node count once in init.
+    std::vector<NodeTransform> localTransforms_;
+    std::vector<float> worldMatrices_;
+};

@@ -1,0 +1,309 @@
+// The scene runtime without GL: decoding a packed document, resolving textures, and the
+// per-frame update's published values (lights, camera, object transforms). Draws find no
+// program here, so nothing reaches the driver.
+#include "scene/scene.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "render/cached_gi.h"
+#include "scene/image.h"
+#include "scene_documents.h"
+#include "store/store.h"
+
+namespace {
+
+ShaderProgram* const kNoPrograms[] = {nullptr};
+
+template <typename T> T* valueOf(const char* name) {
+    return static_cast<T*>(variableData(currentVariable(getVariable(name, 0))));
+}
+
+const float* hostFloats(const GpuAccessor& g) {
+    return static_cast<const float*>(g.buffer.hostData);
+}
+
+// Largest quantisation error of a compact float block over [minimum, maximum].
+float quantum(float minimum, float maximum) {
+    return (maximum - minimum) / 65535.0f * 1.01f + 1e-6f;
+}
+
+void expectMatrixNear(const float* actual, const float* expected, float tolerance = 1e-5f) {
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(actual[i], expected[i], tolerance) << "element " << i;
+}
+
+std::array<float, 16> translation(float x, float y, float z) {
+    return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
+}
+
+class SceneRuntime : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { installImageHook(); }
+};
+
+} // namespace
+
+// ---- Upload ----
+
+TEST_F(SceneRuntime, CubeAttributesAreExpandedThroughTheIndexList) {
+    GltfBuilder gltf;
+    MeshData cube = cubeMesh();
+    ASSERT_EQ(cube.vertexCount(), 24);
+    ASSERT_EQ(cube.indices.size(), 36u);
+    int material = gltf.addMaterial("white", {1, 1, 1, 1}, -1);
+    gltf.addRootNode(gltf.addNode(node("Cube", gltf.addMesh("Cube", {{&cube, material}}))));
+    Scene scene;
+    testing::internal::CaptureStdout();
+    scene.init(packScene(gltf));
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("Pre-texchunk!\nPre-attchunk!\n"), std::string::npos) << log;
+
+    ASSERT_EQ(scene.primitiveCount, 1);
+    ASSERT_EQ(scene.accessorCount, 4);
+    const char* names[4] = {"idx", "pos", "normal", "uv"};
+    const int components[4] = {1, 3, 3, 2};
+    const std::vector<float>* sources[4] = {nullptr, &cube.positions, &cube.normals, &cube.texcoords};
+    for (int a = 0; a < 4; ++a) {
+        const GpuAccessor& g = scene.gpuAccessors[a];
+        SCOPED_TRACE(names[a]);
+        ASSERT_NE(g.name, nullptr);
+        EXPECT_STREQ(g.name, names[a]);
+        EXPECT_EQ(g.buffer.elementCount, 36);
+        EXPECT_EQ(g.buffer.pending, 36);
+        if (a == 0) {
+            EXPECT_EQ(g.variable, nullptr) << "index records are never bound";
+            EXPECT_EQ(g.buffer.elementSize, 2);
+            continue;
+        }
+        EXPECT_EQ(g.buffer.elementSize, 4 * components[a]);
+        EXPECT_EQ(g.variable, getVariable(names[a], 0));
+        // Element j of the decoded array is the source vertex cube.indices[j].
+        for (int c = 0; c < components[a]; ++c) {
+            float lo = 1e9f, hi = -1e9f;
+            for (size_t v = c; v < sources[a]->size(); v += components[a]) {
+                lo = std::min(lo, (*sources[a])[v]);
+                hi = std::max(hi, (*sources[a])[v]);
+            }
+            for (int j = 0; j < 36; ++j) {
+                float expected = (*sources[a])[cube.indices[j] * components[a] + c];
+                ASSERT_NEAR(hostFloats(g)[j * components[a] + c], expected, quantum(lo, hi)) << j << "," << c;
+            }
+        }
+    }
+}
+
+TEST_F(SceneRuntime, AnIndexCountThatIsNoMultipleOfThreeKeepsAllItsVertices) {
+    GltfBuilder gltf;
+    MeshData cube = cubeMesh();
+    cube.indices.push_back(3);
+    int material = gltf.addMaterial("white", {1, 1, 1, 1}, -1);
+    gltf.addRootNode(gltf.addNode(node("Cube", gltf.addMesh("Cube", {{&cube, material}}))));
+    Scene scene;
+    scene.init(packScene(gltf));
+    EXPECT_EQ(scene.gpuAccessors[1].buffer.elementCount, 37);
+}
+
+TEST_F(SceneRuntime, MaterialsSharingAnImageUriResolveToOneTexture) {
+    std::string shared = uniqueName("shared", ".png"), other = uniqueName("other", ".png");
+    storeSolidPng(shared, 2, 2, 10, 20, 30, 255);
+    storeSolidPng(other, 2, 2, 40, 50, 60, 255);
+    std::string missing = uniqueName("missing", ".png");
+
+    GltfBuilder gltf;
+    int sharedTexture = gltf.addTexture(shared);
+    int first = gltf.addMaterial("a", {1, 1, 1, 1}, sharedTexture);
+    int second = gltf.addMaterial("b", {1, 0, 0, 1}, gltf.addTexture(shared));
+    int third = gltf.addMaterial("c", {1, 1, 1, 1}, gltf.addTexture(other));
+    int plain = gltf.addMaterial("d", {1, 1, 1, 1}, -1);
+    int lost = gltf.addMaterial("e", {1, 1, 1, 1}, gltf.addTexture(missing));
+    MeshData quad = screenQuad();
+    int mesh = gltf.addMesh("Quads",
+                            {{&quad, first}, {&quad, second}, {&quad, third}, {&quad, plain}, {&quad, lost}});
+    gltf.addRootNode(gltf.addNode(node("Quads", mesh)));
+
+    Scene scene;
+    testing::internal::CaptureStdout();
+    scene.init(packScene(gltf));
+    std::string log = testing::internal::GetCapturedStdout();
+
+    Variable* sharedVariable = getVariable(shared.c_str(), 0);
+    ASSERT_NE(sharedVariable, nullptr);
+    EXPECT_EQ(scene.textures[0], sharedVariable);
+    EXPECT_EQ(scene.textures[1], sharedVariable);
+    EXPECT_EQ(scene.textures[2], getVariable(other.c_str(), 0));
+    EXPECT_EQ(scene.textures[3], nullptr);
+    EXPECT_EQ(scene.textures[4], nullptr);
+    EXPECT_NE(log.find("Texture " + missing + " not found"), std::string::npos) << log;
+    EXPECT_EQ(std::string(currentVariable(scene.textures[0])->name), shared + "_loadedimage");
+}
+
+TEST_F(SceneRuntime, AnimationAccessorsAreDecodedIntoFlatFloatArrays) {
+    GltfBuilder gltf;
+    int target = gltf.addNode(node("Mover"));
+    gltf.addRootNode(target);
+    gltf.addChannel(target, "translation", "LINEAR", {0.0f, 0.5f, 2.0f}, {1, 2, 3, 4, 5, 6, -7, -8, -9});
+    Scene scene;
+    scene.init(packScene(gltf));
+    ASSERT_EQ(scene.accessorCount, 2);
+    const GpuAccessor& times = scene.gpuAccessors[0];
+    const GpuAccessor& values = scene.gpuAccessors[1];
+    EXPECT_EQ(times.name, nullptr);
+    EXPECT_EQ(times.variable, nullptr);
+    ASSERT_EQ(times.buffer.elementCount, 3);
+    ASSERT_EQ(values.buffer.elementCount, 9);
+    EXPECT_EQ(values.buffer.elementSize, 4);
+    EXPECT_NEAR(hostFloats(times)[1], 0.5f, quantum(0, 2));
+    const float expected[9] = {1, 2, 3, 4, 5, 6, -7, -8, -9};
+    for (int i = 0; i < 9; ++i) EXPECT_NEAR(hostFloats(values)[i], expected[i], quantum(-9, 6)) << i;
+}
+
+// ---- Per-frame update ----
+
+TEST_F(SceneRuntime, LightsArePublishedAtTheirWorldPositionsAndTheRestOfTheBufferIsDark) {
+    GltfBuilder gltf;
+    int parent = gltf.addNode(node("Parent", -1, {1, 2, 3}));
+    NodeSpec first = node("LampA", -1, {0, 1, 0});
+    first.light = gltf.addLight("A", {1.0f, 0.5f, 0.25f}, 2000.0f);
+    NodeSpec second = node("LampB", -1, {5, 0, 0});
+    second.light = gltf.addLight("B", {0.0f, 1.0f, 0.0f}, 300.0f);
+    gltf.addChild(parent, gltf.addNode(first));
+    gltf.addRootNode(parent);
+    gltf.addRootNode(gltf.addNode(second));
+    Scene scene;
+    scene.init(packScene(gltf));
+
+    auto* lights = valueOf<BufferRecord>("gpuLights");
+    // A sentinel position past the lights: only the colours of unused entries are cleared.
+    if (lights->hostCapacity >= 100) static_cast<GPULightEntry*>(lights->hostData)[50].pos[1] = 77.0f;
+    scene.updateAndDraw(0.0f, kNoPrograms);
+    ASSERT_EQ(lights->hostCapacity, 100);
+    EXPECT_EQ(lights->elementCount, 100);
+    EXPECT_EQ(lights->pending, 100);
+    EXPECT_EQ(lights->elementSize, 32);
+    auto* entries = static_cast<GPULightEntry*>(lights->hostData);
+    // Nodes are breadth-first: Parent, LampB, LampA; lights follow node order.
+    const float expectedB[8] = {5, 0, 0, 1, 0, 1, 0, 300};
+    const float expectedA[8] = {1, 3, 3, 1, 1.0f, 0.5f, 0.25f, 2000};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(entries[0].pos[i], expectedB[i]);
+        EXPECT_FLOAT_EQ(entries[0].color[i], expectedB[4 + i]);
+        EXPECT_FLOAT_EQ(entries[1].pos[i], expectedA[i]);
+        EXPECT_FLOAT_EQ(entries[1].color[i], expectedA[4 + i]);
+    }
+    for (int j = 2; j < 100; ++j)
+        for (int i = 0; i < 4; ++i) ASSERT_EQ(entries[j].color[i], 0.0f) << "entry " << j;
+
+    static_cast<GPULightEntry*>(lights->hostData)[50].pos[1] = 77.0f;
+    scene.updateAndDraw(0.0f, kNoPrograms);
+    EXPECT_EQ(entries[50].pos[1], 77.0f) << "positions of unused entries are left as they were";
+}
+
+TEST_F(SceneRuntime, AnAnimatedCameraNodeReplacesTheCameraEveryFrame) {
+    GltfBuilder gltf;
+    int rig = gltf.addNode(node("Rig", -1, {0, 1, 0}));
+    int camera = gltf.addNode(node("Camera"));
+    gltf.addChild(rig, camera);
+    gltf.addRootNode(rig);
+    gltf.addChannel(camera, "translation", "LINEAR", {0.0f, 2.0f}, {0, 0, 0, 0, 0, 10});
+    Scene scene;
+    scene.init(packScene(gltf));
+
+    float* cameraValue = valueOf<float>("camera");
+    float* invCameraValue = valueOf<float>("invCamera");
+    float before[16];
+    for (int i = 0; i < 16; ++i) cameraValue[i] = before[i] = 100.0f + i;
+    std::strcpy(scene.cameraName, "Nobody");
+    scene.updateAndDraw(1.0f, kNoPrograms);
+    expectMatrixNear(cameraValue, before, 0.0f); // no node of that name: the entry function's values stay
+
+    std::strcpy(scene.cameraName, "Camera");
+    for (float t : {0.5f, 1.5f}) {
+        testing::internal::CaptureStdout();
+        scene.updateAndDraw(t, kNoPrograms);
+        std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_NE(log.find("AnimTime:" + std::to_string(static_cast<double>(t)) + "\n"), std::string::npos)
+            << log;
+        float z = 5.0f * t;
+        expectMatrixNear(invCameraValue, translation(0, 1, z).data(), 2e-3f);
+        expectMatrixNear(cameraValue, translation(0, -1, -z).data(), 2e-3f);
+    }
+}
+
+TEST_F(SceneRuntime, EveryFrameStartsFromTheStoredTransforms) {
+    GltfBuilder gltf;
+    int mover = gltf.addNode(node("Camera", -1, {9, 9, 9}));
+    gltf.addRootNode(mover);
+    gltf.addChannel(mover, "scale", "STEP", {1.0f, 2.0f}, {2, 2, 2, 3, 3, 3});
+    Scene scene;
+    scene.init(packScene(gltf));
+    std::strcpy(scene.cameraName, "Camera");
+    float* invCameraValue = valueOf<float>("invCamera");
+    scene.updateAndDraw(5.0f, kNoPrograms);
+    EXPECT_NEAR(invCameraValue[0], 3.0f, 1e-3f);
+    EXPECT_NEAR(invCameraValue[12], 9.0f, 1e-3f);
+    scene.updateAndDraw(0.0f, kNoPrograms);
+    EXPECT_NEAR(invCameraValue[0], 2.0f, 1e-3f) << "the scale of a later frame must not carry back";
+    scene.updateAndDraw(2.0f, kNoPrograms);
+    EXPECT_NEAR(invCameraValue[0], 3.0f, 1e-3f);
+}
+
+TEST_F(SceneRuntime, MatrixNodesIgnoreTheirTransformAndItsAnimation) {
+    GltfBuilder gltf;
+    NodeSpec fixed = node("Camera", -1, {1, 1, 1});
+    fixed.matrix = translation(4, 5, 6);
+    int parent = gltf.addNode(node("Parent", -1, {0, 0, 1}));
+    int child = gltf.addNode(fixed);
+    gltf.addChild(parent, child);
+    gltf.addRootNode(parent);
+    gltf.addChannel(child, "translation", "STEP", {0.0f}, {7, 7, 7});
+    Scene scene;
+    scene.init(packScene(gltf));
+    std::strcpy(scene.cameraName, "Camera");
+    scene.updateAndDraw(0.0f, kNoPrograms);
+    expectMatrixNear(valueOf<float>("invCamera"), translation(4, 5, 7).data());
+}
+
+TEST_F(SceneRuntime, ASingularNodeLeavesThePreviousInverseInPlace) {
+    GltfBuilder gltf;
+    MeshData cube = cubeMesh();
+    int material = gltf.addMaterial("white", {1, 1, 1, 1}, -1);
+    int mesh = gltf.addMesh("Cube", {{&cube, material}});
+    gltf.addRootNode(gltf.addNode(node("Regular", mesh, {2, 0, 0})));
+    NodeSpec flat = node("Flat", mesh, {0, 3, 0});
+    flat.scale = std::array<float, 3>{1, 0, 1};
+    gltf.addRootNode(gltf.addNode(flat));
+    Scene scene;
+    scene.init(packScene(gltf));
+    testing::internal::CaptureStdout();
+    scene.updateAndDraw(0.0f, kNoPrograms);
+    std::string log = testing::internal::GetCapturedStdout();
+    const float flatWorld[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 3, 0, 1};
+    expectMatrixNear(valueOf<float>("objXF"), flatWorld, 0.0f);
+    expectMatrixNear(valueOf<float>("iobjXF"), translation(-2, 0, 0).data());
+    EXPECT_NE(log.find("No program fits primitive 0"), std::string::npos) << log;
+
+    // The skip is reported once per primitive, not every frame.
+    testing::internal::CaptureStdout();
+    scene.updateAndDraw(0.0f, kNoPrograms);
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log.find("No program fits"), std::string::npos) << log;
+}
+
+TEST_F(SceneRuntime, DrawingWithoutAFittingProgramDrawsNothingAndCountsNothing) {
+    GltfBuilder gltf;
+    MeshData cube = cubeMesh();
+    int material = gltf.addMaterial("white", {1, 1, 1, 1}, -1);
+    gltf.addRootNode(gltf.addNode(node("Cube", gltf.addMesh("Cube", {{&cube, material}}))));
+    Scene scene;
+    scene.init(packScene(gltf));
+    int* triangles = valueOf<int>("xfTriCount");
+    *triangles = 5;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(scene.drawPrimitive(0, kNoPrograms), 0);
+    EXPECT_EQ(scene.drawPrimitive(7, kNoPrograms), 0) << "an index past the primitives";
+    EXPECT_EQ(scene.drawPrimitive(-1, kNoPrograms), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(*triangles, 5);
+}
