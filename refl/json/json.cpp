@@ -261,13 +261,7 @@ private:
             skipBlanks();
             if (!ok_) return;
             onKey(key);
-            skipBlanks();
-            if (!ok_) return;
-            int c = input_.sgetc();
-            if (c == '}') break;
-            if (c != ',') return fail();
-            input_.sbumpc();
-            skipBlanks();
+            if (!nextItemFollows('}')) break;
         }
         if (ok_) input_.sbumpc();
     }
@@ -288,15 +282,24 @@ private:
             skipBlanks();
             if (!ok_) return;
             onElement();
-            skipBlanks();
-            if (!ok_) return;
-            int c = input_.sgetc();
-            if (c == ']') break;
-            if (c != ',') return fail();
-            input_.sbumpc();
-            skipBlanks();
+            if (!nextItemFollows(']')) break;
         }
         if (ok_) input_.sbumpc();
+    }
+
+    // After a key's value or an element: true past a ",", false before `close` or on an error.
+    bool nextItemFollows(int close) {
+        skipBlanks();
+        if (!ok_) return false;
+        int c = input_.sgetc();
+        if (c == close) return false;
+        if (c != ',') {
+            fail();
+            return false;
+        }
+        input_.sbumpc();
+        skipBlanks();
+        return true;
     }
 
     // Reads and discards one well-formed value of any kind.
