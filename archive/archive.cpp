@@ -75,7 +75,17 @@ int ZCALLBACK memoryError(voidpf, voidpf) {
 constexpr size_t kNameBufferBytes = 4000;
 
 // Reads the current member whole; false when the reader reported an error.
-bool readCurrentMember(unzFile zip, std::vector<unsigned char>& bytes) {
+// A member's bytes at their final size, not zero-filled: the reader writes every byte before
+// the member is delivered.
+struct MemberBuffer {
+    explicit MemberBuffer(size_t count) : storage(new unsigned char[count > 0 ? count : 1]), length(count) {}
+    unsigned char* data() { return storage.get(); }
+    size_t size() const { return length; }
+    std::unique_ptr<unsigned char[]> storage;
+    size_t length;
+};
+
+bool readCurrentMember(unzFile zip, MemberBuffer& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         size_t remaining = bytes.size() - done;
@@ -100,11 +110,22 @@ bool loadArchive(const char* path, ArchiveMemberSink sink) {
         std::fprintf(stderr, "COULD NOT OPEN:%s\n", path);
         return false;
     }
+    // Read in 4096-byte chunks straight into the image, reserved up front from the file's length
+    // when it can be measured, so the image is not reallocated as it grows.
     std::vector<unsigned char> image;
-    unsigned char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        image.insert(image.end(), chunk, chunk + got);
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        long length = std::ftell(file);
+        if (length > 0) image.reserve(static_cast<size_t>(length));
+        std::fseek(file, 0, SEEK_SET);
+    }
+    constexpr size_t kChunkBytes = 4096;
+    for (;;) {
+        size_t used = image.size();
+        image.resize(used + kChunkBytes);
+        size_t got = std::fread(image.data() + used, 1, kChunkBytes, file);
+        image.resize(used + got);
+        if (got < kChunkBytes) break;
+    }
     std::fclose(file);
 
     if (image.size() > 0xFFFFFFFFu) {
@@ -142,7 +163,7 @@ bool loadArchive(const char* path, ArchiveMemberSink sink) {
             info.compressed_size <= image.size() &&
             info.uncompressed_size <= static_cast<uint64_t>(info.compressed_size) * 1032u + 1024u;
         if (plausible && unzOpenCurrentFile(zip) == UNZ_OK) {
-            std::vector<unsigned char> bytes(info.uncompressed_size);
+            MemberBuffer bytes(info.uncompressed_size);
             bool ok = readCurrentMember(zip, bytes);
             // Closing checks the CRC of a completely read member.
             if (unzCloseCurrentFile(zip) != UNZ_OK) ok = false;
