@@ -1,0 +1,449 @@
+// Whole frames of a small scene: the G-buffer contents of both geometry programs, the shaded
+// window against a CPU ray cast of the same scene, GL debug output, and missing sources.
+#include "gl_support.h"
+#include "reference.h"
+
+#include "platform/gl.h"
+#include "platform/window.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace reference;
+
+namespace {
+
+// ---- Matrices (column-major, element 4 * column + row) ----
+
+using Mat4 = std::array<float, 16>;
+
+Mat4 identity() {
+    return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+}
+
+Mat4 perspective(float fovY, float aspect, float nearZ, float farZ) {
+    float f = 1.0f / std::tan(fovY / 2);
+    Mat4 m{};
+    m[0] = f / aspect;
+    m[5] = f;
+    m[10] = (farZ + nearZ) / (nearZ - farZ);
+    m[11] = -1;
+    m[14] = 2 * farZ * nearZ / (nearZ - farZ);
+    return m;
+}
+
+Vec3 normalized(Vec3 v) {
+    float l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    return {v[0] / l, v[1] / l, v[2] / l};
+}
+Vec3 crossed(Vec3 a, Vec3 b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+float dotted(Vec3 a, Vec3 b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+Vec3 minus(Vec3 a, Vec3 b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+
+struct Camera {
+    Vec3 eye, side, up, back; // view basis in world space
+    Mat4 view, inverseView;
+};
+
+Camera lookAt(Vec3 eye, Vec3 target) {
+    Camera c;
+    c.eye = eye;
+    c.back = normalized(minus(eye, target));
+    c.side = normalized(crossed({0, 1, 0}, c.back));
+    c.up = crossed(c.back, c.side);
+    c.view = identity();
+    c.inverseView = identity();
+    for (int i = 0; i < 3; ++i) {
+        c.view[4 * i + 0] = c.side[i];
+        c.view[4 * i + 1] = c.up[i];
+        c.view[4 * i + 2] = c.back[i];
+        c.inverseView[0 + i] = c.side[i];
+        c.inverseView[4 + i] = c.up[i];
+        c.inverseView[8 + i] = c.back[i];
+        c.inverseView[12 + i] = eye[i];
+    }
+    c.view[12] = -dotted(c.side, eye);
+    c.view[13] = -dotted(c.up, eye);
+    c.view[14] = -dotted(c.back, eye);
+    return c;
+}
+
+void setMatrix(const char* name, const Mat4& m) {
+    std::memcpy(storeValue<float>(name, 64), m.data(), 64);
+}
+
+// ---- A small scene drawn as the scene runtime draws ----
+
+struct Mesh {
+    std::vector<float> pos, normal, uv;
+    std::vector<Vec3> corners; // for the CPU ray cast, in world space
+    std::vector<Vec3> faceNormals;
+    BufferRecord posRecord{}, normalRecord{}, uvRecord{};
+};
+
+BufferRecord arrayRecord(std::vector<float>& data, int components) {
+    BufferRecord record{};
+    record.elementSize = 4 * components;
+    record.elementCount = record.hostCapacity = record.pending =
+        static_cast<int32_t>(data.size()) / components;
+    record.hostData = data.data();
+    return record;
+}
+
+void addQuad(Mesh& mesh, Vec3 a, Vec3 b, Vec3 c, Vec3 d, Vec3 normal) {
+    for (Vec3 corner : {a, b, c, a, c, d}) {
+        mesh.pos.insert(mesh.pos.end(), corner.begin(), corner.end());
+        mesh.normal.insert(mesh.normal.end(), normal.begin(), normal.end());
+        mesh.uv.insert(mesh.uv.end(), {0.5f, 0.5f});
+        mesh.corners.push_back(corner);
+    }
+    mesh.faceNormals.push_back(normal);
+    mesh.faceNormals.push_back(normal);
+}
+
+void finish(Mesh& mesh) {
+    mesh.posRecord = arrayRecord(mesh.pos, 3);
+    mesh.normalRecord = arrayRecord(mesh.normal, 3);
+    mesh.uvRecord = arrayRecord(mesh.uv, 2);
+}
+
+Mesh floorAndBox() {
+    Mesh mesh;
+    addQuad(mesh, {-4, 0, -4}, {-4, 0, 4}, {4, 0, 4}, {4, 0, -4}, {0, 1, 0});
+    const float x0 = -0.5f, x1 = 0.5f, y0 = 0.0f, y1 = 1.0f, z0 = -0.5f, z1 = 0.5f;
+    addQuad(mesh, {x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}, {0, 1, 0});
+    addQuad(mesh, {x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}, {0, 0, 1});
+    addQuad(mesh, {x1, y0, z0}, {x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {0, 0, -1});
+    addQuad(mesh, {x1, y0, z1}, {x1, y0, z0}, {x1, y1, z0}, {x1, y1, z1}, {1, 0, 0});
+    addQuad(mesh, {x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0}, {-1, 0, 0});
+    finish(mesh);
+    return mesh;
+}
+
+TextureRecord* whiteTexture() {
+    static TextureRecord texture = [] {
+        TextureRecord t{};
+        t.width = t.height = t.uploadWidth = t.uploadHeight = 2;
+        t.pixels = new uint32_t[5];
+        for (int i = 0; i < 5; ++i) t.pixels[i] = 0xFFFFFFFFu;
+        t.dirty = 1;
+        return t;
+    }();
+    return &texture;
+}
+
+// Lends the arrays and material to the named values, reserves capture room, draws, restores.
+void drawMesh(ShaderProgram* program, Mesh& mesh, const Mat4& objXF, const Mat4& iobjXF, Vec4 baseColor) {
+    setMatrix("objXF", objXF);
+    setMatrix("iobjXF", iobjXF);
+    std::memcpy(storeValue<float>("baseColor", 16), baseColor.data(), 16);
+    struct Lend {
+        const char* name;
+        void* data;
+    } lends[] = {{"pos", &mesh.posRecord},
+                 {"normal", &mesh.normalRecord},
+                 {"uv", &mesh.uvRecord},
+                 {"baseColorTexture", whiteTexture()}};
+    void* kept[4];
+    for (int i = 0; i < 4; ++i) {
+        Variable* v = currentVariable(getVariable(lends[i].name, i == 3 ? 64 : 32));
+        kept[i] = v->externalData;
+        v->externalData = lends[i].data;
+    }
+    auto vertexCount = static_cast<int32_t>(mesh.pos.size() / 3);
+    if (captureTriangles != kCaptureOff) {
+        BufferRecord* feedback = storeBuffer("xfFeedback");
+        reserveDeviceBuffer(feedback, feedback->elementCount + vertexCount);
+    }
+    use(program);
+    glDrawArrays(GL_TRIANGLES, 0, vertexCount);
+    *storeValue<int32_t>("xfTriCount", 4) += vertexCount / 3;
+    for (int i = 3; i >= 0; --i) currentVariable(getVariable(lends[i].name, 0))->externalData = kept[i];
+}
+
+// ---- Debug output ----
+
+constexpr GLuint kProbeId = 31;
+int debugErrors = 0;
+void APIENTRY countErrors(GLenum, GLenum type, GLuint id, GLenum, GLsizei, const GLchar* message,
+                          const void*) {
+    if (type != GL_DEBUG_TYPE_ERROR) return;
+    ++debugErrors;
+    if (id != kProbeId) ADD_FAILURE() << "GL error: " << message;
+}
+
+// ---- Frame ----
+
+const Camera kCamera = lookAt({0.3f, 3.2f, 4.5f}, {0, 0.3f, 0});
+constexpr float kFovY = 1.0f;
+const GPULightEntry kLights[2] = {{{2.2f, 2.6f, 0.8f, 1}, {1, 0.9f, 0.8f, 5000}},
+                                  {{-1.6f, 2.2f, -1.5f, 1}, {0.6f, 0.8f, 1, 4000}}};
+
+void beginTestFrame() {
+    glViewport(0, 0, kTestWidth, kTestHeight);
+    float resolution[2] = {kTestWidth, kTestHeight};
+    std::memcpy(storeValue<float>("iResolution", 8), resolution, 8);
+    *storeValue<float>("iGlobalTime", 4) = 0.0f;
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_DEPTH_TEST);
+}
+
+void setCamera() {
+    setMatrix("proj", perspective(kFovY, float(kTestWidth) / kTestHeight, 0.1f, 100.0f));
+    setMatrix("camera", kCamera.view);
+    setMatrix("invProj", identity());
+    setMatrix("invCamera", kCamera.inverseView);
+}
+
+void setLights(int count) {
+    std::vector<GPULightEntry> lights(100, GPULightEntry{});
+    for (int i = 0; i < count; ++i) lights[i] = kLights[i];
+    setHostBuffer("gpuLights", lights);
+}
+
+// What the CPU sees through a pixel centre: the surface point and normal, and per light whether it
+// is visible and what it would give unshadowed.
+struct PixelView {
+    bool surface = false;
+    int face = -1;
+    Vec3 point{}, normal{};
+    bool visible[2] = {};
+    float light = 0;   // direct light with shadows, green channel
+    float blocked = 0; // the light that shadows take away, green channel
+};
+
+PixelView castPixel(const Mesh& mesh, const std::vector<FVert>& vertices, int px, int py) {
+    PixelView view;
+    float ndcX = (px + 0.5f) / kTestWidth * 2 - 1, ndcY = (py + 0.5f) / kTestHeight * 2 - 1;
+    float h = std::tan(kFovY / 2);
+    Vec3 local{ndcX * h * kTestWidth / kTestHeight, ndcY * h, -1};
+    Vec3 dir;
+    for (int i = 0; i < 3; ++i)
+        dir[i] = 50.0f * (local[0] * kCamera.side[i] + local[1] * kCamera.up[i] + local[2] * kCamera.back[i]);
+    auto triangles = static_cast<int32_t>(mesh.corners.size() / 3);
+    Vec4 hit = closestHit(vertices, triangles, kCamera.eye, dir);
+    if (hit[3] < 0) return view;
+    view.surface = true;
+    view.face = static_cast<int>(hit[3]) / 3;
+    for (int i = 0; i < 3; ++i) view.point[i] = kCamera.eye[i] + hit[0] * dir[i];
+    view.normal = mesh.faceNormals[static_cast<size_t>(view.face)];
+    for (int l = 0; l < 2; ++l) {
+        const GPULightEntry& light = kLights[l];
+        Vec3 toLight = minus({light.pos[0], light.pos[1], light.pos[2]}, view.point);
+        float d2 = dotted(toLight, toLight);
+        float cosine = std::max(0.0f, dotted(normalized(toLight), view.normal));
+        float unshadowed = light.color[3] * 0.001f * light.color[1] / d2 * cosine;
+        view.visible[l] = !anyHit(vertices, triangles, {light.pos[0], light.pos[1], light.pos[2]},
+                                  {-toLight[0], -toLight[1], -toLight[2]});
+        (view.visible[l] ? view.light : view.blocked) += unshadowed;
+    }
+    return view;
+}
+
+bool sameView(const PixelView& a, const PixelView& b) {
+    return a.surface == b.surface && a.face == b.face && a.visible[0] == b.visible[0] &&
+           a.visible[1] == b.visible[1];
+}
+
+} // namespace
+
+TEST(Frame, ShadedWindowMatchesACpuRayCast) {
+    CachedGI& renderer = testRenderer();
+    writeInitialLightCache();
+    ASSERT_NE(glDebugMessageCallback, nullptr);
+    glEnable(GL_DEBUG_OUTPUT);
+    glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+    glDebugMessageCallback(countErrors, nullptr);
+    // The callback sees errors: one inserted by hand counts.
+    glDebugMessageInsert(GL_DEBUG_SOURCE_APPLICATION, GL_DEBUG_TYPE_ERROR, kProbeId, GL_DEBUG_SEVERITY_HIGH,
+                         -1, "probe");
+    ASSERT_EQ(debugErrors, 1);
+    debugErrors = 0;
+
+    Mesh scene = floorAndBox();
+    const float albedo = 0.8f;
+    std::vector<unsigned char> pixels(static_cast<size_t>(kTestWidth) * kTestHeight * 4);
+    for (int frame = 0; frame < 3; ++frame) {
+        beginTestFrame();
+        renderer.beginFrame();
+        EXPECT_EQ(captureTriangles, kCaptureOn);
+        setCamera();
+        setLights(2);
+        ShaderProgram** programs = renderer.geometryPrograms();
+        ASSERT_EQ(programs[0], renderer.texmProgram);
+        ASSERT_EQ(programs[1], renderer.flatProgram);
+        ASSERT_EQ(programs[2], nullptr);
+        drawMesh(programs[0], scene, identity(), identity(), {albedo, albedo, albedo, 1});
+        renderer.postRenderFrame();
+        EXPECT_EQ(captureTriangles, kCaptureOff);
+        if (frame == 0) {
+            glFinish();
+            glReadPixels(0, 0, kTestWidth, kTestHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        }
+        presentFrame();
+        EXPECT_EQ(storeBuffer("xfFeedback")->elementCount, 0);
+        renderer.updateLightCache();
+    }
+    glFinish();
+    EXPECT_EQ(debugErrors, 0);
+    glDebugMessageCallback(glDebugOutput, nullptr);
+
+    std::vector<FVert> vertices = capturedVertices(scene.corners);
+    int compared = 0, shadowed = 0, lit = 0;
+    for (int py = 1; py + 1 < kTestHeight; py += 2)
+        for (int px = 1; px + 1 < kTestWidth; px += 2) {
+            PixelView view = castPixel(scene, vertices, px, py);
+            if (!view.surface) continue;
+            // Only pixels well inside a face and a shadow region: neighbours see the same.
+            bool interior = true;
+            for (auto [dx, dy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}})
+                interior = interior && sameView(view, castPixel(scene, vertices, px + dx, py + dy));
+            if (!interior || view.light > 1.3f) continue;
+            float green = pixels[(static_cast<size_t>(py) * kTestWidth + px) * 4 + 1] / 255.0f;
+            float measured = (green / albedo) * (green / albedo);
+            // Direct light plus at most the first frame's small indirect share.
+            EXPECT_GT(measured, view.light - 0.02f) << px << "," << py;
+            EXPECT_LT(measured, view.light + 0.05f) << px << "," << py << " blocked " << view.blocked;
+            ++compared;
+            shadowed += view.blocked > 0.1f;
+            lit += view.light > 0.2f;
+        }
+    EXPECT_GT(compared, 500);
+    EXPECT_GT(shadowed, 20);
+    EXPECT_GT(lit, 200);
+}
+
+namespace {
+
+std::vector<float> readTarget(const char* name, GLenum format, int components) {
+    std::vector<float> texels(static_cast<size_t>(kTestWidth) * kTestHeight * components);
+    glBindTexture(GL_TEXTURE_2D, storeValue<TextureRecord>(name, 64)->glTexture);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, format, GL_FLOAT, texels.data());
+    return texels;
+}
+
+// One large triangle in view, given in world space, drawn through a node turned 90 degrees about z.
+struct TurnedTriangle {
+    Mat4 objXF{0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0.25f, 0, 1}; // turn about z, lift by 0.25
+    Mat4 iobjXF{0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0.25f, 0, 0, 1};
+    std::vector<Vec3> world{{-2, -0.5f, 1.5f}, {2, -0.5f, 1.5f}, {0, 2.5f, -1.5f}};
+    Mesh mesh;
+
+    explicit TurnedTriangle(bool withNormals) {
+        for (Vec3 w : world) {
+            Vec3 object{w[1] - 0.25f, -w[0], w[2]};
+            mesh.pos.insert(mesh.pos.end(), object.begin(), object.end());
+            if (withNormals) mesh.normal.insert(mesh.normal.end(), {1, 0, 0}); // +y once turned
+            mesh.uv.insert(mesh.uv.end(), {0.5f, 0.5f});
+            mesh.corners.push_back(w);
+        }
+        Vec3 face = normalized(crossed(minus(world[1], world[0]), minus(world[2], world[0])));
+        mesh.faceNormals.push_back(face);
+        finish(mesh);
+    }
+};
+
+// Draws one program's triangle and checks the captured vertices and the G-buffer at a pixel the
+// CPU sees the triangle through.
+void checkGeometryProgram(ShaderProgram* program, bool withNormals) {
+    CachedGI& renderer = testRenderer();
+    ASSERT_NE(program, nullptr);
+    TurnedTriangle triangle(withNormals);
+    beginTestFrame();
+    renderer.beginFrame();
+    setCamera();
+    setLights(0);
+    // Five triangles of earlier draws come first.
+    *storeValue<int32_t>("xfTriCount", 4) = 5;
+    reserveDeviceBuffer(storeBuffer("xfFeedback"), 15);
+    drawMesh(program, triangle.mesh, triangle.objXF, triangle.iobjXF, {0.5f, 0.5f, 0.5f, 1});
+    renderer.postRenderFrame();
+    std::vector<FVert> captured = readBuffer<FVert>(storeBuffer("xfFeedback")->glBuffer, 18);
+    Vec3 face = triangle.mesh.faceNormals[0];
+    Vec3 expectedNormal = withNormals ? Vec3{0, 1, 0} : face;
+    for (int v = 0; v < 3; ++v) {
+        const FVert& vertex = captured[15 + v];
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(bitsFloat(vertex.uposn[c]), triangle.world[v][c], 1e-5f) << v << " " << c;
+        EXPECT_EQ(vertex.uposn[3], packSnorm4x8({expectedNormal[0], expectedNormal[1], expectedNormal[2], 0}))
+            << v;
+        EXPECT_EQ(vertex.uvTI[0], floatBits(withNormals ? 0.5f : 0.0f));
+    }
+    presentFrame();
+
+    std::vector<float> normals = readTarget("gBufferNorm", GL_RGB, 3);
+    std::vector<float> positions = readTarget("gBufferPos", GL_RGB, 3);
+    std::vector<float> albedo = readTarget("gBufferAlb", GL_RGBA, 4);
+    std::vector<FVert> vertices = capturedVertices(triangle.mesh.corners);
+    int covered = 0;
+    for (int py = 10; py < kTestHeight; py += 20)
+        for (int px = 10; px < kTestWidth; px += 20) {
+            PixelView view = castPixel(triangle.mesh, vertices, px, py);
+            if (!view.surface) continue;
+            ++covered;
+            size_t at = static_cast<size_t>(py) * kTestWidth + px;
+            Vec3 gNormal = withNormals ? Vec3{0, 1, 0} : face;
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(normals[3 * at + c], gNormal[c], 2e-3f) << px << "," << py;
+                EXPECT_NEAR(positions[3 * at + c], view.point[c], 2e-3f) << px << "," << py;
+            }
+            if (!withNormals) {
+                float m = std::max(kTestWidth, kTestHeight);
+                EXPECT_NEAR(albedo[4 * at], (px + 0.5f) / m, 1.0f / 255) << px;
+                EXPECT_NEAR(albedo[4 * at + 1], kTestHeight / m - (py + 0.5f) / m, 1.0f / 255) << py;
+                EXPECT_EQ(albedo[4 * at + 2], 0.0f);
+            } else {
+                EXPECT_NEAR(albedo[4 * at], 0.5f, 1.0f / 255);
+            }
+        }
+    EXPECT_GT(covered, 8);
+}
+
+} // namespace
+
+TEST(GeometryPrograms, TexturedDrawsTurnNormalsIntoWorldSpace) {
+    checkGeometryProgram(testRenderer().texmProgram, true);
+}
+
+TEST(GeometryPrograms, UntexturedDrawsStandWhereTheNodePutsThemAndAreLit) {
+    checkGeometryProgram(testRenderer().flatProgram, false);
+}
+
+TEST(RendererSources, MissingRequiredSourceNamesTheFile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            createDemoWindow(true, 800, 450);
+            for (const char* name :
+                 {"util.glsl", "ray.glsl", "licache.glsl", "deferred.glsl", "bvh_nodes.glsl"})
+                loadAsset(name);
+            new CachedGI();
+        },
+        ::testing::ExitedWithCode(255), "Shader source licupdate.glsl is missing");
+}
+
+TEST(RendererSources, MissingGeometrySourcesLeaveTheirProgramsOut) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            createDemoWindow(true, 800, 450);
+            for (const char* name : {"util.glsl", "ray.glsl", "licache.glsl", "deferred.glsl",
+                                     "licupdate.glsl", "bvh_leaves.glsl", "bvh_nodes.glsl"})
+                loadAsset(name);
+            CachedGI* renderer = new CachedGI();
+            ShaderProgram** programs = renderer->geometryPrograms();
+            std::_Exit(programs[0] == nullptr && programs[1] == nullptr && programs[2] == nullptr ? 3 : 4);
+        },
+        ::testing::ExitedWithCode(3), "");
+}
