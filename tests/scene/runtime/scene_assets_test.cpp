@@ -1,0 +1,158 @@
+// The demo's committed scene: it is what the generator makes, it packs within the blob's
+// 16-bit limit, and it has what the demo needs (normals and texture coordinates everywhere,
+// decoded textures, at least three moving coloured lights, every interpolation, beat motion).
+#include "scene/scene.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "render/cached_gi.h"
+#include "scene/gltf_pack.h"
+#include "scene/image.h"
+#include "store/store.h"
+
+namespace {
+
+const char* const kAssetFiles[] = {"scene1.gltf", "scene1.bin", "tex1.png", "tex2.png", "tex3.png"};
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ShaderProgram* const kNoPrograms[] = {nullptr};
+
+class DemoScene : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        installImageHook();
+        for (const char* name : kAssetFiles) {
+            std::string bytes = readFile(std::filesystem::path(NOVA31_SOURCE_DIR) / "assets" / name);
+            ASSERT_FALSE(bytes.empty()) << name;
+            putFileVariable(name, static_cast<uint32_t>(bytes.size()), bytes.data());
+        }
+        Variable* document = getVariable("scene1.gltf", 0);
+        blob = loadGLTFVariable(document, &blobSize);
+    }
+
+    static int nodeIndex(const BlobView& view, const char* name) {
+        auto nodes = view.nodes();
+        for (size_t k = 0; k < nodes.size(); ++k)
+            if (std::strcmp(view.text(&nodes[k].name), name) == 0) return static_cast<int>(k);
+        return -1;
+    }
+
+    static void* blob;
+    static int blobSize;
+};
+
+void* DemoScene::blob = nullptr;
+int DemoScene::blobSize = 0;
+
+} // namespace
+
+TEST_F(DemoScene, CommittedFilesAreWhatTheGeneratorMakes) {
+    std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("nova31-scenegen-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    std::string command = std::string(NOVA31_BINARY_DIR "/scenegen ") + folder.string() + " > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    for (const char* name : kAssetFiles) {
+        EXPECT_EQ(readFile(folder / name),
+                  readFile(std::filesystem::path(NOVA31_SOURCE_DIR) / "assets" / name))
+            << name << " is stale: run build/scenegen assets and commit the result";
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(DemoScene, PacksWithinTheBlobLimitWithNormalsAndTextureCoordinatesEverywhere) {
+    ASSERT_NE(blob, nullptr);
+    EXPECT_GT(blobSize, 0);
+    EXPECT_LE(blobSize, 65535);
+    BlobView view(blob, blobSize);
+    ASSERT_GT(view.primitives().size(), 0u);
+    for (const PackedPrimitive& primitive : view.primitives()) {
+        ASSERT_EQ(primitive.accessorCount, 4) << "primitive of mesh " << primitive.mesh;
+        const char* expected[4] = {"idx", "pos", "normal", "uv"};
+        for (int a = 0; a < 4; ++a)
+            EXPECT_STREQ(view.text(&view.accessors()[primitive.firstAccessor + a].name), expected[a]);
+        const PackedMaterial& material = view.materials()[primitive.material];
+        EXPECT_STRNE(view.text(&material.texture), "") << "every material is textured";
+    }
+}
+
+TEST_F(DemoScene, UsesEveryInterpolationAndAtLeastThreeColouredMovingLights) {
+    BlobView view(blob, blobSize);
+    std::set<int> interpolations;
+    for (const PackedChannel& channel : view.channels()) interpolations.insert(channel.interpolation());
+    EXPECT_EQ(interpolations,
+              (std::set<int>{kInterpolationStep, kInterpolationLinear, kInterpolationCubicSpline}));
+
+    ASSERT_GE(view.lights().size(), 3u);
+    std::set<std::array<float, 3>> colours;
+    for (const PackedLight& light : view.lights()) {
+        colours.insert({light.color[0], light.color[1], light.color[2]});
+        EXPECT_GT(light.intensity, 0.0f);
+    }
+    EXPECT_EQ(colours.size(), view.lights().size()) << "each light has its own colour";
+
+    Scene scene;
+    scene.init(blob);
+    for (int i = 0; i < 5; ++i) EXPECT_NE(scene.textures[i], nullptr) << "material " << i;
+    auto* lights = static_cast<BufferRecord*>(variableData(currentVariable(getVariable("gpuLights", 0))));
+    testing::internal::CaptureStdout();
+    scene.updateAndDraw(1.0f, kNoPrograms);
+    std::vector<GPULightEntry> early(static_cast<GPULightEntry*>(lights->hostData),
+                                     static_cast<GPULightEntry*>(lights->hostData) + view.lights().size());
+    scene.updateAndDraw(3.0f, kNoPrograms);
+    testing::internal::GetCapturedStdout();
+    auto* late = static_cast<GPULightEntry*>(lights->hostData);
+    for (size_t j = 0; j < early.size(); ++j) {
+        float moved = std::hypot(late[j].pos[0] - early[j].pos[0], late[j].pos[1] - early[j].pos[1],
+                                 late[j].pos[2] - early[j].pos[2]);
+        EXPECT_GT(moved, 0.3f) << "light " << j << " should move";
+        // Inside the hall, clear of the floor and the ceiling.
+        EXPECT_GT(late[j].pos[1], 0.5f);
+        EXPECT_LT(late[j].pos[1], 3.8f);
+    }
+}
+
+TEST_F(DemoScene, TheBallLandsOnTheBeatAndTheBarsJumpBetweenBeats) {
+    BlobView view(blob, blobSize);
+    int ball = nodeIndex(view, "Ball");
+    int bar = nodeIndex(view, "Bar0");
+    ASSERT_GE(ball, 0);
+    ASSERT_GE(bar, 0);
+    Scene scene;
+    scene.init(blob);
+    // Publish the ball's and the bar's world matrices through the camera node name.
+    auto worldOf = [&](const char* name, float t) {
+        std::strcpy(scene.cameraName, name);
+        testing::internal::CaptureStdout();
+        scene.updateAndDraw(t, kNoPrograms);
+        testing::internal::GetCapturedStdout();
+        std::array<float, 16> m;
+        std::memcpy(m.data(), variableData(currentVariable(getVariable("invCamera", 0))), 64);
+        return m;
+    };
+    float landed = worldOf("Ball", 4.0f)[13];  // on a beat
+    float flying = worldOf("Ball", 4.25f)[13]; // half a beat later, at the top of the hop
+    EXPECT_GT(flying - landed, 0.5f);
+    EXPECT_NEAR(worldOf("Ball", 6.0f)[13], landed, 1e-2f) << "lands on every beat";
+    // The bar's height (y scale) holds during a beat and changes at the next.
+    float inBeat = worldOf("Bar0", 9.1f)[5], laterInBeat = worldOf("Bar0", 9.4f)[5];
+    float nextBeat = worldOf("Bar0", 9.6f)[5];
+    EXPECT_FLOAT_EQ(inBeat, laterInBeat);
+    EXPECT_GT(std::fabs(nextBeat - inBeat), 0.1f);
+}
