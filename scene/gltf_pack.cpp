@@ -568,6 +568,10 @@ public:
         if (blob_ != nullptr && n > 0) std::memcpy(blob_ + at, bytes, n);
         c.position += static_cast<int64_t>(n);
         c.labelAt = -1;
+        // Stops the sizing pass as soon as the blob cannot fit, however much input is left.
+        if (c.position - c.start > static_cast<int64_t>(kMaxBlobBytes))
+            fatalErrorFormat("glTF: the packed scene needs more than %u bytes, the most a scene blob holds",
+                             kMaxBlobBytes);
         return at;
     }
     void align(BlobChunk tag, int n) {
@@ -902,9 +906,13 @@ void readDocument(const std::string& json, GLTFMain& document) {
 // Splits a .glb into JSON text and binary chunks (a .gltf is all text) and reads the text.
 void readInput(const void* data, size_t size, PackInput& input, GLTFMain& document) {
     const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t first = 0; // JSON may begin with blanks
+    while (first < size &&
+           (bytes[first] == ' ' || bytes[first] == '\t' || bytes[first] == '\n' || bytes[first] == '\r'))
+        ++first;
     if (size >= 4 && std::memcmp(bytes, "glTF", 4) == 0)
         splitBinaryContainer(bytes, size, input);
-    else if (size >= 1 && bytes[0] == '{')
+    else if (first < size && bytes[first] == '{')
         input.json.assign(reinterpret_cast<const char*>(bytes), size);
     readDocument(input.json, document);
 }
@@ -928,7 +936,7 @@ void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
     writer.endSizingPass();
     int64_t total = writer.layout();
     if (total > static_cast<int64_t>(kMaxBlobBytes))
-        fatalErrorFormat("glTF: the packed scene needs %lld bytes; a scene blob holds at most %u",
+        fatalErrorFormat("glTF: the packed scene needs %lld bytes, more than the %u a scene blob holds",
                          static_cast<long long>(total), kMaxBlobBytes);
     if (sizing.accessorCount > 0xFFFF)
         fatalErrorFormat("glTF: the packed scene needs %d accessors; at most 65535 fit",

@@ -189,7 +189,22 @@ TEST(GltfBadInput, BlobOverItsSixteenBitLimitIsFatal) {
                                 R"("indices":)" +
                                 std::to_string(idx) + R"(,"attributes":{"POSITION":)" + std::to_string(pos) +
                                 R"(,"NORMAL":)" + std::to_string(nrm) + "}}]}]");
-    expectRejected(text, "glTF: the packed scene needs [0-9]+ bytes; a scene blob holds at most 65535");
+    expectRejected(text, "glTF: the packed scene needs more than 65535 bytes, the most a scene blob holds");
+
+    // 1200 nodes with 30-character names: no chunk alone is too large, the whole blob is.
+    std::string nodes = R"({"scenes":[{"nodes":[)";
+    for (int i = 0; i < 1200; ++i) {
+        if (i > 0) nodes += ',';
+        nodes += std::to_string(i);
+    }
+    nodes += R"(]}],"nodes":[)";
+    for (int i = 0; i < 1200; ++i) {
+        if (i > 0) nodes += ',';
+        nodes += R"({"name":"node-with-a-thirty-character-nm"})";
+    }
+    nodes += "]}";
+    expectRejected(nodes,
+                   "glTF: the packed scene needs [0-9]+ bytes, more than the 65535 a scene blob holds");
 }
 
 } // namespace

@@ -70,6 +70,12 @@ TEST(GltfPack, OneNodeDocumentIsByteExact) {
     EXPECT_EQ(blobBytes(p.blob, p.size), oneNodeBlob());
 }
 
+TEST(GltfPack, JsonTextMayStartWithBlanks) {
+    Packed p;
+    pack(std::string("\r\n \t") + kOneNode, p);
+    EXPECT_EQ(blobBytes(p.blob, p.size), oneNodeBlob());
+}
+
 TEST(GltfPack, TwoNodesSharingAMeshAreByteExact) {
     TestDocument doc;
     int idx = doc.addShorts({0, 1, 2});
