@@ -40,10 +40,6 @@ CachedGI& testRenderer() {
     return *renderer;
 }
 
-BufferRecord* storeBuffer(const char* name) {
-    return storeValue<BufferRecord>(name, 32);
-}
-
 void fillDeviceBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize) {
     BufferRecord* record = storeBuffer(name);
     record->elementSize = elementSize;

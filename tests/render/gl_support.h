@@ -2,6 +2,8 @@
 // renderer with a small G-buffer, and buffer helpers.
 #pragma once
 
+#include "mini_scene.h"
+
 #include "render/cached_gi.h"
 #include "shader/shader.h"
 
@@ -20,10 +22,8 @@ CachedGI& testRenderer();
 // Puts assets/NAME into the variable store.
 void loadAsset(const char* name);
 
-template <typename T> T* storeValue(const char* name, uint32_t size) {
-    return static_cast<T*>(variableData(currentVariable(getVariable(name, size))));
-}
-BufferRecord* storeBuffer(const char* name);
+using mini::storeBuffer;
+using mini::storeValue;
 
 // Device buffer of a store Variable holding exactly `count` elements of `data`.
 template <typename T> void fillDeviceBuffer(const char* name, const std::vector<T>& data);
