@@ -8,6 +8,10 @@
 #include "audio/music.h"
 #include "platform/gl.h"
 #include "platform/window.h"
+#include "render/cached_gi.h"
+#include "scene/gltf_pack.h"
+#include "scene/image.h"
+#include "scene/scene.h"
 #include "store/store.h"
 
 #include <chrono>
@@ -61,6 +65,8 @@ Variable* requireDemoFile(const char* name) {
 
 void loadDemoArchive(int argc, char** argv) {
     consoleLog("Demo start\n");
+    // Images are decoded into textures as the archive's members enter the store.
+    installImageHook();
     executablePathBuffer = executablePath();
     const char* dataPath = dataPathFromArguments(argc, argv, executablePathBuffer.c_str());
     loadArchive(dataPath, [](const char* name, uint32_t size, const void* bytes) {
@@ -77,8 +83,22 @@ TimeSource* startDemoMusic() {
     return player;
 }
 
+const void* packDemoScene() {
+    int blobSize = 0;
+    return loadGLTFVariable(requireDemoFile("scene1.gltf"), &blobSize);
+}
+
 void openDemoWindow(bool fullScreen, int width, int height) {
     createDemoWindow(fullScreen, width, height);
+}
+
+DemoRenderer createDemoRenderer(const void* sceneBlob) {
+    DemoRenderer demo;
+    demo.renderer = new CachedGI();
+    demo.scene = new Scene();
+    demo.scene->init(sceneBlob);
+    consoleLog("Post blob init!\n");
+    return demo;
 }
 
 // ---- One frame ----
@@ -91,12 +111,13 @@ void writeFrameValues(float t) {
     *static_cast<float*>(variableData(currentVariable(values.time))) = t;
 }
 
-bool drawDemoFrame(float t) {
+bool drawDemoFrame(DemoRenderer& demo, float t) {
     writeFrameValues(t);
     glClearColor(0.0f, 0.0f, clearColorBlue(t), 0.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glDisable(GL_CULL_FACE);
     glDisable(GL_DEPTH_TEST);
+    demo.renderer->beginFrame();
 
     DemoCamera matrices = demoCamera(readTime(), windowWidth, windowHeight);
     FrameValues& values = frameValues();
@@ -105,12 +126,19 @@ bool drawDemoFrame(float t) {
     storeMatrix(values.invProj, matrices.invProj);
     storeMatrix(values.invCamera, matrices.invCamera);
 
+    ShaderProgram** programs = demo.renderer->geometryPrograms();
+    std::strcpy(demo.scene->cameraName, "Camera");
+    demo.scene->updateAndDraw(readTime(), programs);
+
     // The pass whose music time has passed the end is neither shaded nor presented.
-    return readTime() <= kDemoEndTime;
+    if (readTime() > kDemoEndTime) return false;
+    demo.renderer->postRenderFrame();
+    return true;
 }
 
-void finishDemoFrame() {
+void finishDemoFrame(DemoRenderer& demo) {
     presentFrame();
+    demo.renderer->updateLightCache();
 }
 
 // ---- The whole demo ----
@@ -119,9 +147,12 @@ int runDemo(int argc, char** argv) {
     installFatalErrorMessageBox();
     loadDemoArchive(argc, argv);
     TimeSource* music = startDemoMusic();
+    const void* sceneBlob = packDemoScene();
     openDemoWindow(true, 800, 450);
+    DemoRenderer demo = createDemoRenderer(sceneBlob);
 
     TimelineState timeline = startTimeline(millisecondClock());
+    writeInitialLightCache();
     music->seek(0.0f);
     music->setPlaying(true);
     consoleLog("Post-play");
@@ -135,8 +166,8 @@ int runDemo(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
-        if (!drawDemoFrame(music->currentTime())) break;
-        finishDemoFrame();
+        if (!drawDemoFrame(demo, music->currentTime())) break;
+        finishDemoFrame(demo);
     }
     music->setPlaying(false);
     return 0;

@@ -5,7 +5,11 @@
 
        loadDemoArchive(argc, argv);           // "Demo start", the archive into the store
        TimeSource* music = startDemoMusic();  // "tune.ogg", paused
-       ...
+       const void* blob = packDemoScene();    // "scene1.gltf"
+       openDemoWindow(true, 800, 450);
+       DemoRenderer demo = createDemoRenderer(blob);
+       writeInitialLightCache();
+       if (drawDemoFrame(demo, t)) { ...read the frame back...; finishDemoFrame(demo); }
 
    A file the demo cannot do without ("tune.ogg", "scene1.gltf") that is neither in the archive
    nor in the working directory ends the program through fatalError naming it. */
@@ -13,6 +17,14 @@
 
 struct Variable;
 class TimeSource;
+class CachedGI;
+class Scene;
+
+// The renderer and the scene, created once after the window and living for the run.
+struct DemoRenderer {
+    CachedGI* renderer = nullptr;
+    Scene* scene = nullptr;
+};
 
 // Start-up steps 1-3: "Demo start", the archive path ("-data:" or the executable), every
 // member into the variable store.
@@ -24,16 +36,22 @@ Variable* requireDemoFile(const char* name);
 // Start-up steps 4-5: the music player on "tune.ogg", paused; "Tune done".
 TimeSource* startDemoMusic();
 
+// Start-up step 6: "scene1.gltf" packed into the scene blob (fatalError when it is rejected).
+const void* packDemoScene();
+
 // Start-up step 7: the window and its GL context (the demo asks for full-screen 800 x 450).
 void openDemoWindow(bool fullScreen, int width, int height);
+
+// Start-up steps 8-10: the renderer, then the scene decoded from the blob; "Post blob init!".
+DemoRenderer createDemoRenderer(const void* sceneBlob);
 
 // Steps 5-14 of a rendered loop pass up to the shading: the named values, the clear, the camera,
 // the scene draw and the renderer's passes at music time t. Returns false, having shaded
 // nothing, when the music time after the scene update is past the end of the demo.
-bool drawDemoFrame(float t);
+bool drawDemoFrame(DemoRenderer& demo, float t);
 
 // The rest of a rendered pass: present the frame and refresh the light cache.
-void finishDemoFrame();
+void finishDemoFrame(DemoRenderer& demo);
 
 // The whole demo; returns the process exit code (0 at a normal end).
 int runDemo(int argc, char** argv);

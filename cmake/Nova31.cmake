@@ -14,9 +14,6 @@ function(nova31_test name)
         set(ARG_TIMEOUT 120)
     endif()
     set(properties TIMEOUT ${ARG_TIMEOUT})
-    if(ARG_LABELS)
-        list(APPEND properties LABELS "${ARG_LABELS}")
-    endif()
     if(ARG_ENV)
         list(APPEND properties ENVIRONMENT "${ARG_ENV}")
     endif()
@@ -24,6 +21,16 @@ function(nova31_test name)
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
         DISCOVERY_TIMEOUT 60
         PROPERTIES ${properties})
+    if(ARG_LABELS)
+        # Discovery passes its properties on as a flat list, which would split a list of labels;
+        # label the discovered tests from a script CTest reads after the discovered list.
+        set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+        file(WRITE ${label_script}
+            "foreach(discovered IN LISTS ${name}_TESTS)\n"
+            "    set_tests_properties(\"\${discovered}\" PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+            "endforeach()\n")
+        set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
+    endif()
 endfunction()
 
 # nova31_bench(NAME SOURCES ... LIBS ...): a Google Benchmark program in build/bench.
