@@ -32,13 +32,6 @@ ToolRun runTool(const fs::path& workingDirectory, const std::string& arguments) 
     return run;
 }
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class Gltf2Blob : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -49,13 +42,9 @@ protected:
         fs::create_directories(root_ / "out");
         // A document whose buffer is a file beside it, not in the working directory.
         TestDocument doc;
-        int idx = doc.addShorts({0, 1, 2});
-        int pos = doc.addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
-        int nrm = doc.addFloats({0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
         std::string json = doc.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"name":"n","mesh":0}],"meshes":[{)"
-                                    R"("primitives":[{"indices":)" +
-                                    std::to_string(idx) + R"(,"attributes":{"POSITION":)" +
-                                    std::to_string(pos) + R"(,"NORMAL":)" + std::to_string(nrm) + "}}]}]");
+                                    R"("primitives":[{)" +
+                                    doc.addTriangle() + "}]}]");
         size_t start = json.find("data:");
         json.replace(start, json.find('"', start) - start, "hall_beside.bin");
         std::ofstream(root_ / "scene" / "hall.gltf", std::ios::binary) << json;
@@ -70,13 +59,13 @@ protected:
 TEST_F(Gltf2Blob, PacksWritesTheDumpAndSummarises) {
     ToolRun run = runTool(root_ / "out", (root_ / "scene" / "hall.gltf").string());
     ASSERT_EQ(run.status, 0) << run.output;
-    std::string blob = slurp(root_ / "out" / "gltf.expbin");
+    std::string blob = readFileBytes((root_ / "out" / "gltf.expbin").string());
     ASSERT_FALSE(blob.empty());
     std::string summary =
         "hall.gltf: 1 nodes, 1 primitives, 3 accessors, 0 channels, 1 materials, 0 lights, " +
         std::to_string(blob.size()) + " bytes\n";
     EXPECT_NE(run.output.find(summary), std::string::npos) << run.output;
-    std::string listing = slurp(root_ / "out" / "hall.csv");
+    std::string listing = readFileBytes((root_ / "out" / "hall.csv").string());
     EXPECT_EQ(listing.rfind("0000,\"$ 0000\", \"start\",\": 09,00\"\n", 0), 0u) << listing;
     EXPECT_NE(listing.find("\"Text:n\""), std::string::npos);
 }
@@ -84,7 +73,7 @@ TEST_F(Gltf2Blob, PacksWritesTheDumpAndSummarises) {
 TEST_F(Gltf2Blob, ListingPathCanBeGiven) {
     ToolRun run = runTool(root_ / "out", (root_ / "scene" / "hall.gltf").string() + " listing.csv");
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_FALSE(slurp(root_ / "out" / "listing.csv").empty());
+    EXPECT_FALSE(readFileBytes((root_ / "out" / "listing.csv").string()).empty());
     EXPECT_FALSE(fs::exists(root_ / "out" / "hall.csv"));
 }
 

@@ -28,10 +28,8 @@ struct MeshDocument {
         int idx = doc.addShorts(indices);
         int pos = doc.addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
         int nrm = doc.addFloats({0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
-        std::string text = doc.json(R"(,"meshes":[{"primitives":[{"indices":)" + std::to_string(idx) +
-                                    R"(,"attributes":{"POSITION":)" + std::to_string(pos) + R"(,"NORMAL":)" +
-                                    std::to_string(nrm) + "}" + primitiveExtra + "}]}]" + rest);
-        return text;
+        return doc.json(R"(,"meshes":[{"primitives":[{)" + primitiveMembers(idx, pos, nrm) + primitiveExtra +
+                        "}]}]" + rest);
     }
 };
 
@@ -185,10 +183,9 @@ TEST(GltfBadInput, BlobOverItsSixteenBitLimitIsFatal) {
     int idx = doc.addShorts({0, 1, 2});
     int pos = doc.addFloats(positions, "VEC3");
     int nrm = doc.addFloats(normals, "VEC3");
-    std::string text = doc.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"meshes":[{"primitives":[{)"
-                                R"("indices":)" +
-                                std::to_string(idx) + R"(,"attributes":{"POSITION":)" + std::to_string(pos) +
-                                R"(,"NORMAL":)" + std::to_string(nrm) + "}}]}]");
+    std::string text =
+        doc.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"meshes":[{"primitives":[{)" +
+                 primitiveMembers(idx, pos, nrm) + "}]}]");
     expectRejected(text, "glTF: the packed scene needs more than 65535 bytes, the most a scene blob holds");
 
     // 1200 nodes with 30-character names: no chunk alone is too large, the whole blob is.

@@ -78,14 +78,10 @@ TEST(GltfPack, JsonTextMayStartWithBlanks) {
 
 TEST(GltfPack, TwoNodesSharingAMeshAreByteExact) {
     TestDocument doc;
-    int idx = doc.addShorts({0, 1, 2});
-    int pos = doc.addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
-    int nrm = doc.addFloats({0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
     std::string rest = R"(,"scenes":[{"nodes":[0,1]}],"nodes":[{"name":"a","mesh":0},)"
                        R"({"name":"b","mesh":0,"translation":[1,2,3]}],)"
-                       R"("meshes":[{"primitives":[{"indices":)" +
-                       std::to_string(idx) + R"(,"attributes":{"POSITION":)" + std::to_string(pos) +
-                       R"(,"NORMAL":)" + std::to_string(nrm) + "}}]}]";
+                       R"("meshes":[{"primitives":[{)" +
+                       doc.addTriangle() + "}]}]";
     Packed p;
     pack(doc.json(rest), p);
 
@@ -126,14 +122,8 @@ TEST(GltfPack, TwoNodesSharingAMeshAreByteExact) {
 // A mesh with one primitive over three vertices, with the given extra primitive members.
 std::string triangleDocument(TestDocument& doc, const std::string& rest,
                              const std::string& primitiveExtra = "", bool texcoords = false) {
-    int idx = doc.addShorts({0, 1, 2});
-    int pos = doc.addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
-    int nrm = doc.addFloats({0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
-    std::string attributes = R"("POSITION":)" + std::to_string(pos) + R"(,"NORMAL":)" + std::to_string(nrm);
-    if (texcoords)
-        attributes += R"(,"TEXCOORD_0":)" + std::to_string(doc.addFloats({0, 0, 1, 0, 0, 1}, "VEC2"));
-    return doc.json(R"(,"meshes":[{"primitives":[{"indices":)" + std::to_string(idx) + R"(,"attributes":{)" +
-                    attributes + "}" + primitiveExtra + "}]}]" + rest);
+    return doc.json(R"(,"meshes":[{"primitives":[{)" + doc.addTriangle(texcoords) + primitiveExtra + "}]}]" +
+                    rest);
 }
 
 TEST(GltfPack, UnreachableNodeIsNotPackedAndItsChannelIsSkipped) {
@@ -240,9 +230,9 @@ std::string indexBufferDocument(const std::string& uri, int byteLength, int coun
     TestDocument doc;
     int pos = doc.addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
     int nrm = doc.addFloats({0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
-    std::string json = doc.json(
-        R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"meshes":[{"primitives":[{"indices":2,"attributes":{"POSITION":)" +
-        std::to_string(pos) + R"(,"NORMAL":)" + std::to_string(nrm) + "}}]}]");
+    std::string json =
+        doc.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"meshes":[{"primitives":[{)" +
+                 primitiveMembers(2, pos, nrm) + "}]}]");
     // Add a second buffer, view and accessor by editing the generated arrays.
     json.replace(json.find("}],\"bufferViews\":["), 18,
                  "},{\"byteLength\":" + std::to_string(byteLength) + ",\"uri\":\"" + uri +
@@ -294,11 +284,7 @@ TEST(GltfPack, ImageGivenByBufferViewLeavesTheMaterialUntextured) {
 
 TEST(GltfPack, MaterialsAreWrittenOnFirstUseAndUrisListedInEachPass) {
     TestDocument doc;
-    int idx = doc.addShorts({0, 1, 2});
-    int pos = doc.addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
-    int nrm = doc.addFloats({0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
-    std::string prim = R"({"indices":)" + std::to_string(idx) + R"(,"attributes":{"POSITION":)" +
-                       std::to_string(pos) + R"(,"NORMAL":)" + std::to_string(nrm) + "}";
+    std::string prim = "{" + doc.addTriangle();
     std::string json = doc.json(
         R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"meshes":[{"primitives":[)" + prim +
         R"(,"material":2},)" + prim + "}," + prim + R"(,"material":0},)" + prim + R"(,"material":2},)" +
@@ -348,10 +334,10 @@ TEST(GltfPack, BinaryContainerReadsItsBinaryChunk) {
     int idx = doc.addShorts({2, 1, 0});
     int pos = doc.addFloats({-1, 0, 0, 1, 0, 0, -1, 4, 0}, "VEC3");
     int nrm = doc.addFloats({0, 1, 0, 0, 1, 0, 0, 1, 0}, "VEC3");
-    std::vector<uint8_t> glb = doc.glb(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"name":"g","mesh":0}],)"
-                                       R"("meshes":[{"primitives":[{"indices":)" +
-                                       std::to_string(idx) + R"(,"attributes":{"POSITION":)" +
-                                       std::to_string(pos) + R"(,"NORMAL":)" + std::to_string(nrm) + "}}]}]");
+    std::string rest =
+        R"(,"scenes":[{"nodes":[0]}],"nodes":[{"name":"g","mesh":0}],"meshes":[{"primitives":[{)" +
+        primitiveMembers(idx, pos, nrm) + "}]}]";
+    std::vector<uint8_t> glb = doc.glb(rest);
     // An unknown chunk after the binary chunk is skipped.
     ByteList extra;
     extra.u32(4).u8('X').u8('T').u8('R').u8('A').u32(0xDEADBEEF);
@@ -367,12 +353,7 @@ TEST(GltfPack, BinaryContainerReadsItsBinaryChunk) {
     EXPECT_EQ(indices[2], 0);
     // The same document as text with a "data:" URI packs to the same blob.
     Packed text;
-    pack(
-        doc.json(
-            R"(,"scenes":[{"nodes":[0]}],"nodes":[{"name":"g","mesh":0}],"meshes":[{"primitives":[{"indices":)" +
-            std::to_string(idx) + R"(,"attributes":{"POSITION":)" + std::to_string(pos) + R"(,"NORMAL":)" +
-            std::to_string(nrm) + "}}]}]"),
-        text);
+    pack(doc.json(rest), text);
     EXPECT_EQ(blobBytes(blob, size), blobBytes(text.blob, text.size));
     float position[9];
     for (int c = 0; c < 3; ++c) v.decodeComponent(v.accessors()[1], c, position, 3);
@@ -421,10 +402,8 @@ TEST(GltfPack, InterleavedVerticesAreReadThroughTheirStride) {
     std::vector<int> att = doc.addInterleaved(
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1, 0, 1, 0, 1, 0, 0}, {0, 0, 1, 0, 1, 1}}, {3, 3, 2});
     Packed p;
-    pack(doc.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"meshes":[{"primitives":[{"indices":)" +
-                  std::to_string(idx) + R"(,"attributes":{"POSITION":)" + std::to_string(att[0]) +
-                  R"(,"NORMAL":)" + std::to_string(att[1]) + R"(,"TEXCOORD_0":)" + std::to_string(att[2]) +
-                  "}}]}]"),
+    pack(doc.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"meshes":[{"primitives":[{)" +
+                  primitiveMembers(idx, att[0], att[1], att[2]) + "}]}]"),
          p);
     BlobView v = p.view();
     float uv[6], normal[9];
@@ -518,12 +497,6 @@ protected:
         EXPECT_EQ(chdir(previous_), 0);
         rmdir(directory_.c_str());
     }
-    static std::string slurp(const char* path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
     std::string directory_;
     char previous_[4096];
 };
@@ -531,7 +504,7 @@ protected:
 TEST_F(GltfDump, WritesTheBlobAndItsListing) {
     Packed p;
     pack(kOneNode, p, "listing.csv");
-    std::string binary = slurp("gltf.expbin");
+    std::string binary = readFileBytes("gltf.expbin");
     EXPECT_EQ(std::vector<uint8_t>(binary.begin(), binary.end()), blobBytes(p.blob, p.size));
     const char* expected = R"csv(0000,"$ 0000", "start",": 09,00"
 0002,"$ 0002", "#### CHUNKPTR h ####",": 68,00,00,00,38,00  (Text:h   8 )"
@@ -555,7 +528,7 @@ TEST_F(GltfDump, WritesTheBlobAndItsListing) {
 0102,"$ 0066", "Text:",": 00"
 0103,"$ 0067", "Text:A",": 41,00,00,00,00  (Text:A    )"
 )csv";
-    EXPECT_EQ(slurp("listing.csv"), expected);
+    EXPECT_EQ(readFileBytes("listing.csv"), expected);
 }
 
 TEST_F(GltfDump, LabelsFollowAlignmentAndDataSpans) {
@@ -564,7 +537,7 @@ TEST_F(GltfDump, LabelsFollowAlignmentAndDataSpans) {
     pack(triangleDocument(doc,
                           R"(,"scenes":[{"nodes":[0]}],"nodes":[{"name":"abc","mesh":0,"scale":[1,1,1]}])"),
          p, "listing.csv");
-    std::string csv = slurp("listing.csv");
+    std::string csv = readFileBytes("listing.csv");
     // The scale array is 4-aligned after the odd-length name: its label sits on the aligned offset.
     BlobView v = p.view();
     int64_t scale = v.targetOffset(&v.nodes()[0].scale);

@@ -111,13 +111,6 @@ TEST(GltfRoundTrip, GeneratedMeshesAndAnimations) {
 
 // ---- The demo's own scene ----
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The float values of an accessor, read straight from the document's buffer.
 std::vector<float> sourceFloats(const GLTFMain& d, const std::string& bin, int index) {
     const GLTFAccessor& a = d.accessors[static_cast<size_t>(index)];
@@ -137,8 +130,8 @@ std::vector<float> sourceFloats(const GLTFMain& d, const std::string& bin, int i
 
 TEST(GltfRoundTrip, DemoScene) {
     std::string dir = std::string(NOVA31_SOURCE_DIR) + "/assets/";
-    std::string text = readFile(dir + "scene1.gltf");
-    std::string bin = readFile(dir + "scene1.bin");
+    std::string text = readFileBytes(dir + "scene1.gltf");
+    std::string bin = readFileBytes(dir + "scene1.bin");
     if (text.empty() || bin.empty()) GTEST_SKIP() << "assets/scene1.gltf is not there yet";
     GLTFMain d;
     std::istringstream in(text);

@@ -1,6 +1,8 @@
 #include "gltf_test_document.h"
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 std::string base64Encode(const std::vector<uint8_t>& bytes) {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -48,6 +50,29 @@ int TestDocument::addShorts(const std::vector<uint16_t>& values) {
                          ",\"componentType\":5123,\"count\":" + std::to_string(values.size()) +
                          ",\"type\":\"SCALAR\"}");
     return static_cast<int>(accessors_.size() - 1);
+}
+
+std::string TestDocument::addTriangle(bool texcoords) {
+    int indices = addShorts({0, 1, 2});
+    int position = addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");
+    int normal = addFloats({0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
+    int texcoord = texcoords ? addFloats({0, 0, 1, 0, 0, 1}, "VEC2") : -1;
+    return primitiveMembers(indices, position, normal, texcoord);
+}
+
+std::string primitiveMembers(int indices, int position, int normal, int texcoord) {
+    std::string members = "\"indices\":" + std::to_string(indices) +
+                          ",\"attributes\":{\"POSITION\":" + std::to_string(position) +
+                          ",\"NORMAL\":" + std::to_string(normal);
+    if (texcoord >= 0) members += ",\"TEXCOORD_0\":" + std::to_string(texcoord);
+    return members + "}";
+}
+
+std::string readFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 std::vector<int> TestDocument::addInterleaved(const std::vector<std::vector<float>>& attributes,

@@ -14,6 +14,9 @@ public:
     // Each returns the new accessor's index; data gets its own buffer view.
     int addFloats(const std::vector<float>& values, const char* type);
     int addShorts(const std::vector<uint16_t>& values);
+    // The triangle (0,0,0), (1,0,0), (0,1,0) facing +z, indices 0, 1, 2 (and texture coordinates):
+    // returns its primitive's members, see primitiveMembers.
+    std::string addTriangle(bool texcoords = false);
     // Several float attributes interleaved in one buffer view with byteStride; returns their accessors.
     std::vector<int> addInterleaved(const std::vector<std::vector<float>>& attributes,
                                     const std::vector<int>& components);
@@ -53,3 +56,9 @@ public:
 };
 
 std::vector<uint8_t> blobBytes(const void* blob, int size);
+
+// The members "indices" and "attributes" of a primitive's JSON; texcoord -1 leaves TEXCOORD_0 out.
+std::string primitiveMembers(int indices, int position, int normal, int texcoord = -1);
+
+// A whole file, empty when it cannot be read.
+std::string readFileBytes(const std::string& path);
