@@ -206,6 +206,26 @@ const char* typeNameOf(int components) {
 // Light colours when a light names none: glTF's default, white.
 const float kDefaultLightColor[3] = {1.0f, 1.0f, 1.0f};
 
+struct NamedCode {
+    const char* name;
+    int code;
+};
+
+const NamedCode kPathCodes[] = {
+    {"translation", kPathTranslation}, {"scale", kPathScale}, {"rotation", kPathRotation}};
+// An absent interpolation is glTF's default, LINEAR.
+const NamedCode kInterpolationCodes[] = {{"STEP", kInterpolationStep},
+                                         {"LINEAR", kInterpolationLinear},
+                                         {"", kInterpolationLinear},
+                                         {"CUBICSPLINE", kInterpolationCubicSpline}};
+
+// The code of `name` in the table, -1 when it is not there.
+template <size_t N> int codeOf(const std::string& name, const NamedCode (&table)[N]) {
+    for (const NamedCode& entry : table)
+        if (name == entry.name) return entry.code;
+    return -1;
+}
+
 class Planner {
 public:
     Planner(const GLTFMain& document, const PackInput& input) : document_(document), input_(input) {}
@@ -453,25 +473,13 @@ private:
                         channel.sampler);
                 const GLTFAnimSampler& sampler = animation.samplers[static_cast<size_t>(channel.sampler)];
                 const std::string& path = channel.target.path;
-                int pathCode = path == "translation" ? kPathTranslation
-                               : path == "scale"     ? kPathScale
-                               : path == "rotation"  ? kPathRotation
-                                                     : -1;
-                if (pathCode < 0) {
-                    consoleLog("glTF: animation %zu channel %zu animates \"%s\"; skipped\n", a, c,
-                               path.c_str());
-                    continue;
-                }
-                // glTF's default interpolation is LINEAR.
                 const std::string& interpolation = sampler.interpolation;
-                int interpolationCode = interpolation == "STEP" ? kInterpolationStep
-                                        : interpolation == "LINEAR" || interpolation.empty()
-                                            ? kInterpolationLinear
-                                        : interpolation == "CUBICSPLINE" ? kInterpolationCubicSpline
-                                                                         : -1;
-                if (interpolationCode < 0) {
-                    consoleLog("glTF: animation %zu channel %zu has interpolation \"%s\"; skipped\n", a, c,
-                               interpolation.c_str());
+                int pathCode = codeOf(path, kPathCodes);
+                int interpolationCode = codeOf(interpolation, kInterpolationCodes);
+                if (pathCode < 0 || interpolationCode < 0) {
+                    consoleLog("glTF: animation %zu channel %zu animates \"%s\" with interpolation \"%s\"; "
+                               "skipped\n",
+                               a, c, path.c_str(), interpolation.c_str());
                     continue;
                 }
                 int node = channel.target.node;

@@ -33,5 +33,5 @@ set +e
     "$out/corpus" "$root/fuzz/gltf/corpus" 2> "$out/fuzz.log"
 status=$?
 set -e
-grep -E '^(#[0-9]+ +DONE|stat::|==[0-9]+==ERROR|SUMMARY)' "$out/fuzz.log" || tail -n 20 "$out/fuzz.log"
+grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|==[0-9]+==ERROR|SUMMARY)' "$out/fuzz.log" || tail -n 20 "$out/fuzz.log"
 exit $status

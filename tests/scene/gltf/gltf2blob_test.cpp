@@ -35,9 +35,7 @@ ToolRun runTool(const fs::path& workingDirectory, const std::string& arguments) 
 class Gltf2Blob : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/gltf2blob-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
+        root_ = scratch_.path();
         fs::create_directories(root_ / "scene");
         fs::create_directories(root_ / "out");
         // A document whose buffer is a file beside it, not in the working directory.
@@ -52,7 +50,7 @@ protected:
             .write(reinterpret_cast<const char*>(doc.data().data()),
                    static_cast<std::streamsize>(doc.data().size()));
     }
-    void TearDown() override { fs::remove_all(root_); }
+    ScratchDirectory scratch_;
     fs::path root_;
 };
 

@@ -457,16 +457,15 @@ TEST(GltfPack, BuffersComeFromFilesWhenTheStoreLacksThem) {
     Packed embedded;
     pack(json, embedded);
     // A name without "." is not resolved by the store; the packer opens it as a file itself.
-    char path[] = "/tmp/gltfbufferXXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, doc.data().data(), doc.data().size()), static_cast<ssize_t>(doc.data().size()));
-    close(fd);
+    ScratchDirectory directory;
+    std::string path = (directory.path() / "buffer").string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(doc.data().data()),
+               static_cast<std::streamsize>(doc.data().size()));
     size_t start = json.find("data:");
     json.replace(start, json.find('"', start) - start, path);
     Packed file;
     pack(json, file);
-    std::remove(path);
     EXPECT_EQ(blobBytes(file.blob, file.size), blobBytes(embedded.blob, embedded.size));
 }
 
@@ -485,19 +484,11 @@ TEST(GltfPack, VariableEntryPacksTheStoredFile) {
 class GltfDump : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/gltf-dump-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory_ = pattern;
         ASSERT_NE(getcwd(previous_, sizeof previous_), nullptr);
-        ASSERT_EQ(chdir(directory_.c_str()), 0);
+        ASSERT_EQ(chdir(directory_.path().c_str()), 0);
     }
-    void TearDown() override {
-        std::remove("gltf.expbin");
-        std::remove("listing.csv");
-        EXPECT_EQ(chdir(previous_), 0);
-        rmdir(directory_.c_str());
-    }
-    std::string directory_;
+    void TearDown() override { EXPECT_EQ(chdir(previous_), 0); }
+    ScratchDirectory directory_;
     char previous_[4096];
 };
 
