@@ -31,7 +31,6 @@ protected:
         creationOutput = ::testing::internal::GetCapturedStdout();
     }
     static void TearDownTestSuite() {
-        SDL_Quit(); // leave the server before it goes away
         delete display;
         display = nullptr;
     }
