@@ -523,12 +523,17 @@ private:
 
 // ---- Blob writer ----
 
+// Blob offset at which a write placed its bytes (wide enough for a sizing pass that overshoots).
+using fptr = int64_t;
+
 // One writer serves both passes: the sizing pass (no blob) only advances positions, the
 // writing pass copies bytes. Labels for the dump are kept in the writing pass only.
 class BlobWriter {
 public:
-    struct Chunk {
+    // The packer's state of one chunk.
+    struct chunkw {
         BlobChunk tag;
+        int index = 0;        // position in the directory
         int64_t start = 0;    // blob offset of the chunk
         int64_t position = 0; // write position, a blob offset
         int64_t size = 0;
@@ -537,32 +542,35 @@ public:
     };
 
     BlobWriter() {
-        for (int i = 0; i < kBlobChunkCount; ++i) chunks_[i].tag = kBlobChunkOrder[i];
+        for (int i = 0; i < kBlobChunkCount; ++i) {
+            chunks_[i].tag = kBlobChunkOrder[i];
+            chunks_[i].index = i;
+        }
     }
 
-    Chunk& chunk(BlobChunk tag) {
-        for (Chunk& c : chunks_)
+    chunkw& chunk(BlobChunk tag) {
+        for (chunkw& c : chunks_)
             if (c.tag == tag) return c;
         fatalError("glTF: unknown chunk");
     }
-    const Chunk* chunks() const { return chunks_; }
+    const chunkw* chunks() const { return chunks_; }
     const std::map<int64_t, std::string>& labels() const { return labels_; }
 
     void beginPass(uint8_t* blob, bool keepLabels) {
         blob_ = blob;
         keepLabels_ = keepLabels;
-        for (Chunk& c : chunks_) {
+        for (chunkw& c : chunks_) {
             c.position = c.start;
             c.labelAt = -1;
         }
     }
     void endSizingPass() {
-        for (Chunk& c : chunks_) c.size = c.position - c.start;
+        for (chunkw& c : chunks_) c.size = c.position - c.start;
     }
     // Lays the chunks out back to back, each padded to a multiple of 4; returns the total.
     int64_t layout() {
         int64_t total = 0;
-        for (Chunk& c : chunks_) {
+        for (chunkw& c : chunks_) {
             c.start = total;
             c.pad = static_cast<int>((4 - c.size % 4) % 4);
             total += c.size + c.pad;
@@ -570,9 +578,9 @@ public:
         return total;
     }
 
-    int64_t write(BlobChunk tag, const void* bytes, size_t n) {
-        Chunk& c = chunk(tag);
-        int64_t at = c.position;
+    fptr write(BlobChunk tag, const void* bytes, size_t n) {
+        chunkw& c = chunk(tag);
+        fptr at = c.position;
         if (blob_ != nullptr && n > 0) std::memcpy(blob_ + at, bytes, n);
         c.position += static_cast<int64_t>(n);
         c.labelAt = -1;
@@ -583,7 +591,7 @@ public:
         return at;
     }
     void align(BlobChunk tag, int n) {
-        Chunk& c = chunk(tag);
+        chunkw& c = chunk(tag);
         int64_t aligned = (c.position + n - 1) / n * n;
         if (aligned != c.position && c.labelAt == c.position && keepLabels_) {
             // The label belongs to what is written next, so it moves with the position.
@@ -596,42 +604,42 @@ public:
     }
     void label(BlobChunk tag, std::string text) {
         if (!keepLabels_) return;
-        Chunk& c = chunk(tag);
+        chunkw& c = chunk(tag);
         labels_[c.position] = std::move(text);
         c.labelAt = c.position;
     }
 
-    int64_t u16(BlobChunk tag, uint16_t value) {
+    fptr u16(BlobChunk tag, uint16_t value) {
         align(tag, 2);
         uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
         return write(tag, bytes, 2);
     }
-    int64_t u32(BlobChunk tag, uint32_t value) {
+    fptr u32(BlobChunk tag, uint32_t value) {
         align(tag, 4);
         uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                             static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
         return write(tag, bytes, 4);
     }
-    int64_t i32(BlobChunk tag, int32_t value) { return u32(tag, static_cast<uint32_t>(value)); }
-    int64_t f32(BlobChunk tag, float value) {
+    fptr i32(BlobChunk tag, int32_t value) { return u32(tag, static_cast<uint32_t>(value)); }
+    fptr f32(BlobChunk tag, float value) {
         uint32_t bits;
         std::memcpy(&bits, &value, 4);
         return u32(tag, bits);
     }
     // A self-relative reference to blob offset `target`; -1 writes "none" (0).
-    void reference(BlobChunk tag, int64_t target) {
+    void reference(BlobChunk tag, fptr target) {
         align(tag, 4);
         int64_t field = chunk(tag).position;
         i32(tag, target < 0 ? 0 : static_cast<int32_t>(target - field));
     }
     // A NUL-terminated text in the data heap.
-    int64_t text(const std::string& value) {
+    fptr text(const std::string& value) {
         label(BlobChunk::Data, "Text:" + value);
         return write(BlobChunk::Data, value.c_str(), value.size() + 1);
     }
 
 private:
-    Chunk chunks_[kBlobChunkCount];
+    chunkw chunks_[kBlobChunkCount];
     uint8_t* blob_ = nullptr;
     bool keepLabels_ = false;
     std::map<int64_t, std::string> labels_; // blob offset -> label
@@ -640,7 +648,7 @@ private:
 // ---- Packing pass ----
 
 struct SharedTexts {
-    int64_t idx, pos, normal, uv, empty;
+    fptr idx, pos, normal, uv, empty;
 };
 
 // One traversal; run once to size the blob and once to write it.
@@ -671,7 +679,7 @@ private:
     void writeDirectory() {
         w_.u16(BlobChunk::Directory, kBlobChunkCount);
         for (int i = 0; i < kBlobChunkCount; ++i) {
-            const BlobWriter::Chunk& c = w_.chunks()[i];
+            const BlobWriter::chunkw& c = w_.chunks()[i];
             char tag = static_cast<char>(c.tag);
             w_.label(BlobChunk::Directory, std::string("#### CHUNKPTR ") + tag + " ####");
             w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.pad << 8 | static_cast<uint8_t>(c.tag)));
@@ -687,7 +695,7 @@ private:
         }
         w_.label(BlobChunk::Data, dataLabel);
         w_.align(BlobChunk::Data, 4);
-        int64_t at = w_.write(BlobChunk::Data, values.data(), values.size() * sizeof(float));
+        fptr at = w_.write(BlobChunk::Data, values.data(), values.size() * sizeof(float));
         w_.reference(BlobChunk::Nodes, at);
     }
 
@@ -744,7 +752,7 @@ private:
     }
 
     // Returns the index of the new accessor record.
-    int writeAccessor(int index, int64_t nameText, const std::string& labelName) {
+    int writeAccessor(int index, fptr nameText, const std::string& labelName) {
         const AccessorData& data = plan_.accessors.at(index);
         w_.label(BlobChunk::Accessors, "AttDATA:" + labelName + "(CT/RelTeTy/SzCCount/ECount/ComPtrs4)");
         w_.u16(BlobChunk::Accessors, static_cast<uint16_t>(data.componentType));
@@ -752,7 +760,7 @@ private:
         w_.i32(BlobChunk::Accessors, data.count);
         w_.reference(BlobChunk::Accessors, nameText);
         for (int c = 0; c < data.components; ++c) {
-            int64_t at;
+            fptr at;
             if (data.componentType == kComponentTypeUnsignedShort) {
                 w_.label(BlobChunk::Data, labelName + " binary-shorts");
                 at = writeShorts(data, c);
@@ -766,7 +774,7 @@ private:
         return accessorCount++;
     }
 
-    int64_t writeShorts(const AccessorData& data, int c) {
+    fptr writeShorts(const AccessorData& data, int c) {
         scratch_.resize(2 * static_cast<size_t>(data.count));
         for (int32_t i = 0; i < data.count; ++i) {
             uint16_t value = data.shortAt(i, c);
@@ -776,7 +784,7 @@ private:
         return w_.write(BlobChunk::Data, scratch_.data(), scratch_.size());
     }
 
-    int64_t writeCompactFloats(const AccessorData& data, int c) {
+    fptr writeCompactFloats(const AccessorData& data, int c) {
         float minimum = std::numeric_limits<float>::max(), maximum = std::numeric_limits<float>::lowest();
         for (int32_t i = 0; i < data.count; ++i) {
             float value = data.floatAt(i, c);
@@ -794,7 +802,7 @@ private:
             scratch_[2 * static_cast<size_t>(i)] = static_cast<uint8_t>(code);
             scratch_[2 * static_cast<size_t>(i) + 1] = static_cast<uint8_t>(code >> 8);
         }
-        int64_t at = w_.f32(BlobChunk::Data, minimum);
+        fptr at = w_.f32(BlobChunk::Data, minimum);
         w_.f32(BlobChunk::Data, maximum);
         w_.write(BlobChunk::Data, scratch_.data(), scratch_.size());
         return at;
@@ -959,7 +967,7 @@ void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
     writer.beginPass(blob, csvPath != nullptr);
     PackPass(writer, document, plan, outUris).run();
     for (int i = 0; i < kBlobChunkCount; ++i) {
-        const BlobWriter::Chunk& c = writer.chunks()[i];
+        const BlobWriter::chunkw& c = writer.chunks()[i];
         if (c.position != c.start + c.size)
             fatalErrorFormat("glTF: chunk \"%c\" came out %lld bytes long instead of %lld",
                              static_cast<char>(c.tag), static_cast<long long>(c.position - c.start),
