@@ -4,12 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,7 +34,7 @@ void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-[[maybe_unused]] size_t countOf(const std::string& text, const std::string& what) {
+size_t countOf(const std::string& text, const std::string& what) {
     size_t count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
         ++count;
@@ -35,7 +42,7 @@ void writeFile(const std::string& path, const std::string& bytes) {
 }
 
 // Positions of `lines` in `text`, which must appear in this order.
-[[maybe_unused]] void expectInOrder(const std::string& text, const std::vector<std::string>& lines) {
+void expectInOrder(const std::string& text, const std::vector<std::string>& lines) {
     size_t from = 0;
     for (const std::string& line : lines) {
         size_t at = text.find(line, from);
@@ -71,4 +78,110 @@ TEST(DemoProgram, MissingArchiveFileIsReportedAndFilesAreLookedForOnDisk) {
     EXPECT_NE(run.err.find("COULD NOT OPEN:absent.zip\n"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_NE(run.err.find("tune.ogg"), std::string::npos) << run.err;
+}
+
+namespace {
+
+bool haveDisplayAndAudio() {
+    return std::getenv("DISPLAY") != nullptr;
+}
+
+// A small X display of the test's own, so that the full-screen demo renders few pixels on a
+// software GL driver. DISPLAY points at it while it lives.
+class SmallDisplay {
+public:
+    SmallDisplay() {
+        previous = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
+        for (int number = 150; number < 200 && pid <= 0; ++number) {
+            std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+            if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
+            pid_t child = fork();
+            if (child == 0) {
+                int devnull = open("/dev/null", O_WRONLY);
+                dup2(devnull, 1), dup2(devnull, 2);
+                std::string display = ":" + std::to_string(number);
+                execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "320x180x24", "-nolisten", "tcp",
+                       nullptr);
+                _exit(127);
+            }
+            for (int tries = 0; tries < 100 && !fs::exists(socket); ++tries)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (!fs::exists(socket)) {
+                kill(child, SIGKILL);
+                waitpid(child, nullptr, 0);
+                continue;
+            }
+            pid = child;
+            setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+        }
+    }
+    ~SmallDisplay() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        setenv("DISPLAY", previous.c_str(), 1);
+    }
+    bool ready() const { return pid > 0; }
+
+private:
+    pid_t pid = -1;
+    std::string previous;
+};
+
+// Members the demo's own archive must list, in the order the build packs them.
+const std::vector<std::string> shippedMembers = {"deferred.glsl", "scene1.gltf", "texm.glsl", "tune.ogg",
+                                                 "util.glsl"};
+
+} // namespace
+
+TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
+    if (!haveDisplayAndAudio()) GTEST_SKIP() << "needs a display (Xvfb) and an audio device (JACK dummy)";
+    SmallDisplay display;
+    ASSERT_TRUE(display.ready()) << "could not start Xvfb";
+    auto started = std::chrono::steady_clock::now();
+    ChildResult run = runChild({demoProgram}, scratchFolder("full-run"), 150);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_FALSE(run.timedOut) << run.out.substr(0, 2000) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // The music clock runs in real time on the paced device: twenty seconds of music take about that long.
+    EXPECT_GE(seconds, 19.0);
+
+    expectInOrder(run.out,
+                  {"Demo start\n", "file:", "put to system!", "Tune done\n", "Setting style to max!\n",
+                   "!! Resize called: ", "KeyCount:", "Post blob init!\n", "Post-play"});
+    for (const std::string& member : shippedMembers)
+        EXPECT_NE(run.out.find("file:" + member + " found\nput to system!"), std::string::npos) << member;
+    size_t frames = countOf(run.out, "Post-render-frame!\n");
+    size_t fpsLines = 0;
+    std::regex fpsLine("[0-9]+\\.[0-9]{4} FPS\n");
+    for (auto it = std::sregex_iterator(run.out.begin(), run.out.end(), fpsLine);
+         it != std::sregex_iterator(); ++it)
+        ++fpsLines;
+    EXPECT_GE(frames, 5u) << "a rendered frame every pass";
+    EXPECT_GE(fpsLines, 1u);
+    // Every tenth pass prints the estimate and each pass renders at most one frame.
+    EXPECT_LE(fpsLines, frames / 10 + 1);
+    EXPECT_EQ(run.out.find("GL_DEBUG_TYPE_ERROR"), std::string::npos) << "the driver reported a GL error";
+}
+
+TEST(DemoProgram, EscapeTypedMidRunEndsItWithExitCodeZero) {
+    if (!haveDisplayAndAudio()) GTEST_SKIP() << "needs a display (Xvfb) and an audio device (JACK dummy)";
+    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
+    SmallDisplay display;
+    ASSERT_TRUE(display.ready()) << "could not start Xvfb";
+    bool typed = false;
+    auto started = std::chrono::steady_clock::now();
+    ChildResult run = runChild({demoProgram}, scratchFolder("escape"), 120, [&](const std::string& out, int) {
+        // Wait for a few rendered frames, then type Escape into the demo window from outside.
+        if (countOf(out, "Post-render-frame!\n") < 3) return true;
+        typed = std::system(
+                    "xdotool search --name DEMOWINDOW windowfocus --sync key Escape >/dev/null 2>&1") == 0;
+        return false;
+    });
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(typed) << run.out.substr(0, 2000);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_LT(seconds, 19.0) << "Escape must end the demo before the music does";
 }
