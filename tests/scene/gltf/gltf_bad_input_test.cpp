@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -88,6 +89,19 @@ TEST(GltfBadInput, AccessorsMustHaveAPackableShape) {
     doc.addFloats({1, 2}, "SCALAR");
     std::string inf = doc.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{"translation":[1e39,0,0]}])");
     expectRejected(inf, "glTF: node 0 translation holds a value that is not a finite number");
+
+    // Accessor data that cannot be quantised: NaN, and a range whose width overflows.
+    auto keyTimes = [](const std::vector<float>& times) {
+        TestDocument d;
+        int input = d.addFloats(times, "SCALAR");
+        int output = d.addFloats(std::vector<float>(3 * times.size(), 0), "VEC3");
+        return d.json(R"(,"scenes":[{"nodes":[0]}],"nodes":[{}],"animations":[{"channels":[{"sampler":0,)"
+                      R"("target":{"node":0,"path":"scale"}}],"samplers":[{"input":)" +
+                      std::to_string(input) + R"(,"output":)" + std::to_string(output) + "}]}]");
+    };
+    expectRejected(keyTimes({0, NAN, 2}),
+                   "glTF: accessor 0 element 1 holds a value that is not a finite number");
+    expectRejected(keyTimes({-3e38f, 3e38f}), "glTF: accessor 0 spans a range too large to quantise");
 }
 
 TEST(GltfBadInput, ReferencesMustExist) {
