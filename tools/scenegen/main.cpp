@@ -306,11 +306,11 @@ void addStage(GltfBuilder& gltf, const Materials& m) {
 
     for (int i = 0; i < 4; ++i) {
         MeshData bar;
-        addBox(bar, {-0.16f, 0.0f, -0.16f}, {0.16f, 0.5f, 0.16f}, 2.0f); // scaled in y by the animation
+        addBox(bar, {-0.2f, 0.0f, -0.2f}, {0.2f, 0.6f, 0.2f}, 2.0f); // scaled in y by the animation
         int barMesh = gltf.addMesh("Bar" + std::to_string(i), {{&bar, m.bars[i]}});
         float angle = kPi * 0.25f + i * kPi * 0.5f;
         int node = gltf.addNode(meshNode("Bar" + std::to_string(i), barMesh,
-                                         Vec3f{1.75f * std::cos(angle), 0.0f, 1.75f * std::sin(angle)}));
+                                         Vec3f{2.0f * std::cos(angle), 0.0f, 2.0f * std::sin(angle)}));
         gltf.addChild(stage, node);
         addBarAnimation(gltf, node, i);
     }
@@ -376,11 +376,11 @@ Vec3f whitePath(float t) {
 }
 
 void addLights(GltfBuilder& gltf) {
-    int amber = gltf.addNode(lightNode("LightAmber", gltf.addLight("Amber", {1.0f, 0.55f, 0.25f}, 3200.0f)));
-    int cyan = gltf.addNode(lightNode("LightCyan", gltf.addLight("Cyan", {0.25f, 0.75f, 1.0f}, 3200.0f)));
+    int amber = gltf.addNode(lightNode("LightAmber", gltf.addLight("Amber", {1.0f, 0.55f, 0.25f}, 4000.0f)));
+    int cyan = gltf.addNode(lightNode("LightCyan", gltf.addLight("Cyan", {0.25f, 0.75f, 1.0f}, 3600.0f)));
     int magenta =
-        gltf.addNode(lightNode("LightMagenta", gltf.addLight("Magenta", {1.0f, 0.25f, 0.75f}, 3600.0f)));
-    int white = gltf.addNode(lightNode("LightWhite", gltf.addLight("White", {1.0f, 0.93f, 0.82f}, 5200.0f)));
+        gltf.addNode(lightNode("LightMagenta", gltf.addLight("Magenta", {1.0f, 0.25f, 0.75f}, 4800.0f)));
+    int white = gltf.addNode(lightNode("LightWhite", gltf.addLight("White", {1.0f, 0.93f, 0.82f}, 3800.0f)));
     addSplinePath(gltf, amber, amberPath, 1.0f);
     addLinearPath(gltf, cyan, cyanPath, kBeat * 0.25f);
     addLinearPath(gltf, magenta, magentaPath, kBeat);

@@ -1,0 +1,138 @@
+/* nova31-shot — renders frames of the demo at given music times into PNG files.
+
+   Usage: nova31-shot [-data:FILE] [--size WxH] [--fps N] TIME...
+
+   Runs the demo's start-up without the music (archive, scene, window, renderer, light cache),
+   then plays the timeline from 0 s at N frames per second of music time (default 30), drawing
+   every frame as the demo does, so the light cache warms up as it would while the demo runs.
+   At each requested time (seconds, at most 20) the frame is also read back from the window and
+   written to "shot_TIME.png" in the working directory, TIME as given on the command line.
+   --fps 0 draws only the requested frames (a cold light cache: no indirect light yet).
+
+   The window is an ordinary window of the given size (default 800x450) on the current X
+   display. For scene authors, captures and the tests. Exit status 0, or 2 for a bad command
+   line; start-up failures end through the demo's own fatal errors. */
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <stb/stb_image_write.h>
+
+#include "app/demo.h"
+#include "app/timeline.h"
+#include "platform/gl.h"
+#include "platform/window.h"
+#include "render/cached_gi.h"
+
+namespace {
+
+struct Shot {
+    float time;       // music seconds
+    std::string text; // the time as given, for the file name
+};
+
+struct Options {
+    int width = 800;
+    int height = 450;
+    float framesPerSecond = 30.0f;
+    std::vector<Shot> shots;
+};
+
+[[noreturn]] void usage(const char* problem) {
+    std::fprintf(stderr, "nova31-shot: %s\nusage: nova31-shot [-data:FILE] [--size WxH] [--fps N] TIME...\n",
+                 problem);
+    std::exit(2);
+}
+
+bool parseNumber(const char* text, float* value) {
+    char* end = nullptr;
+    *value = std::strtof(text, &end);
+    return end != text && *end == '\0' && std::isfinite(*value);
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (std::strncmp(argument, "-data:", 6) == 0) continue; // read by the demo's start-up
+        if (std::strcmp(argument, "--size") == 0) {
+            if (++i >= argc || std::sscanf(argv[i], "%dx%d", &options.width, &options.height) != 2 ||
+                options.width < 16 || options.height < 16 || options.width > 8192 || options.height > 8192)
+                usage("--size needs WIDTHxHEIGHT, each from 16 to 8192");
+            continue;
+        }
+        if (std::strcmp(argument, "--fps") == 0) {
+            if (++i >= argc || !parseNumber(argv[i], &options.framesPerSecond) ||
+                options.framesPerSecond < 0 || options.framesPerSecond > 1000)
+                usage("--fps needs a rate from 0 to 1000");
+            continue;
+        }
+        float time = 0;
+        if (!parseNumber(argument, &time)) usage((std::string("not a time in seconds: ") + argument).c_str());
+        if (time < 0 || time > kDemoEndTime)
+            usage((std::string("time outside 0 to 20 s: ") + argument).c_str());
+        options.shots.push_back({time, argument});
+    }
+    if (options.shots.empty()) usage("no time given");
+    std::stable_sort(options.shots.begin(), options.shots.end(),
+                     [](const Shot& a, const Shot& b) { return a.time < b.time; });
+    return options;
+}
+
+// Reads the drawn frame from the window's back buffer (before the swap) and writes it top row first.
+void writeShot(const Shot& shot) {
+    const int width = windowWidth, height = windowHeight;
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    std::vector<unsigned char> flipped(pixels.size());
+    const size_t row = static_cast<size_t>(width) * 4;
+    for (int y = 0; y < height; ++y) {
+        unsigned char* destination = &flipped[row * y];
+        std::memcpy(destination, &pixels[row * (height - 1 - y)], row);
+        for (size_t x = 3; x < row; x += 4) destination[x] = 255; // the window's alpha means nothing
+    }
+    std::string name = "shot_" + shot.text + ".png";
+    if (!stbi_write_png(name.c_str(), width, height, 4, flipped.data(), static_cast<int>(row))) {
+        std::fprintf(stderr, "nova31-shot: cannot write %s\n", name.c_str());
+        std::exit(1);
+    }
+    std::printf("nova31-shot: wrote %s (%d x %d, music time %.3f s)\n", name.c_str(), width, height,
+                static_cast<double>(shot.time));
+}
+
+// Draws one frame at music time t; with a shot, reads it back before presenting.
+void renderFrame(DemoRenderer& demo, float t, const Shot* shot) {
+    if (!drawDemoFrame(demo, t)) return; // past the end: nothing was shaded
+    if (shot != nullptr) writeShot(*shot);
+    finishDemoFrame(demo);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options = parseOptions(argc, argv);
+    loadDemoArchive(argc, argv);
+    const void* blob = packDemoScene();
+    openDemoWindow(false, options.width, options.height);
+    DemoRenderer demo = createDemoRenderer(blob);
+    writeInitialLightCache();
+
+    // Frames at a steady rate from 0 s up to each requested time, which is drawn exactly.
+    const double step = options.framesPerSecond > 0 ? 1.0 / options.framesPerSecond : 0.0;
+    long frame = 0;
+    for (const Shot& shot : options.shots) {
+        while (step > 0 && frame * step < shot.time - 1e-6) {
+            renderFrame(demo, static_cast<float>(frame * step), nullptr);
+            ++frame;
+        }
+        renderFrame(demo, shot.time, &shot);
+    }
+    return 0;
+}
