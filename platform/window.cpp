@@ -208,6 +208,22 @@ bool environmentFlagSet(const char* name) {
 
 } // namespace
 
+// ---- Sanitizer builds ----
+
+// LeakSanitizer asks for this at exit: what SDL's D-Bus connection, Xlib and Mesa (LLVM's
+// caches in the software rasteriser included) keep for the life of the process is not a leak
+// of ours, and every program that opens the window would otherwise fail a sanitizer run.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\n"
+           "leak:libSDL2-2.0.so\n"
+           "leak:libGLX_mesa.so\n"
+           "leak:libGLdispatch.so\n"
+           "leak:swrast_dri.so\n"
+           "leak:libgallium\n"
+           "leak:libLLVM\n"
+           "leak:libX11.so\n";
+}
+
 void createDemoWindow(bool fullScreen, int width, int height) {
     if (demoWindow != nullptr) {
         // One window per process: a later call (several test suites in one process) shares it.

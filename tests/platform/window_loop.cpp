@@ -12,7 +12,6 @@
 //   "Viewport X Y W H"        whenever the window size changed, with the GL viewport
 //   "Loop end"                before exiting
 #include "app/console.h"
-#include "app/timeline.h"
 #include "platform/gl.h"
 #include "platform/window.h"
 
@@ -20,6 +19,12 @@
 
 #include <cstdlib>
 #include <cstring>
+
+// The demo's clear colour: n = t * -30 truncated, blue = the low 8 bits of (1 - n) over 255.
+float rampBlue(float t) {
+    int n = static_cast<int>(t * -30.0f);
+    return static_cast<float>((static_cast<unsigned>(1 - n) & 0xFFu) / 255.0);
+}
 
 int main(int argc, char** argv) {
     bool fixedTime = false;
@@ -57,7 +62,7 @@ int main(int argc, char** argv) {
             consoleLog("Viewport %d %d %d %d\n", viewport[0], viewport[1], viewport[2], viewport[3]);
         }
         float t = fixedTime ? heldTime : static_cast<float>(SDL_GetTicks64() - start) / 1000.0f;
-        glClearColor(0.0f, 0.0f, clearColorBlue(t), 0.0f);
+        glClearColor(0.0f, 0.0f, rampBlue(t), 0.0f);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         presentFrame();
         SDL_Delay(paused ? 100 : 10); // the demo has no limiter; the test machine is shared
