@@ -143,11 +143,8 @@ TEST(LightCacheKey, CellHashAndAxisMatchTheReference) {
         points.push_back({unit(random), unit(random), unit(random), 0});
     }
     int32_t count = static_cast<int32_t>(points.size() / 3);
-    std::vector<std::array<uint32_t, 4>> keys(2 * points.size() / 3);
-    BufferRecord pointRecord = hostRecord(points), keyRecord = hostRecord(keys);
-    use(program, &count, &pointRecord, &keyRecord);
-    glDispatchCompute(static_cast<GLuint>((count + 63) / 64), 1, 1);
-    keys = readBuffer<std::array<uint32_t, 4>>(keyRecord.glBuffer, keys.size());
+    std::vector<std::array<uint32_t, 4>> keys = runCountedKernel<std::array<uint32_t, 4>>(
+        program, points, count, 2 * points.size() / 3, {7, 7, 7, 7});
 
     EXPECT_EQ(keys[0], (std::array<uint32_t, 4>{floatBits(10), 0, 0, floatBits(0.5f)}));
     EXPECT_EQ(keys[1][0], 148886334u);

@@ -61,6 +61,10 @@ void setHostBufferBytes(const char* name, const void* data, size_t count, int32_
     record->elementCount = record->pending = static_cast<int32_t>(count);
 }
 
+void dispatchInvocations(int32_t count) {
+    glDispatchCompute(static_cast<GLuint>((count + 63) / 64), 1, 1);
+}
+
 std::vector<unsigned char> readBufferBytes(uint32_t glBuffer, size_t bytes) {
     std::vector<unsigned char> values(bytes);
     glMemoryBarrier(GL_ALL_BARRIER_BITS);

@@ -42,12 +42,26 @@ template <typename T> BufferRecord hostRecord(std::vector<T>& data) {
 template <typename T> void setHostBuffer(const char* name, const std::vector<T>& data);
 void setHostBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize);
 
+void dispatchInvocations(int32_t count);
 std::vector<unsigned char> readBufferBytes(uint32_t glBuffer, size_t bytes);
 template <typename T> std::vector<T> readBuffer(uint32_t glBuffer, size_t count) {
     std::vector<unsigned char> bytes = readBufferBytes(glBuffer, count * sizeof(T));
     std::vector<T> values(count);
     std::memcpy(values.data(), bytes.data(), bytes.size());
     return values;
+}
+
+// Runs a test kernel whose arguments are (int count, input buffer, output buffer), 64
+// invocations per work group, and reads `outputCount` results back. The outputs start as
+// `unwritten`, so results the kernel failed to write show.
+template <typename Out, typename In>
+std::vector<Out> runCountedKernel(ShaderProgram* program, std::vector<In>& input, int32_t count,
+                                  size_t outputCount, Out unwritten) {
+    std::vector<Out> outputs(outputCount, unwritten);
+    BufferRecord inputRecord = hostRecord(input), outputRecord = hostRecord(outputs);
+    use(program, &count, &inputRecord, &outputRecord);
+    dispatchInvocations(count);
+    return readBuffer<Out>(outputRecord.glBuffer, outputCount);
 }
 
 // A tree with only an empty root, and no lights: rays hit nothing.

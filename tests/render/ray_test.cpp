@@ -53,11 +53,8 @@ void main() {
 using Vec4List = std::vector<Vec4>;
 
 Vec4List runKernel(ShaderProgram* program, Vec4List& input, int32_t count, size_t resultsPerCase) {
-    Vec4List results(static_cast<size_t>(count) * resultsPerCase, Vec4{-7, -7, -7, -7});
-    BufferRecord inputRecord = hostRecord(input), resultRecord = hostRecord(results);
-    use(program, &count, &inputRecord, &resultRecord);
-    glDispatchCompute(static_cast<GLuint>((count + 63) / 64), 1, 1);
-    return readBuffer<Vec4>(resultRecord.glBuffer, results.size());
+    return runCountedKernel<Vec4>(program, input, count, static_cast<size_t>(count) * resultsPerCase,
+                                  Vec4{-7, -7, -7, -7});
 }
 
 Vec3 xyz(const Vec4& v) {
