@@ -62,9 +62,10 @@ void setPresentFrameHook(PresentFrameHook hook);
 
 // Makes fatalError show its text in a message box captioned "NOVA31", owned by the demo window
 // once it exists, but only when a person can be there to close it: a display is set, the run is
-// attended (standard input is a terminal or a desktop session is running) and neither CI nor
-// NOVA31_UNATTENDED is set (to anything but "", "0" or "false"). Otherwise nothing is installed
-// and fatalError only writes to standard error.
+// attended (standard input is a terminal or a desktop session is running), a window manager
+// runs on the display (a bare Xvfb has none), and neither CI nor NOVA31_UNATTENDED is set (to
+// anything but "", "0" or "false"). Otherwise nothing is installed and fatalError only writes
+// to standard error.
 void installFatalErrorMessageBox();
 
 // The decision installFatalErrorMessageBox makes, read from the environment now.

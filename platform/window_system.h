@@ -15,3 +15,8 @@ bool glContextIsCurrent();
 // The window system's own extension string (GLX's for the current display), or null when no
 // GLX display is current.
 const char* windowSystemExtensions();
+
+// True when a window manager that follows the desktop conventions runs on the display named by
+// DISPLAY (it announces itself through _NET_SUPPORTING_WM_CHECK on the root window). A bare
+// virtual server such as Xvfb has none.
+bool windowManagerRunning();

@@ -1,6 +1,7 @@
 // The demo window seen from outside: a demo-like loop (platform_window_loop) runs full-screen
 // on a private Xvfb screen while real X clients type into it, resize it, ask it to close and
 // take screenshots of the root window.
+#include "platform/window.h"
 #include "process.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -210,6 +213,76 @@ INSTANTIATE_TEST_SUITE_P(
                    {"MESA_GL_VERSION_OVERRIDE=4.5", "MESA_EXTENSION_OVERRIDE=-GL_ARB_compute_shader"},
                    "the GL context has no compute shaders (version \"4.5"}),
     [](const ::testing::TestParamInfo<FatalStart>& info) { return std::string(info.param.what); });
+
+// ---- Who may see a fatal error's message box ----
+
+// A display of its own, a desktop-like environment, and optionally a stand-in for a window
+// manager: the announcement a conforming one makes on the root window.
+class AttendanceOnADisplay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.started());
+        for (const char* name : {"DISPLAY", "CI", "NOVA31_UNATTENDED", "XDG_SESSION_TYPE"}) {
+            const char* value = std::getenv(name);
+            saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+            unsetenv(name);
+        }
+        setenv("DISPLAY", server.displayName().c_str(), 1);
+        setenv("XDG_SESSION_TYPE", "x11", 1);
+    }
+    void TearDown() override {
+        if (windowManager != nullptr) XCloseDisplay(windowManager);
+        for (auto& [name, value] : saved) {
+            if (value)
+                setenv(name, value->c_str(), 1);
+            else
+                unsetenv(name);
+        }
+    }
+    void announceWindowManager() {
+        windowManager = XOpenDisplay(server.displayName().c_str());
+        ASSERT_NE(windowManager, nullptr);
+        Window root = DefaultRootWindow(windowManager);
+        Window check = XCreateSimpleWindow(windowManager, root, 0, 0, 1, 1, 0, 0, 0);
+        Atom property = XInternAtom(windowManager, "_NET_SUPPORTING_WM_CHECK", False);
+        for (Window target : {root, check}) {
+            XChangeProperty(windowManager, target, property, XA_WINDOW, 32, PropModeReplace,
+                            reinterpret_cast<unsigned char*>(&check), 1);
+        }
+        XSync(windowManager, False);
+    }
+    PrivateDisplay server{320, 240};
+    Display* windowManager = nullptr;
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+};
+
+TEST_F(AttendanceOnADisplay, DesktopSessionWithWindowManagerHasAPerson) {
+    announceWindowManager();
+    EXPECT_TRUE(personIsPresent());
+}
+
+TEST_F(AttendanceOnADisplay, BareVirtualServerHasNobody) {
+    EXPECT_FALSE(personIsPresent());
+}
+
+TEST_F(AttendanceOnADisplay, ContinuousIntegrationAndUnattendedRunsHaveNobody) {
+    announceWindowManager();
+    setenv("CI", "true", 1);
+    EXPECT_FALSE(personIsPresent());
+    setenv("CI", "false", 1);
+    EXPECT_TRUE(personIsPresent());
+    setenv("NOVA31_UNATTENDED", "1", 1);
+    EXPECT_FALSE(personIsPresent());
+    setenv("NOVA31_UNATTENDED", "0", 1);
+    EXPECT_TRUE(personIsPresent());
+}
+
+TEST_F(AttendanceOnADisplay, NoSessionAndNoTerminalHasNobody) {
+    announceWindowManager();
+    unsetenv("XDG_SESSION_TYPE");
+    if (isatty(0)) GTEST_SKIP() << "standard input is a terminal";
+    EXPECT_FALSE(personIsPresent());
+}
 
 TEST(WindowStart, DisplayWithoutGLXEndsWithThePixelFormatError) {
     PrivateDisplay noGLX(640, 480, {"-extension", "GLX"});
