@@ -63,6 +63,11 @@ float cellRandom(int i, int j, int salt) {
     return (h & 0xffffff) / 16777216.0f;
 }
 
+// Texels from (inX, inY) to the nearest border of a width x height cell that holds it.
+int borderDistance(int inX, int inY, int width, int height) {
+    return std::min(std::min(inX, width - 1 - inX), std::min(inY, height - 1 - inY));
+}
+
 // 0 in the middle of a cell, rising to 1 within `width` texels of its border.
 float edgeFactor(int distanceToBorder, float width) {
     return std::clamp(1.0f - distanceToBorder / width, 0.0f, 1.0f);
@@ -82,8 +87,7 @@ RgbaImage makeFloorTiles(int size) {
         for (int x = 0; x < size; ++x) {
             float u = (x + 0.5f) / size, v = (y + 0.5f) / size;
             int tx = x / tile, ty = y / tile;
-            int inX = x % tile, inY = y % tile;
-            int border = std::min(std::min(inX, tile - 1 - inX), std::min(inY, tile - 1 - inY));
+            int border = borderDistance(x % tile, y % tile, tile, tile);
             if (border < 2) {
                 put(image, x, y, scale(grout, 0.9f + 0.2f * cellRandom(x, y, 1)));
                 continue;
@@ -118,7 +122,7 @@ RgbaImage makeWallBricks(int size) {
             int shifted = (x + shift) % size;
             int column = shifted / brickWidth;
             int inX = shifted % brickWidth;
-            int border = std::min(std::min(inX, brickWidth - 1 - inX), std::min(inY, brickHeight - 1 - inY));
+            int border = borderDistance(inX, inY, brickWidth, brickHeight);
             float grain = tilingFbm(u, v, 16, 3, 2.5f);
             if (border < 2) {
                 put(image, x, y, scale(mortar, 0.95f + 0.1f * grain));
@@ -154,8 +158,7 @@ RgbaImage makeMosaic(int size) {
         for (int x = 0; x < size; ++x) {
             float u = (x + 0.5f) / size, v = (y + 0.5f) / size;
             int i = x / cell, j = y / cell;
-            int inX = x % cell, inY = y % cell;
-            int border = std::min(std::min(inX, cell - 1 - inX), std::min(inY, cell - 1 - inY));
+            int border = borderDistance(x % cell, y % cell, cell, cell);
             if (border < 1) {
                 put(image, x, y, gap);
                 continue;
