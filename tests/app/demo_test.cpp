@@ -92,28 +92,32 @@ class SmallDisplay {
 public:
     SmallDisplay() {
         previous = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
-        for (int number = 150; number < 200 && pid <= 0; ++number) {
-            std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-            if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
-            pid_t child = fork();
-            if (child == 0) {
-                int devnull = open("/dev/null", O_WRONLY);
-                dup2(devnull, 1), dup2(devnull, 2);
-                std::string display = ":" + std::to_string(number);
-                execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "320x180x24", "-nolisten", "tcp",
-                       nullptr);
-                _exit(127);
-            }
-            for (int tries = 0; tries < 100 && !fs::exists(socket); ++tries)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (!fs::exists(socket)) {
-                kill(child, SIGKILL);
-                waitpid(child, nullptr, 0);
-                continue;
-            }
-            pid = child;
-            setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+        // Xvfb picks a free display number itself and writes it to the pipe, so tests running
+        // side by side never share one.
+        int numberPipe[2];
+        if (pipe(numberPipe) != 0) return;
+        pid_t child = fork();
+        if (child == 0) {
+            close(numberPipe[0]);
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1), dup2(devnull, 2);
+            std::string fd = std::to_string(numberPipe[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x180x24", "-nolisten", "tcp",
+                   nullptr);
+            _exit(127);
         }
+        close(numberPipe[1]);
+        std::string number;
+        char c;
+        while (read(numberPipe[0], &c, 1) == 1 && c != '\n') number += c;
+        close(numberPipe[0]);
+        if (number.empty()) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            return;
+        }
+        pid = child;
+        setenv("DISPLAY", (":" + number).c_str(), 1);
     }
     ~SmallDisplay() {
         if (pid > 0) {

@@ -1,0 +1,5 @@
+foreach(discovered IN LISTS demo_program_tests_TESTS)
+    if(discovered MATCHES "EndByItself|Escape")
+        set_tests_properties("${discovered}" PROPERTIES RUN_SERIAL TRUE)
+    endif()
+endforeach()
