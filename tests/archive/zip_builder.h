@@ -54,6 +54,17 @@ inline BuiltZip buildZip(const std::vector<ZipMemberSpec>& members) {
         size_t offset;
     };
     std::vector<Central> central;
+    // Flags, method, time, date, CRC, sizes and name length: the same in both header kinds.
+    auto putSharedFields = [&zip](const Central& c, const std::string& name) {
+        putLittle16(zip.bytes, 0);
+        putLittle16(zip.bytes, c.method);
+        putLittle16(zip.bytes, 0);
+        putLittle16(zip.bytes, 0x21);
+        putLittle32(zip.bytes, c.crc);
+        putLittle32(zip.bytes, c.compressed);
+        putLittle32(zip.bytes, c.size);
+        putLittle16(zip.bytes, static_cast<uint16_t>(name.size()));
+    };
     for (const ZipMemberSpec& m : members) {
         std::string data = m.deflate ? rawDeflate(m.bytes) : m.bytes;
         uint32_t crc = static_cast<uint32_t>(
@@ -63,14 +74,7 @@ inline BuiltZip buildZip(const std::vector<ZipMemberSpec>& members) {
         zip.localHeaderOffsets.push_back(c.offset);
         putLittle32(zip.bytes, 0x04034b50);
         putLittle16(zip.bytes, 20);
-        putLittle16(zip.bytes, 0);
-        putLittle16(zip.bytes, c.method);
-        putLittle16(zip.bytes, 0);
-        putLittle16(zip.bytes, 0x21);
-        putLittle32(zip.bytes, c.crc);
-        putLittle32(zip.bytes, c.compressed);
-        putLittle32(zip.bytes, c.size);
-        putLittle16(zip.bytes, static_cast<uint16_t>(m.name.size()));
+        putSharedFields(c, m.name);
         putLittle16(zip.bytes, 0);
         zip.bytes.insert(zip.bytes.end(), m.name.begin(), m.name.end());
         zip.bytes.insert(zip.bytes.end(), data.begin(), data.end());
@@ -83,14 +87,7 @@ inline BuiltZip buildZip(const std::vector<ZipMemberSpec>& members) {
         putLittle32(zip.bytes, 0x02014b50);
         putLittle16(zip.bytes, 20);
         putLittle16(zip.bytes, 20);
-        putLittle16(zip.bytes, 0);
-        putLittle16(zip.bytes, c.method);
-        putLittle16(zip.bytes, 0);
-        putLittle16(zip.bytes, 0x21);
-        putLittle32(zip.bytes, c.crc);
-        putLittle32(zip.bytes, c.compressed);
-        putLittle32(zip.bytes, c.size);
-        putLittle16(zip.bytes, static_cast<uint16_t>(members[i].name.size()));
+        putSharedFields(c, members[i].name);
         putLittle16(zip.bytes, 0);
         putLittle16(zip.bytes, 0);
         putLittle16(zip.bytes, 0);
