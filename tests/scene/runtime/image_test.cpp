@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <stb/stb_image_write.h>
@@ -298,4 +300,34 @@ TEST_F(ImageDecoding, OverlongNameIsLeftUndecodedWithAConsoleLine) {
     std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(file->replacement, nullptr);
     EXPECT_NE(log.find("name too long"), std::string::npos) << log;
+}
+
+TEST_F(ImageDecoding, EveryTruncationOfAValidFileEndsInATextureOrThePlaceholder) {
+    std::vector<Rgba> texels(6 * 5);
+    for (size_t i = 0; i < texels.size(); ++i)
+        texels[i] = {static_cast<uint8_t>(i * 7), static_cast<uint8_t>(i * 3), 200, 255};
+    std::vector<uint8_t> png = encodePng(6, 5, texels);
+    std::vector<uint8_t> tga = makeTga(2, 6, 5, 32, 0x20, std::vector<uint8_t>(6 * 5 * 4, 0x42), 3);
+    for (const auto& [name, file] : {std::pair{"cut.png", png}, std::pair{"cut.tga", tga}}) {
+        for (size_t length = 0; length < file.size(); ++length) {
+            TextureRecord record{};
+            std::string problem;
+            bool decoded = decodeImage(name, file.data(), length, &record, &problem);
+            ASSERT_NE(record.pixels, nullptr) << name << " cut to " << length;
+            if (!decoded) {
+                ASSERT_EQ(record.width, kPlaceholderSize) << name << " cut to " << length;
+                ASSERT_FALSE(problem.empty());
+            } else {
+                ASSERT_EQ(record.width, 6) << name << " cut to " << length;
+                ASSERT_EQ(record.height, 5);
+            }
+            std::free(record.pixels);
+        }
+        // The complete file decodes.
+        TextureRecord record{};
+        std::string problem;
+        EXPECT_TRUE(decodeImage(name, file.data(), file.size(), &record, &problem))
+            << name << ": " << problem;
+        std::free(record.pixels);
+    }
 }
