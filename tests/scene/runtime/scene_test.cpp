@@ -307,3 +307,66 @@ TEST_F(SceneRuntime, DrawingWithoutAFittingProgramDrawsNothingAndCountsNothing) 
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(*triangles, 5);
 }
+
+// ---- Damaged blobs ----
+
+namespace {
+
+// A writable copy of a packed one-cube scene, for damaging.
+std::vector<uint8_t> cubeBlobCopy() {
+    GltfBuilder gltf;
+    MeshData cube = cubeMesh();
+    int material = gltf.addMaterial("white", {1, 1, 1, 1}, -1);
+    gltf.addRootNode(gltf.addNode(node("Cube", gltf.addMesh("Cube", {{&cube, material}}))));
+    const auto* blob = static_cast<const uint8_t*>(packScene(gltf));
+    BlobView view(blob);
+    return std::vector<uint8_t>(blob, blob + view.size());
+}
+
+template <typename Record> Record* mutableRecord(std::vector<uint8_t>& blob, BlobChunk chunk, int index) {
+    BlobView view(blob.data(), blob.size());
+    return reinterpret_cast<Record*>(blob.data() + view.entry(chunk).offset) + index;
+}
+
+} // namespace
+
+TEST_F(SceneRuntime, AnAttributeWithoutNameIsDecodedButGetsNoVariable) {
+    std::vector<uint8_t> blob = cubeBlobCopy();
+    mutableRecord<PackedAccessor>(blob, BlobChunk::Accessors, 2)->name = 0; // "normal"
+    Scene scene;
+    testing::internal::CaptureStdout();
+    scene.init(blob.data());
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("Dummy-accessor for decomp\n"), std::string::npos) << log;
+    EXPECT_EQ(scene.gpuAccessors[2].name, nullptr);
+    EXPECT_EQ(scene.gpuAccessors[2].variable, nullptr);
+    EXPECT_EQ(scene.gpuAccessors[2].buffer.elementCount, 36);
+}
+
+TEST_F(SceneRuntime, DamagedRecordsEndInAFatalErrorNamingTheProblem) {
+    std::vector<uint8_t> farIndex = cubeBlobCopy();
+    {
+        BlobView view(farIndex.data(), farIndex.size());
+        const PackedAccessor& indices = view.accessors()[0];
+        auto offset = view.targetOffset(&indices.components[0]);
+        farIndex[offset + 10] = 24; // index 5 becomes 24, one past the cube's vertices
+        farIndex[offset + 11] = 0;
+    }
+    EXPECT_EXIT(Scene().init(farIndex.data()), testing::ExitedWithCode(255),
+                "Scene blob: primitive 0 uses vertex 24 of 24");
+
+    std::vector<uint8_t> badMaterial = cubeBlobCopy();
+    mutableRecord<PackedPrimitive>(badMaterial, BlobChunk::Primitives, 0)->material = 3;
+    EXPECT_EXIT(Scene().init(badMaterial.data()), testing::ExitedWithCode(255),
+                "primitive 0 names material 3 of 1");
+
+    std::vector<uint8_t> badAccessors = cubeBlobCopy();
+    mutableRecord<PackedPrimitive>(badAccessors, BlobChunk::Primitives, 0)->firstAccessor = 2;
+    EXPECT_EXIT(Scene().init(badAccessors.data()), testing::ExitedWithCode(255),
+                "primitive 0 names accessors 2 to 5 of 4");
+
+    std::vector<uint8_t> floatIndices = cubeBlobCopy();
+    mutableRecord<PackedAccessor>(floatIndices, BlobChunk::Accessors, 0)->componentType = kComponentTypeFloat;
+    EXPECT_EXIT(Scene().init(floatIndices.data()), testing::ExitedWithCode(255),
+                "index accessor of primitive 0");
+}
