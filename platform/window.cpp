@@ -8,6 +8,7 @@
 
 #include <SDL.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -198,7 +199,9 @@ void settleWindowSize(int width, int height) {
 // ---- Fatal-error message box ----
 
 void showFatalErrorBox(const char* text) {
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "NOVA31", text, demoWindow);
+    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "NOVA31", text, demoWindow) != 0) {
+        std::fprintf(stderr, "(the message box could not be shown: %s)\n", SDL_GetError());
+    }
 }
 
 bool environmentFlagSet(const char* name) {

@@ -24,6 +24,22 @@ constexpr int screenWidth = 1000; // neither the requested 800 x 450 nor a commo
 constexpr int screenHeight = 600;
 const std::string loopProgram = NOVA31_BINARY_DIR "/platform_window_loop";
 
+// What a window manager sends when the user closes a window.
+void requestClose(const std::string& displayName, const std::string& window) {
+    Display* connection = XOpenDisplay(displayName.c_str());
+    ASSERT_NE(connection, nullptr);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = std::stoul(window);
+    event.xclient.message_type = XInternAtom(connection, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(connection, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(connection, event.xclient.window, False, NoEventMask, &event);
+    XFlush(connection);
+    XCloseDisplay(connection);
+}
+
 class WindowLoop : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { display = new PrivateDisplay(screenWidth, screenHeight); }
@@ -129,19 +145,7 @@ TEST_F(WindowLoop, CloseRequestEndsTheLoopLikeEscape) {
     std::string window = windowOf(*loop);
     ASSERT_FALSE(window.empty());
 
-    // What a window manager sends when the user closes the window.
-    Display* connection = XOpenDisplay(display->displayName().c_str());
-    ASSERT_NE(connection, nullptr);
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = std::stoul(window);
-    event.xclient.message_type = XInternAtom(connection, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(connection, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(connection, event.xclient.window, False, NoEventMask, &event);
-    XFlush(connection);
-    XCloseDisplay(connection);
+    requestClose(display->displayName(), window);
 
     EXPECT_EQ(loop->waitForExit(10.0), 0) << loop->output();
     EXPECT_EQ(keysTaken(*loop), std::vector<int>{27});
@@ -282,6 +286,30 @@ TEST_F(AttendanceOnADisplay, NoSessionAndNoTerminalHasNobody) {
     unsetenv("XDG_SESSION_TYPE");
     if (isatty(0)) GTEST_SKIP() << "standard input is a terminal";
     EXPECT_FALSE(personIsPresent());
+}
+
+// With a person there the fatal error goes to the box after standard error. Where the X server
+// lacks the core fonts SDL's box draws with (a bare Xvfb), SDL reports that it could not show
+// it; otherwise the box is there and the process ends once it is closed.
+TEST_F(AttendanceOnADisplay, FatalErrorShowsTheBoxAndExitsOnceItIsClosed) {
+    announceWindowManager();
+    ChildProcess loop({loopProgram}, {"MESA_GL_VERSION_OVERRIDE=4.2"});
+    const std::string boxFailed = "(the message box could not be shown: ";
+    std::string box;
+    bool failedToShow = false;
+    for (int attempt = 0; attempt < 100 && box.empty() && !failedToShow; ++attempt) {
+        loop.waitForLine("", 0.1);
+        for (const std::string& line : loop.lines())
+            failedToShow = failedToShow || line.rfind(boxFailed, 0) == 0;
+        runCommand(server.displayName(), "xdotool search --name '^NOVA31$'", &box);
+    }
+    ASSERT_TRUE(failedToShow || !box.empty()) << loop.output();
+    EXPECT_NE(loop.output().find("found version \"4.2"), std::string::npos) << loop.output();
+    if (!box.empty()) {
+        EXPECT_EQ(loop.waitForExit(0.5), -1) << "did not wait for the box";
+        requestClose(server.displayName(), box.substr(0, box.find('\n')));
+    }
+    EXPECT_EQ(loop.waitForExit(10.0), 255) << loop.output();
 }
 
 TEST(WindowStart, DisplayWithoutGLXEndsWithThePixelFormatError) {
