@@ -85,9 +85,10 @@ vec3 getLighting(vec3 at, vec3 normal, int lightIndex, bool shadowed) {
         vec3 c = entry.color.w * 0.001 * entry.color.rgb;
         vec3 toLight = entry.pos.xyz - at;
         float d = length(toLight);
-        float visibility = 1.0;
-        if (shadowed && treeHitAny(entry.pos.xyz, -toLight, false).x < 0.999) visibility = 0.0;
-        light += visibility * c / (d * d) * max(0.0, dot(normalize(toLight), normal));
+        vec3 unshadowed = c / (d * d) * max(0.0, dot(normalize(toLight), normal));
+        // A light that adds nothing here needs no shadow ray.
+        if (shadowed && unshadowed != vec3(0.0) && treeHitAny(entry.pos.xyz, -toLight, false).x < 0.999) continue;
+        light += unshadowed;
     }
     return light;
 }
