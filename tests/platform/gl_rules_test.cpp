@@ -1,6 +1,7 @@
 // The parts of the GL layer that need no driver: extension tokens, the version gate, the debug
 // callback's filter and type names, and when a fatal error may show a message box.
 #include "app/console.h"
+#include "attendance_environment.h"
 #include "platform/gl.h"
 #include "platform/window.h"
 
@@ -103,27 +104,9 @@ TEST(DebugOutput, MissingMessageTextPrintsEmpty) {
 
 // ---- Who may see a message box ----
 
-// Clears the variables that decide whether a person is there, and restores them afterwards.
 class Attendance : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* name : watched) {
-            const char* value = std::getenv(name);
-            saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-            unsetenv(name);
-        }
-    }
-    void TearDown() override {
-        for (auto& [name, value] : saved) {
-            if (value)
-                setenv(name, value->c_str(), 1);
-            else
-                unsetenv(name);
-        }
-    }
-    static constexpr const char* watched[] = {
-        "DISPLAY", "CI", "NOVA31_UNATTENDED", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"};
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    AttendanceEnvironment environment;
 };
 
 TEST_F(Attendance, NoDisplayMeansNobody) {

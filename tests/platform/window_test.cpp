@@ -1,6 +1,7 @@
 // The demo window seen from outside: a demo-like loop (platform_window_loop) runs full-screen
 // on a private Xvfb screen while real X clients type into it, resize it, ask it to close and
 // take screenshots of the root window.
+#include "attendance_environment.h"
 #include "platform/window.h"
 #include "process.h"
 
@@ -226,22 +227,11 @@ class AttendanceOnADisplay : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.started());
-        for (const char* name : {"DISPLAY", "CI", "NOVA31_UNATTENDED", "XDG_SESSION_TYPE"}) {
-            const char* value = std::getenv(name);
-            saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-            unsetenv(name);
-        }
         setenv("DISPLAY", server.displayName().c_str(), 1);
         setenv("XDG_SESSION_TYPE", "x11", 1);
     }
     void TearDown() override {
         if (windowManager != nullptr) XCloseDisplay(windowManager);
-        for (auto& [name, value] : saved) {
-            if (value)
-                setenv(name, value->c_str(), 1);
-            else
-                unsetenv(name);
-        }
     }
     void announceWindowManager() {
         windowManager = XOpenDisplay(server.displayName().c_str());
@@ -257,7 +247,7 @@ protected:
     }
     PrivateDisplay server{320, 240};
     Display* windowManager = nullptr;
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    AttendanceEnvironment environment; // restored after the test
 };
 
 TEST_F(AttendanceOnADisplay, DesktopSessionWithWindowManagerHasAPerson) {
