@@ -354,15 +354,15 @@ float beatWave(float t) {
     return std::sin(2.0f * kPi * t / kBeat);
 }
 
-// Circles over the dais between the colonnades, one turn per two bars.
+// Walks up and down the aisle beside the red wall; the wall glows and bounces red into the nave.
 Vec3f amberPath(float t) {
-    float a = 2.0f * kPi * t / 8.0f;
-    return {1.9f * std::cos(a), 2.1f, 1.9f * std::sin(a)};
+    float a = 2.0f * kPi * t / 12.0f;
+    return {0.5f - 3.0f * std::sin(a), 2.3f, -3.6f};
 }
-// The opposite way round, lower, bobbing on the beat.
+// The same beside the blue wall, at another pace, bobbing on the beat.
 Vec3f cyanPath(float t) {
-    float a = kPi - 2.0f * kPi * t / 8.0f;
-    return {1.9f * std::cos(a), 1.55f + 0.12f * beatWave(t), 1.9f * std::sin(a)};
+    float a = 2.0f * kPi * t / 8.0f;
+    return {3.0f * std::sin(a), 1.8f + 0.12f * beatWave(t), 3.6f};
 }
 // Sweeps along the back wall from the red side to the blue side and back.
 Vec3f magentaPath(float t) {
@@ -380,7 +380,7 @@ void addLights(GltfBuilder& gltf) {
     int cyan = gltf.addNode(lightNode("LightCyan", gltf.addLight("Cyan", {0.25f, 0.75f, 1.0f}, 3600.0f)));
     int magenta =
         gltf.addNode(lightNode("LightMagenta", gltf.addLight("Magenta", {1.0f, 0.25f, 0.75f}, 4800.0f)));
-    int white = gltf.addNode(lightNode("LightWhite", gltf.addLight("White", {1.0f, 0.93f, 0.82f}, 3800.0f)));
+    int white = gltf.addNode(lightNode("LightWhite", gltf.addLight("White", {1.0f, 0.93f, 0.82f}, 4200.0f)));
     addSplinePath(gltf, amber, amberPath, 1.0f);
     addLinearPath(gltf, cyan, cyanPath, kBeat * 0.25f);
     addLinearPath(gltf, magenta, magentaPath, kBeat);

@@ -115,7 +115,7 @@ TEST_F(DemoScene, UsesEveryInterpolationAndAtLeastThreeColouredMovingLights) {
     scene.updateAndDraw(1.0f, kNoPrograms);
     std::vector<GPULightEntry> early(static_cast<GPULightEntry*>(lights->hostData),
                                      static_cast<GPULightEntry*>(lights->hostData) + view.lights().size());
-    scene.updateAndDraw(3.0f, kNoPrograms);
+    scene.updateAndDraw(2.0f, kNoPrograms);
     testing::internal::GetCapturedStdout();
     auto* late = static_cast<GPULightEntry*>(lights->hostData);
     for (size_t j = 0; j < early.size(); ++j) {
