@@ -6,13 +6,13 @@
    at radius 1.44 looking at (0, 0.72, 0): a marble floor, a warm back wall between a red and a
    blue side wall that bounce coloured light, two rows of columns carrying arches, and on a
    mosaic dais a bouncing ball, a wobbling halo and four equaliser bars that jump on the beat.
-   Four coloured point lights circle the hall. Static geometry is stored in world coordinates,
-   because the renderer keeps normals in object space: only the animated objects rotate, and
-   only by small angles.
+   Four coloured point lights move through the hall, two of them along the coloured walls.
+   Static geometry is stored in world coordinates and the animated objects rotate only a
+   little, so the picture stays right even where normals are taken in object space.
 
    The animation follows the tune: 120 beats per minute, bars of four beats, the second section
-   (bass and snare) from 8 s, 20 seconds in all. The
-   output is deterministic, so the committed assets can be compared with a fresh run. */
+   (bass and snare) from 8 s, 20 seconds in all. The output is deterministic, so the committed
+   assets can be compared with a fresh run. */
 #include <array>
 #include <cmath>
 #include <cstdio>
