@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -94,4 +95,15 @@ TEST(Nova31Shot, FramesShowTheLitSceneAndIndirectLightBrightensIt) {
     EXPECT_GT(brighter, pixels / 5) << "indirect light must brighten a fair part of the picture";
     EXPECT_LT(darker, pixels / 50);
     EXPECT_GT(warm.luminance(), cold.luminance());
+}
+
+TEST(Nova31Shot, BadCommandLinesAreRefusedBeforeAnythingStarts) {
+    for (const char* arguments :
+         {"", "abc", "25", "-1", "1.0 nan", "--size 10x10 1", "--size 320 1", "--fps -2 1", "--fps"}) {
+        std::string command =
+            std::string("'" NOVA31_BINARY_DIR "/nova31-shot' ") + arguments + " > /dev/null 2>&1";
+        int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << arguments;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << "nova31-shot " << arguments;
+    }
 }
