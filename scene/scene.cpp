@@ -203,7 +203,7 @@ ShaderProgram* Scene::chooseProgram(const PackedPrimitive& p, ShaderProgram* con
 }
 
 int Scene::drawPrimitive(int index, ShaderProgram* const* programs) {
-    if (index < 0 || index >= primitiveCount) return 0;
+    if (!view_ || index < 0 || index >= primitiveCount) return 0;
     const PackedPrimitive& p = primitives[index];
     if (p.kind != kPrimitiveKindTriangles) return 0;
     ShaderProgram* program = chooseProgram(p, programs);
@@ -296,6 +296,7 @@ void Scene::publishLights(const float* worldMatrices, int nodeCount) {
 
 int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
     consoleLog("AnimTime:%f\n", static_cast<double>(time));
+    if (!view_) return 0; // no blob yet: nothing to animate or draw
     std::span<const PackedNode> nodes = view_->nodes();
     const int nodeCount = static_cast<int>(nodes.size());
 

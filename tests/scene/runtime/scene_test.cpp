@@ -370,3 +370,11 @@ TEST_F(SceneRuntime, DamagedRecordsEndInAFatalErrorNamingTheProblem) {
     EXPECT_EXIT(Scene().init(floatIndices.data()), testing::ExitedWithCode(255),
                 "index accessor of primitive 0");
 }
+
+TEST_F(SceneRuntime, ASceneWithoutBlobDrawsNothing) {
+    Scene scene;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(scene.updateAndDraw(1.0f, kNoPrograms), 0);
+    EXPECT_EQ(scene.drawPrimitive(0, kNoPrograms), 0);
+    testing::internal::GetCapturedStdout();
+}
