@@ -14,26 +14,29 @@ nova31_stop_services() {
     NOVA31_STARTED_PIDS=()
 }
 
-# nova31_start_xvfb WIDTHxHEIGHT: a private X display, exported as DISPLAY.
+# nova31_start_xvfb WIDTHxHEIGHT: a private X display, exported as DISPLAY. Xvfb picks a free
+# display number itself (-displayfd), so servers started side by side never collide.
 nova31_start_xvfb() {
-    local size="$1" display
-    for display in $(seq 91 130); do
-        [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]] && continue
-        Xvfb ":$display" -screen 0 "${size}x24" -nolisten tcp >/tmp/nova31-xvfb-$display.log 2>&1 &
-        NOVA31_STARTED_PIDS+=($!)
-        local tries
-        for tries in $(seq 1 50); do
-            [[ -e /tmp/.X11-unix/X$display ]] && break
-            sleep 0.1
-        done
-        export DISPLAY=":$display"
-        # Nobody watches a private display: fatal errors must not wait on a message box.
-        export NOVA31_UNATTENDED=1
-        echo "Started Xvfb on $DISPLAY ($size)"
-        return 0
+    local size="$1" number_file
+    number_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$number_file" >/tmp/nova31-xvfb.log 2>&1 &
+    NOVA31_STARTED_PIDS+=($!)
+    local tries
+    for tries in $(seq 1 100); do
+        [[ -s "$number_file" ]] && break
+        sleep 0.1
     done
-    echo "No free X display number for Xvfb" >&2
-    return 1
+    local display
+    display=$(tr -d '[:space:]' <"$number_file")
+    rm -f "$number_file"
+    if [[ -z "$display" ]]; then
+        echo "Xvfb did not start; see /tmp/nova31-xvfb.log" >&2
+        return 1
+    fi
+    export DISPLAY=":$display"
+    # Nobody watches a private display: fatal errors must not wait on a message box.
+    export NOVA31_UNATTENDED=1
+    echo "Started Xvfb on $DISPLAY ($size)"
 }
 
 # nova31_start_jack: a JACK server with its dummy backend at 48 kHz, which PortAudio takes
