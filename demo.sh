@@ -10,6 +10,6 @@ cmake --build build -j"$(nproc)" --target nova31
 
 source scripts/services.sh
 trap nova31_stop_services EXIT
-[[ -n "${DISPLAY:-}" ]] || nova31_start_xvfb 1280x720
+[[ -n "${DISPLAY:-}" ]] || nova31_start_xvfb 960x540
 nova31_has_audio_device || nova31_start_jack
 build/nova31 "$@"
