@@ -24,11 +24,26 @@ namespace fs = std::filesystem;
 
 const std::string demoProgram = std::string(NOVA31_BINARY_DIR) + "/nova31";
 
+fs::path scratchRoot() {
+    return fs::temp_directory_path() / ("nova31-demo-" + std::to_string(::getpid()));
+}
+
 std::string scratchFolder(const std::string& name) {
-    fs::path dir = fs::temp_directory_path() / ("nova31-demo-" + std::to_string(::getpid())) / name;
+    fs::path dir = scratchRoot() / name;
     fs::create_directories(dir);
     return dir.string();
 }
+
+// The scratch folders of this test process go when it ends.
+class ScratchCleanup : public ::testing::Environment {
+public:
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(scratchRoot(), ignored);
+    }
+};
+[[maybe_unused]] ::testing::Environment* const scratchCleanup =
+    ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
 
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -143,8 +158,16 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
     if (!haveDisplayAndAudio()) GTEST_SKIP() << "needs a display (Xvfb) and an audio device (JACK dummy)";
     SmallDisplay display;
     ASSERT_TRUE(display.ready()) << "could not start Xvfb";
+    std::string folder = scratchFolder("full-run");
+    std::string screenshot = folder + "/screen.png";
+    bool captured = false;
     auto started = std::chrono::steady_clock::now();
-    ChildResult run = runChild({demoProgram}, scratchFolder("full-run"), 150);
+    ChildResult run = runChild({demoProgram}, folder, 150, [&](const std::string& out, int) {
+        // Once a few frames were shown, photograph the screen from outside the program.
+        if (countOf(out, "Post-render-frame!\n") < 4) return true;
+        captured = std::system(("import -window root '" + screenshot + "' >/dev/null 2>&1").c_str()) == 0;
+        return false;
+    });
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_FALSE(run.timedOut) << run.out.substr(0, 2000) << run.err;
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -167,6 +190,23 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
     // Every tenth pass prints the estimate and each pass renders at most one frame.
     EXPECT_LE(fpsLines, frames / 10 + 1);
     EXPECT_EQ(run.out.find("GL_DEBUG_TYPE_ERROR"), std::string::npos) << "the driver reported a GL error";
+
+    // The screen shows the lit scene: many colours and a real brightness, not the clear colour (one
+    // colour, blue only) and not black.
+    ASSERT_TRUE(captured) << "no screenshot could be taken";
+    std::string statisticsFile = folder + "/statistics.txt";
+    ASSERT_EQ(
+        std::system(("convert '" + screenshot +
+                     "' -format '%k %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info: > '" + statisticsFile + "'")
+                        .c_str()),
+        0);
+    std::ifstream statistics(statisticsFile);
+    int colours = 0;
+    double red = 0, green = 0, blue = 0;
+    statistics >> colours >> red >> green >> blue;
+    EXPECT_GT(colours, 1000) << "the screen holds only " << colours << " colours";
+    EXPECT_GT(red, 0.05) << "too dark: mean red " << red;
+    EXPECT_GT(green, 0.05) << "too dark: mean green " << green;
 }
 
 TEST(DemoProgram, EscapeTypedMidRunEndsItWithExitCodeZero) {
