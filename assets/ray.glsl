@@ -12,7 +12,6 @@ layout(std430) buffer gpuLights {
 };
 uniform float iGlobalTime;
 
-#define TREE_STACK_SIZE 40
 #define TREE_VISIT_LIMIT 1250
 #define MAX_LIGHTS 100
 
@@ -36,29 +35,45 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
     int nodeCount = treeItems.length();
     int vertexCount = vertices.length();
     if (nodeCount < 2) return best;
-    int stack[TREE_STACK_SIZE];
-    int depth = 0;
-    stack[depth++] = 1;
-    for (int visit = 0; visit < TREE_VISIT_LIMIT && depth > 0; ++visit) {
-        int n = stack[--depth];
-        if (n >= nodeCount) continue;
-        BIVH node = treeItems[n];
-        if (!boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir)) continue;
-        int flags = node.mi.w;
-        if ((flags & 4) != 0 && depth < TREE_STACK_SIZE) stack[depth++] = 2 * n;
-        if ((flags & 8) != 0 && depth < TREE_STACK_SIZE) stack[depth++] = 2 * n + 1;
-        for (int j = 0; j < 2; ++j) {
-            if ((flags & (1 << j)) == 0) continue;
-            int b = node.ma.w + 3 * j;
-            if (b < 0 || b + 2 >= vertexCount) continue;
-            vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
-            if (hit.w == 0.0) continue;
-            if (!doBestHit) {
-                if (hit.x > 0.001 && hit.x < 0.9999) return hit;
-            } else if (hit.x > 0.00001 && hit.x < best.x) {
-                best = vec4(hit.x, hit.y, hit.z, float(b));
-                iDir = 1.0 / (dir * hit.x);
+    // Depth first, right child before left, over the implicit heap (children 2n, 2n + 1). A
+    // stack would only ever hold left siblings still to visit, at most one per level, so bit k
+    // of leftPending stands for the left sibling at level k (the level of n is findMSB(n)); this
+    // keeps the walk in registers, which software rasterisers handle far better than an array.
+    uint leftPending = 0u;
+    int n = 1;
+    for (int visit = 0; visit < TREE_VISIT_LIMIT && n != 0; ++visit) {
+        int flags = 0;
+        if (n < nodeCount) {
+            BIVH node = treeItems[n];
+            if (boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir)) {
+                flags = node.mi.w;
+                for (int j = 0; j < 2; ++j) {
+                    if ((flags & (1 << j)) == 0) continue;
+                    int b = node.ma.w + 3 * j;
+                    if (b < 0 || b + 2 >= vertexCount) continue;
+                    vec4 hit =
+                        triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
+                    if (hit.w == 0.0) continue;
+                    if (!doBestHit) {
+                        if (hit.x > 0.001 && hit.x < 0.9999) return hit;
+                    } else if (hit.x > 0.00001 && hit.x < best.x) {
+                        best = vec4(hit.x, hit.y, hit.z, float(b));
+                        iDir = 1.0 / (dir * hit.x);
+                    }
+                }
             }
+        }
+        if ((flags & 12) != 0) {
+            // Into the right child, remembering the left one when both exist.
+            if ((flags & 12) == 12) leftPending |= 1u << (findMSB(n) + 1);
+            n = (flags & 8) != 0 ? 2 * n + 1 : 2 * n;
+        } else if (leftPending == 0u) {
+            n = 0;
+        } else {
+            // Up to the deepest level with a left sibling waiting, and over to it.
+            int level = findMSB(leftPending);
+            leftPending &= ~(1u << level);
+            n = (n >> (findMSB(n) - level)) - 1;
         }
     }
     return best;
