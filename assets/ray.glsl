@@ -27,6 +27,78 @@ vec2 capturedUV(int b) {
     return uintBitsToFloat(vertices[b].uvTI.xy);
 }
 
+// Any hit of the segment with t in (0.001, 0.9999): the same walk, visit limit and first hit as
+// treeHitAny's, but each node tests its children's boxes itself, so that a missed child costs a
+// box test rather than a turn of the loop. Children are counted as visits when they are tested;
+// the left siblings still waiting (pending, those that were hit in pendingHit) come later in the
+// walk, which puts the node about to be entered at visit counted - 1 - bitCount(pending).
+vec4 treeShadowHit(vec3 origo, vec3 dir) {
+    vec3 iDir = 1.0 / dir;
+    vec4 none = vec4(10.001, 0.0, 1.0, -1.0);
+    int nodeCount = treeItems.length();
+    int vertexCount = vertices.length();
+    if (nodeCount < 2) return none;
+    BIVH node = treeItems[1];
+    if (!boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir)) return none;
+    int n = 1;
+    int counted = 1;
+    uint pending = 0u;
+    uint pendingHit = 0u;
+    for (;;) {
+        int flags = node.mi.w;
+        for (int j = 0; j < 2; ++j) {
+            if ((flags & (1 << j)) == 0) continue;
+            int b = node.ma.w + 3 * j;
+            if (b < 0 || b + 2 >= vertexCount) continue;
+            vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
+            if (hit.w != 0.0 && hit.x > 0.001 && hit.x < 0.9999) return hit;
+        }
+        int next = 0;
+        bool rightHit = false, leftHit = false;
+        BIVH right, left;
+        if ((flags & 8) != 0) {
+            ++counted;
+            if (uint(2 * n + 1) < uint(nodeCount)) {
+                right = treeItems[2 * n + 1];
+                rightHit = boxHitBound(intBitsToFloat(right.mi.xyz), intBitsToFloat(right.ma.xyz), origo, iDir);
+            }
+        }
+        if ((flags & 4) != 0) {
+            ++counted;
+            if (uint(2 * n) < uint(nodeCount)) {
+                left = treeItems[2 * n];
+                leftHit = boxHitBound(intBitsToFloat(left.mi.xyz), intBitsToFloat(left.ma.xyz), origo, iDir);
+            }
+        }
+        if (rightHit) {
+            next = 2 * n + 1;
+            node = right;
+            if ((flags & 4) != 0) {
+                // The left child waits for the right one's subtree.
+                uint bit = 1u << (findMSB(n) + 1);
+                pending |= bit;
+                if (leftHit) pendingHit |= bit;
+            }
+        } else if (leftHit) {
+            next = 2 * n;
+            node = left;
+        }
+        if (next == 0) {
+            if (pendingHit == 0u) return none;
+            // Over the missed left siblings below the deepest one that was hit, to that one.
+            int level = findMSB(pendingHit);
+            uint shallower = (1u << level) - 1u;
+            pending &= shallower;
+            pendingHit &= shallower;
+            next = (n >> (findMSB(n) - level)) - 1;
+            node = treeItems[next];
+        }
+        if (counted - 1 - bitCount(pending) >= TREE_VISIT_LIMIT) return none;
+        n = next;
+    }
+    return none;
+}
+
 // Hit record: (t, u, v, w); w is the hit triangle's first vertex (closest hit) or 1 (any hit),
 // and (10.001, 0, 1, -1) means nothing was hit.
 vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
@@ -35,6 +107,7 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
     int nodeCount = treeItems.length();
     int vertexCount = vertices.length();
     if (nodeCount < 2) return best;
+    if (!doBestHit) return treeShadowHit(origo, dir);
     // Depth first, right child before left, over the implicit heap (children 2n, 2n + 1). A
     // stack would only ever hold left siblings still to visit, at most one per level, so bit k
     // of leftPending stands for the left sibling at level k (the level of n is findMSB(n)); this
