@@ -30,10 +30,15 @@ layout(std430) buffer licInfo {
 
 // The cell (minimum corner, edge) of a point: the largest power-of-two cell, from twice the
 // distance down, whose edge is shorter than its centre's distance from the camera / density.
+// A cell of edge s holds pos, so its centre is at most d + 0.87 s from the camera (d: the
+// distance of pos), and every s above d / (density - 0.87) fails the test. The four largest
+// sizes are at least d / 8 (the first is at least d), so from density 10 on they are skipped.
 vec4 fragBox(vec3 pos, vec3 cam, float density) {
     float size = exp2(1.0 + ceil(log2(length(pos - cam))));
     vec4 result = vec4(pos, size);
-    for (int step = 0; step < LIC_CELL_STEPS; ++step) {
+    const int skipped = density >= 10.0 ? 4 : 0;
+    size *= exp2(-float(skipped));
+    for (int step = skipped; step < LIC_CELL_STEPS; ++step) {
         vec3 mi = size * floor(pos / size);
         vec3 centre = mi + size / 2.0;
         if (size < length(centre - cam) / density) return vec4(mi, size);
