@@ -116,6 +116,23 @@ vec4 treeShadowHit(vec3 origo, vec3 dir) {
     return none;
 }
 
+// From node n, with these flags when its box was hit (0 otherwise), to the next node of the
+// closest-hit walk; 0 when there is none.
+void walkOn(inout int n, inout uint leftPending, int flags) {
+    if ((flags & 12) != 0) {
+        // Into the right child, remembering the left one when both exist.
+        if ((flags & 12) == 12) leftPending |= 1u << (findMSB(n) + 1);
+        n = (flags & 8) != 0 ? 2 * n + 1 : 2 * n;
+    } else if (leftPending == 0u) {
+        n = 0;
+    } else {
+        // Up to the deepest level with a left sibling waiting, and over to it.
+        int level = findMSB(leftPending);
+        leftPending &= ~(1u << level);
+        n = (n >> (findMSB(n) - level)) - 1;
+    }
+}
+
 // Hit record: (t, u, v, w); w is the hit triangle's first vertex (closest hit) or 1 (any hit),
 // and (10.001, 0, 1, -1) means nothing was hit.
 vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
@@ -129,42 +146,36 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
     // stack would only ever hold left siblings still to visit, at most one per level, so bit k
     // of leftPending stands for the left sibling at level k (the level of n is findMSB(n)); this
     // keeps the walk in registers, which software rasterisers handle far better than an array.
+    // Nodes whose triangles need no test are passed through in a loop of their own.
     uint leftPending = 0u;
     int n = 1;
-    for (int visit = 0; visit < TREE_VISIT_LIMIT && n != 0; ++visit) {
-        int flags = 0;
-        if (n < nodeCount) {
-            BIVH node = treeItems[n];
-            if (boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir)) {
-                flags = node.mi.w;
-                for (int j = 0; j < 2; ++j) {
-                    if ((flags & (1 << j)) == 0) continue;
-                    int b = node.ma.w + 3 * j;
-                    if (b < 0 || b + 2 >= vertexCount) continue;
-                    vec4 hit =
-                        triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
-                    if (hit.w == 0.0) continue;
-                    if (!doBestHit) {
-                        if (hit.x > 0.001 && hit.x < 0.9999) return hit;
-                    } else if (hit.x > 0.00001 && hit.x < best.x) {
-                        best = vec4(hit.x, hit.y, hit.z, float(b));
-                        iDir = 1.0 / (dir * hit.x);
-                    }
-                }
+    int visit = 0;
+    while (visit < TREE_VISIT_LIMIT && n != 0) {
+        BIVH node;
+        int flags;
+        for (;;) {
+            flags = 0;
+            if (n < nodeCount) {
+                node = treeItems[n];
+                if (boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir))
+                    flags = node.mi.w;
+            }
+            if ((flags & 3) != 0) break;
+            walkOn(n, leftPending, flags);
+            if (++visit >= TREE_VISIT_LIMIT || n == 0) return best;
+        }
+        for (int j = 0; j < 2; ++j) {
+            if ((flags & (1 << j)) == 0) continue;
+            int b = node.ma.w + 3 * j;
+            if (b < 0 || b + 2 >= vertexCount) continue;
+            vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
+            if (hit.w != 0.0 && hit.x > 0.00001 && hit.x < best.x) {
+                best = vec4(hit.x, hit.y, hit.z, float(b));
+                iDir = 1.0 / (dir * hit.x);
             }
         }
-        if ((flags & 12) != 0) {
-            // Into the right child, remembering the left one when both exist.
-            if ((flags & 12) == 12) leftPending |= 1u << (findMSB(n) + 1);
-            n = (flags & 8) != 0 ? 2 * n + 1 : 2 * n;
-        } else if (leftPending == 0u) {
-            n = 0;
-        } else {
-            // Up to the deepest level with a left sibling waiting, and over to it.
-            int level = findMSB(leftPending);
-            leftPending &= ~(1u << level);
-            n = (n >> (findMSB(n) - level)) - 1;
-        }
+        walkOn(n, leftPending, flags);
+        ++visit;
     }
     return best;
 }
