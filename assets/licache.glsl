@@ -101,12 +101,27 @@ uint liGetEntry(vec3 camPos, vec3 suat, vec3 normal) {
     uint tracePos = packUnorm4x8(vec4((suat - fb.xyz) / fb.w, 0.0));
     uint packedNormal = packSnorm4x8(vec4(normal, 0.0));
     uint slot = h % count;
-    for (int probe = 0; probe < LIC_PROBES; ++probe) {
+    int probe = 0;
+    while (probe < LIC_PROBES) {
+        // Past the slots of other cells and those in recent use, reading only, so that the
+        // writes below are not paid for on every probe.
         uint e = slot;
-        slot = (slot + LIC_NEXT) % count;
-        uint seenTag = licEntries[e].lfHI;
-        if ((seenTag & 0x1FFFFFFu) == (f & 0x1FFFFFFu)) {
-            if (licEntries[e].posS != fb || licEntries[e].dax != dax) continue;
+        uint seenTag = 0u;
+        bool found = false, claimable = false;
+        while (probe < LIC_PROBES) {
+            ++probe;
+            e = slot;
+            slot = (slot + LIC_NEXT) % count;
+            seenTag = licEntries[e].lfHI;
+            if ((seenTag & 0x1FFFFFFu) == (f & 0x1FFFFFFu)) {
+                found = licEntries[e].posS == fb && licEntries[e].dax == dax;
+                if (found) break;
+                continue;
+            }
+            claimable = int((f & 0xFE000000u) - (seenTag & 0xFE000000u)) < 0;
+            if (claimable) break;
+        }
+        if (found) {
             if (seenTag != f) {
                 licEntries[e].lfHI = f;
                 licEntries[e].tracePos = tracePos;
@@ -114,7 +129,7 @@ uint liGetEntry(vec3 camPos, vec3 suat, vec3 normal) {
             }
             return e;
         }
-        if (int((f & 0xFE000000u) - (seenTag & 0xFE000000u)) >= 0) continue; // in recent use
+        if (!claimable) break;
         uint swapped = atomicCompSwap(licEntries[e].lfHI, seenTag, f);
         if (swapped == seenTag) {
             licEntries[e].posS = fb;
