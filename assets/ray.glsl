@@ -27,97 +27,8 @@ vec2 capturedUV(int b) {
     return uintBitsToFloat(vertices[b].uvTI.xy);
 }
 
-// The first of a node's triangles the segment hits with t in (0.001, 0.9999); zero for none.
-vec4 leafShadowHit(BIVH node, vec3 origo, vec3 dir, int vertexCount) {
-    for (int j = 0; j < 2; ++j) {
-        if ((node.mi.w & (1 << j)) == 0) continue;
-        int b = node.ma.w + 3 * j;
-        if (b < 0 || b + 2 >= vertexCount) continue;
-        vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
-        if (hit.w != 0.0 && hit.x > 0.001 && hit.x < 0.9999) return hit;
-    }
-    return vec4(0.0);
-}
-
-// One step of the shadow walk from node n, whose box was hit, to the next node whose box is hit;
-// false when the walk is over or the visit limit is reached. See treeShadowHit.
-bool shadowWalkOn(inout int n, inout BIVH node, inout int counted, inout uint pending, inout uint pendingHit,
-                  vec3 origo, vec3 iDir, int nodeCount) {
-    int flags = node.mi.w;
-    int next = 0;
-    bool rightHit = false, leftHit = false;
-    BIVH right, left;
-    if ((flags & 8) != 0) {
-        ++counted;
-        if (uint(2 * n + 1) < uint(nodeCount)) {
-            right = treeItems[2 * n + 1];
-            rightHit = boxHitBound(intBitsToFloat(right.mi.xyz), intBitsToFloat(right.ma.xyz), origo, iDir);
-        }
-    }
-    if ((flags & 4) != 0) {
-        ++counted;
-        if (uint(2 * n) < uint(nodeCount)) {
-            left = treeItems[2 * n];
-            leftHit = boxHitBound(intBitsToFloat(left.mi.xyz), intBitsToFloat(left.ma.xyz), origo, iDir);
-        }
-    }
-    if (rightHit) {
-        next = 2 * n + 1;
-        node = right;
-        if ((flags & 4) != 0) {
-            // The left child waits for the right one's subtree.
-            uint bit = 1u << (findMSB(n) + 1);
-            pending |= bit;
-            if (leftHit) pendingHit |= bit;
-        }
-    } else if (leftHit) {
-        next = 2 * n;
-        node = left;
-    } else {
-        if (pendingHit == 0u) return false;
-        // Over the missed left siblings below the deepest one that was hit, to that one.
-        int level = findMSB(pendingHit);
-        uint shallower = (1u << level) - 1u;
-        pending &= shallower;
-        pendingHit &= shallower;
-        next = (n >> (findMSB(n) - level)) - 1;
-        node = treeItems[next];
-    }
-    n = next;
-    return counted - 1 - bitCount(pending) < TREE_VISIT_LIMIT;
-}
-
-// Any hit of the segment with t in (0.001, 0.9999): the same walk, visit limit and first hit as
-// treeHitAny's, but each node tests its children's boxes itself, so that a missed child costs a
-// box test rather than a turn of the loop. Children are counted as visits when they are tested;
-// the left siblings still waiting (pending, those that were hit in pendingHit) come later in the
-// walk, which puts the node about to be entered at visit counted - 1 - bitCount(pending).
-// Nodes without triangles are walked through in a loop of their own, so that invocations run
-// side by side spend their turns on the same kind of work.
-vec4 treeShadowHit(vec3 origo, vec3 dir) {
-    vec3 iDir = 1.0 / dir;
-    vec4 none = vec4(10.001, 0.0, 1.0, -1.0);
-    int nodeCount = treeItems.length();
-    int vertexCount = vertices.length();
-    if (nodeCount < 2) return none;
-    BIVH node = treeItems[1];
-    if (!boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir)) return none;
-    int n = 1;
-    int counted = 1;
-    uint pending = 0u;
-    uint pendingHit = 0u;
-    for (;;) {
-        while ((node.mi.w & 3) == 0)
-            if (!shadowWalkOn(n, node, counted, pending, pendingHit, origo, iDir, nodeCount)) return none;
-        vec4 hit = leafShadowHit(node, origo, dir, vertexCount);
-        if (hit.w != 0.0) return hit;
-        if (!shadowWalkOn(n, node, counted, pending, pendingHit, origo, iDir, nodeCount)) return none;
-    }
-    return none;
-}
-
 // From node n, with these flags when its box was hit (0 otherwise), to the next node of the
-// closest-hit walk; 0 when there is none.
+// walk; 0 when there is none.
 void walkOn(inout int n, inout uint leftPending, int flags) {
     if ((flags & 12) != 0) {
         // Into the right child, remembering the left one when both exist.
@@ -141,12 +52,13 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
     int nodeCount = treeItems.length();
     int vertexCount = vertices.length();
     if (nodeCount < 2) return best;
-    if (!doBestHit) return treeShadowHit(origo, dir);
     // Depth first, right child before left, over the implicit heap (children 2n, 2n + 1). A
     // stack would only ever hold left siblings still to visit, at most one per level, so bit k
     // of leftPending stands for the left sibling at level k (the level of n is findMSB(n)); this
     // keeps the walk in registers, which software rasterisers handle far better than an array.
-    // Nodes whose triangles need no test are passed through in a loop of their own.
+    // Nodes whose triangles need no test are passed through in a loop of their own, so that
+    // invocations run side by side spend their turns on the same kind of work (box tests, or
+    // triangle tests) instead of each turn paying for both.
     uint leftPending = 0u;
     int n = 1;
     int visit = 0;
@@ -169,7 +81,10 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
             int b = node.ma.w + 3 * j;
             if (b < 0 || b + 2 >= vertexCount) continue;
             vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
-            if (hit.w != 0.0 && hit.x > 0.00001 && hit.x < best.x) {
+            if (hit.w == 0.0) continue;
+            if (!doBestHit) {
+                if (hit.x > 0.001 && hit.x < 0.9999) return hit;
+            } else if (hit.x > 0.00001 && hit.x < best.x) {
                 best = vec4(hit.x, hit.y, hit.z, float(b));
                 iDir = 1.0 / (dir * hit.x);
             }
