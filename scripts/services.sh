@@ -15,11 +15,12 @@ nova31_stop_services() {
 }
 
 # nova31_start_xvfb WIDTHxHEIGHT: a private X display, exported as DISPLAY. Xvfb picks a free
-# display number itself (-displayfd), so servers started side by side never collide.
+# display number itself (-displayfd), so servers started side by side never collide. -noreset:
+# the server must not reset when its last client leaves, or a test connecting just then fails.
 nova31_start_xvfb() {
     local size="$1" number_file
     number_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$number_file" >/tmp/nova31-xvfb.log 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$number_file" >/tmp/nova31-xvfb.log 2>&1 &
     NOVA31_STARTED_PIDS+=($!)
     local tries
     for tries in $(seq 1 100); do

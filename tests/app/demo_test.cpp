@@ -118,7 +118,7 @@ public:
             dup2(devnull, 1), dup2(devnull, 2);
             std::string fd = std::to_string(numberPipe[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x180x24", "-nolisten", "tcp",
-                   nullptr);
+                   "-noreset", nullptr);
             _exit(127);
         }
         close(numberPipe[1]);

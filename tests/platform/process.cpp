@@ -159,8 +159,8 @@ PrivateDisplay::PrivateDisplay(int width, int height, const std::vector<std::str
     std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     // -displayfd makes the server pick a free display number and write it to descriptor 3.
     int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    std::vector<std::string> arguments = {"/usr/bin/Xvfb", "-displayfd", "3",  "-screen", "0",
-                                          screen,          "-nolisten",  "tcp"};
+    std::vector<std::string> arguments = {"/usr/bin/Xvfb", "-displayfd", "3",   "-screen", "0",
+                                          screen,          "-nolisten",  "tcp", "-noreset"};
     arguments.insert(arguments.end(), serverOptions.begin(), serverOptions.end());
     server = spawn(arguments, {}, {{ends[1], 3}, {quiet, 1}, {quiet, 2}});
     close(ends[1]);
