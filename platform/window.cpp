@@ -235,7 +235,14 @@ void createDemoWindow(bool fullScreen, int width, int height) {
         return;
     }
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    // An X server that is resetting (its last client just left) refuses connections for a
+    // moment: a set display gets a few more tries before it counts as unusable.
+    bool videoReady = SDL_Init(SDL_INIT_VIDEO) == 0;
+    for (int retry = 0; !videoReady && retry < 4 && std::getenv("DISPLAY") != nullptr; ++retry) {
+        SDL_Delay(100);
+        videoReady = SDL_Init(SDL_INIT_VIDEO) == 0;
+    }
+    if (!videoReady) {
         const char* display = std::getenv("DISPLAY");
         fatalErrorFormat("Error, could not open the demo window: no usable display (DISPLAY=\"%s\": %s)",
                          display != nullptr ? display : "", SDL_GetError());
