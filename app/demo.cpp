@@ -21,8 +21,6 @@
 
 namespace {
 
-std::string executablePathBuffer; // the archive path unless "-data:" names another file
-
 int millisecondClock() {
     using namespace std::chrono;
     return static_cast<int>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -67,8 +65,9 @@ void loadDemoArchive(int argc, char** argv) {
     consoleLog("Demo start\n");
     // Images are decoded into textures as the archive's members enter the store.
     installImageHook();
-    executablePathBuffer = executablePath();
-    const char* dataPath = dataPathFromArguments(argc, argv, executablePathBuffer.c_str());
+    // The executable itself holds the archive unless "-data:" names another file.
+    std::string self = executablePath();
+    const char* dataPath = dataPathFromArguments(argc, argv, self.c_str());
     loadArchive(dataPath, [](const char* name, uint32_t size, const void* bytes) {
         putFileVariable(name, size, bytes);
     });
@@ -86,10 +85,6 @@ TimeSource* startDemoMusic() {
 const void* packDemoScene() {
     int blobSize = 0;
     return loadGLTFVariable(requireDemoFile("scene1.gltf"), &blobSize);
-}
-
-void openDemoWindow(bool fullScreen, int width, int height) {
-    createDemoWindow(fullScreen, width, height);
 }
 
 DemoRenderer createDemoRenderer(const void* sceneBlob) {
@@ -148,7 +143,7 @@ int runDemo(int argc, char** argv) {
     loadDemoArchive(argc, argv);
     TimeSource* music = startDemoMusic();
     const void* sceneBlob = packDemoScene();
-    openDemoWindow(true, 800, 450);
+    createDemoWindow(true, 800, 450);
     DemoRenderer demo = createDemoRenderer(sceneBlob);
 
     TimelineState timeline = startTimeline(millisecondClock());

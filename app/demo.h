@@ -6,7 +6,7 @@
        loadDemoArchive(argc, argv);           // "Demo start", the archive into the store
        TimeSource* music = startDemoMusic();  // "tune.ogg", paused
        const void* blob = packDemoScene();    // "scene1.gltf"
-       openDemoWindow(true, 800, 450);
+       createDemoWindow(true, 800, 450);      // platform/window.h
        DemoRenderer demo = createDemoRenderer(blob);
        writeInitialLightCache();
        if (drawDemoFrame(demo, t)) { ...read the frame back...; finishDemoFrame(demo); }
@@ -38,9 +38,6 @@ TimeSource* startDemoMusic();
 
 // Start-up step 6: "scene1.gltf" packed into the scene blob (fatalError when it is rejected).
 const void* packDemoScene();
-
-// Start-up step 7: the window and its GL context (the demo asks for full-screen 800 x 450).
-void openDemoWindow(bool fullScreen, int width, int height);
 
 // Start-up steps 8-10: the renderer, then the scene decoded from the blob; "Post blob init!".
 DemoRenderer createDemoRenderer(const void* sceneBlob);

@@ -74,7 +74,6 @@ int ZCALLBACK memoryError(voidpf, voidpf) {
 
 constexpr size_t kNameBufferBytes = 4000;
 
-// Reads the current member whole; false when the reader reported an error.
 // A member's bytes at their final size, not zero-filled: the reader writes every byte before
 // the member is delivered.
 struct MemberBuffer {
@@ -85,6 +84,8 @@ struct MemberBuffer {
     size_t length;
 };
 
+// Reads the current member whole; false when the reader reported an error or the data ended
+// early (damage, not a short file: bytes that were never in the archive are not handed out).
 bool readCurrentMember(unzFile zip, MemberBuffer& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -95,11 +96,7 @@ bool readCurrentMember(unzFile zip, MemberBuffer& bytes) {
         if (result == 0) break;
         done += static_cast<size_t>(result);
     }
-    // Data that ends before its recorded size is damage, not a short file: reject the member
-    // rather than hand out bytes that were never in the archive.
-    if (done != bytes.size()) return false;
-    // unzCloseCurrentFile reports a CRC mismatch once the whole member has been read.
-    return true;
+    return done == bytes.size();
 }
 
 } // namespace

@@ -35,6 +35,23 @@ ImageHook installedImageHook = passThroughImageHook;
 
 // ---- Files ----
 
+// A block for a file's bytes plus the one zero byte that always follows them.
+unsigned char* allocateFileBytes(const char* name, uint32_t size) {
+    auto* bytes = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size) + 1));
+    if (bytes == nullptr) fatalErrorFormat("Variable store: out of memory storing %s", name);
+    bytes[size] = 0;
+    return bytes;
+}
+
+// Appends a file Variable over `bytes` (size bytes, zero-terminated, now owned by the store) and
+// runs the image hook on it.
+Variable* appendFileVariable(const char* name, uint32_t size, unsigned char* bytes) {
+    Variable* v = appendVariable(name, 0);
+    v->dataSize = size;
+    v->externalData = bytes;
+    return imageHook(v, nullptr);
+}
+
 std::string fileNameFromIdentifier(const char* name) {
     std::string result;
     const char* cursor = name;
@@ -66,8 +83,7 @@ Variable* loadFileVariable(const char* name) {
         std::fclose(file);
         fatalErrorFormat("Variable store: file %s is too large (%ld bytes)", name, length);
     }
-    auto* bytes = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(length) + 1));
-    if (bytes == nullptr) fatalErrorFormat("Variable store: out of memory reading %s", name);
+    unsigned char* bytes = allocateFileBytes(name, static_cast<uint32_t>(length));
     size_t read = std::fread(bytes, 1, static_cast<size_t>(length), file);
     std::fclose(file);
     if (read != static_cast<size_t>(length)) {
@@ -75,10 +91,7 @@ Variable* loadFileVariable(const char* name) {
         fatalErrorFormat("Variable store: could not read %s (%zu of %ld bytes)", name, read, length);
     }
     bytes[length] = 0;
-    Variable* v = appendVariable(name, 0);
-    v->dataSize = static_cast<uint32_t>(length);
-    v->externalData = bytes;
-    return imageHook(v, nullptr);
+    return appendFileVariable(name, static_cast<uint32_t>(length), bytes);
 }
 
 } // namespace
@@ -122,14 +135,9 @@ Variable* getVariable(const char* name, uint32_t size, VariableInit init, void* 
 }
 
 Variable* putFileVariable(const char* name, uint32_t size, const void* bytes) {
-    auto* copy = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size) + 1));
-    if (copy == nullptr) fatalErrorFormat("Variable store: out of memory storing %s", name);
+    unsigned char* copy = allocateFileBytes(name, size);
     if (size > 0) std::memcpy(copy, bytes, size);
-    copy[size] = 0;
-    Variable* v = appendVariable(name, 0);
-    v->dataSize = size;
-    v->externalData = copy;
-    return imageHook(v, nullptr);
+    return appendFileVariable(name, size, copy);
 }
 
 Variable* currentVariable(Variable* v) {

@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     Options options = parseOptions(argc, argv);
     loadDemoArchive(argc, argv);
     const void* blob = packDemoScene();
-    openDemoWindow(false, options.width, options.height);
+    createDemoWindow(false, options.width, options.height);
     DemoRenderer demo = createDemoRenderer(blob);
     writeInitialLightCache();
 
