@@ -28,6 +28,25 @@ TextureRecord* storeTexture(const char* name) {
     return storeData<TextureRecord>(name, 64);
 }
 
+// Handles to the Variables every frame touches, looked up once (lookups are linear scans); their
+// data is still read through currentVariable at each use, since the scene may re-point them.
+struct FrameVariables {
+    Variable* tree = getVariable("bivhTree", 32);
+    Variable* feedback = getVariable("xfFeedback", 32);
+    Variable* triangleCount = getVariable("xfTriCount", 4);
+    Variable* quad = getVariable("pos2", 32);
+    Variable* info = getVariable("licInfo", 32);
+};
+
+FrameVariables& frameVariables() {
+    static FrameVariables variables;
+    return variables;
+}
+
+template <typename T> T* dataOf(Variable* v) {
+    return static_cast<T*>(variableData(currentVariable(v)));
+}
+
 // Host arrays handed out here live for the run. They are held in this list too: the packed
 // buffer records keep their pointers unaligned, where leak checkers do not look.
 std::vector<std::unique_ptr<unsigned char[]>>& ownedHostArrays() {
@@ -216,14 +235,14 @@ CachedGI::CachedGI() {
 void CachedGI::beginFrame() {
     glBindFramebuffer(GL_FRAMEBUFFER, gBufferFbo);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    *storeData<int32_t>("xfTriCount", 4) = 0;
+    *dataOf<int32_t>(frameVariables().triangleCount) = 0;
     captureTriangles = kCaptureOn;
     glEnable(GL_DEPTH_TEST);
 }
 
 void CachedGI::buildTriangleTree(int32_t triangleCount) {
-    BufferRecord* tree = storeBuffer("bivhTree");
-    BufferRecord* feedback = storeBuffer("xfFeedback");
+    BufferRecord* tree = dataOf<BufferRecord>(frameVariables().tree);
+    BufferRecord* feedback = dataOf<BufferRecord>(frameVariables().feedback);
     TreeShape shape = treeShape(triangleCount);
     int32_t leavesGroup = computeGroupSize(leavesProgram);
     int32_t nodesGroup = computeGroupSize(nodesProgram);
@@ -251,12 +270,13 @@ void CachedGI::postRenderFrame() {
 
     // Only triangles whose vertices were captured can be boxed: draws made while capture was off
     // advance the count without room in the buffer.
-    int32_t triangleCount = *storeData<int32_t>("xfTriCount", 4);
-    triangleCount = std::min(triangleCount, storeBuffer("xfFeedback")->elementCount / 3);
+    int32_t triangleCount = *dataOf<int32_t>(frameVariables().triangleCount);
+    triangleCount =
+        std::min(triangleCount, dataOf<BufferRecord>(frameVariables().feedback)->elementCount / 3);
     if (triangleCount > 0) buildTriangleTree(triangleCount);
 
     static const float kQuad[12] = {-1, -1, -1, 1, 1, -1, -1, 1, 1, -1, 1, 1};
-    BufferRecord* quad = storeBuffer("pos2");
+    BufferRecord* quad = dataOf<BufferRecord>(frameVariables().quad);
     growHostArray(quad, 6, 8);
     std::memcpy(quad->hostData, kQuad, sizeof(kQuad));
     quad->elementCount = 6;
@@ -272,7 +292,7 @@ void CachedGI::updateLightCache() {
     dispatch(rowDispatch(kLightCacheInvocations, computeGroupSize(updateProgram)));
     glMemoryBarrier(GL_ALL_BARRIER_BITS);
 
-    BufferRecord* info = storeBuffer("licInfo");
+    BufferRecord* info = dataOf<BufferRecord>(frameVariables().info);
     growHostArray(info, 1, sizeof(LICInfo));
     if (info->glBuffer != 0) {
         info->pending = 0;
