@@ -30,10 +30,8 @@ music) options=(-max_len=65536 -close_fd_mask=1) ;;
 *) echo "scripts/fuzz.sh: unknown target $name" >&2; exit 2 ;;
 esac
 
-if [ ! -f "$out/CMakeCache.txt" ]; then
-    CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DNOVA31_FUZZ=ON -DNOVA31_TESTS=OFF -DNOVA31_BENCH=OFF >/dev/null
-fi
+CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DNOVA31_FUZZ=ON -DNOVA31_TESTS=OFF -DNOVA31_BENCH=OFF >/dev/null
 cmake --build "$out" -j"$(nproc)" --target "${name}_fuzz" "${name}_seeds" >/dev/null
 
 corpora=("$out/corpus/$name")
