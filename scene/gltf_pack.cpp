@@ -121,6 +121,13 @@ bool isDataUri(const std::string& uri) {
     return uri.size() > 5 && uri.compare(0, 5, "data:") == 0;
 }
 
+// A Variable's own bytes. The image hook links a file whose name looks like an image (say
+// "tex1.png") to its decoded texture, so variableData(currentVariable(v)) is a texture record
+// from then on; the file keeps its bytes and their count in the Variable itself.
+ByteSpan fileBytes(Variable* v) {
+    return {static_cast<const uint8_t*>(variableData(v)), v->dataSize};
+}
+
 void fetchBuffers(const GLTFMain& document, PackInput& input) {
     for (size_t i = 0; i < document.buffers.size(); ++i) {
         const GLTFBuffer& buffer = document.buffers[i];
@@ -135,8 +142,7 @@ void fetchBuffers(const GLTFMain& document, PackInput& input) {
                                  bytes.size(), byteLength);
             input.ownedBuffers.push_back(std::move(bytes));
         } else if (Variable* v = getVariable(buffer.uri.c_str(), 0)) {
-            Variable* current = currentVariable(v);
-            input.buffers.push_back({static_cast<const uint8_t*>(variableData(current)), v->dataSize});
+            input.buffers.push_back(fileBytes(v));
             continue;
         } else {
             input.ownedBuffers.push_back(readBufferFile(buffer.uri, index, byteLength));
@@ -979,7 +985,8 @@ void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
 
 void* loadGLTFVariable(Variable* v, int* outSize) {
     if (v == nullptr || v->dataSize == 0) return nullptr;
-    return loadGLTF(variableData(currentVariable(v)), v->dataSize, outSize, nullptr, nullptr);
+    ByteSpan document = fileBytes(v);
+    return loadGLTF(document.data, document.size, outSize, nullptr, nullptr);
 }
 
 std::vector<std::string> gltfExternalBufferUris(const void* data, size_t size) {
