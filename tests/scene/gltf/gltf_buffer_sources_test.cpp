@@ -97,6 +97,8 @@ TEST(GltfBufferSources, EveryViewReadsTheBufferItNames) {
         {"data URI", t.dataBuffer(), 0},
         {"store file", t.uriBuffer("packer-buffer.bin"), 0},
         {"store file decoded as an image", t.uriBuffer("packer-buffer.png"), 0},
+        {"after a buffer without URI", unused + "," + t.dataBuffer(), 1},
+        {"after a data buffer and one without URI", t.dataBuffer() + "," + unused + "," + t.dataBuffer(), 2},
     };
     for (const Case& c : cases) EXPECT_EQ(pack(t.json(c.buffers, c.viewBuffer)), reference) << c.what;
 
@@ -112,6 +114,29 @@ TEST(GltfBufferSources, EveryViewReadsTheBufferItNames) {
     void* blob = loadGLTFVariable(document, &blobSize);
     EXPECT_EQ(blobBytes(blob, blobSize), reference);
     std::free(blob);
+}
+
+TEST(GltfBufferSources, ViewOfABufferWithoutDataIsFatal) {
+    TriangleDocument t;
+    const std::string noUri = R"({"byteLength":)" + std::to_string(t.doc.data().size()) + "}";
+    const char* message = "glTF: buffer view 0 refers to buffer %d, which has no data";
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> input;
+        int buffer;
+    };
+    auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    const Case cases[] = {
+        {"first buffer of a .gltf", text(t.json(noUri + "," + t.dataBuffer(), 0)), 0},
+        {"later buffer of a .gltf", text(t.json(t.dataBuffer() + "," + noUri + "," + t.dataBuffer(), 1)), 1},
+        {"later buffer of a .glb", t.glb(t.dataBuffer() + "," + noUri, 1, true), 1},
+        {".glb without binary chunk", t.glb(noUri, 0, false), 0},
+    };
+    for (const Case& c : cases) {
+        char expected[128];
+        std::snprintf(expected, sizeof expected, message, c.buffer);
+        EXPECT_EXIT(pack(c.input.data(), c.input.size()), ::testing::ExitedWithCode(255), expected) << c.what;
+    }
 }
 
 } // namespace
