@@ -1,5 +1,6 @@
 #include "scene/image.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,8 +12,12 @@
 
 namespace {
 
-// Larger images are refused: their mip chains would not fit the memory a demo can expect.
+// Larger images are refused: their mip chains would not fit the memory a demo can expect. The
+// texel budget (64 MiB of level 0, 85 MiB with the mips) also bounds what a few bytes of a
+// compressed file may claim: a 21-byte header announcing 12654 x 9738 texels would otherwise
+// allocate over a gigabyte and decode for seconds.
 constexpr int kMaxImageSide = 16384;
+constexpr int64_t kMaxImageTexels = int64_t{4096} * 4096;
 constexpr const char* kLoadedImageSuffix = "_loadedimage";
 constexpr uint32_t kTextureVariableBytes = 64;
 
@@ -55,7 +60,7 @@ bool sizeAcceptable(int width, int height, std::string* problem) {
         *problem = "image has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }
-    if (width > kMaxImageSide || height > kMaxImageSide) {
+    if (width > kMaxImageSide || height > kMaxImageSide || int64_t{width} * height > kMaxImageTexels) {
         *problem = "image is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }
@@ -64,9 +69,22 @@ bool sizeAcceptable(int width, int height, std::string* problem) {
 
 // ---- PNG and JPEG through stb_image ----
 
+// stb_image picks its decoder by the content (TGA, BMP, GIF, PSD, ... as well), whatever the
+// name says; only PNG and JPEG files are handed to it.
+bool hasPngOrJpegSignature(const uint8_t* bytes, size_t size) {
+    static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    static const uint8_t jpeg[3] = {0xFF, 0xD8, 0xFF};
+    return (size >= sizeof png && std::memcmp(bytes, png, sizeof png) == 0) ||
+           (size >= sizeof jpeg && std::memcmp(bytes, jpeg, sizeof jpeg) == 0);
+}
+
 bool decodeWithStb(const uint8_t* bytes, size_t size, TextureRecord* texture, std::string* problem) {
     if (size > static_cast<size_t>(INT32_MAX)) {
         *problem = "file is too large";
+        return false;
+    }
+    if (!hasPngOrJpegSignature(bytes, size)) {
+        *problem = "not a PNG or JPEG file";
         return false;
     }
     int length = static_cast<int>(size);
