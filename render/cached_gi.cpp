@@ -12,8 +12,6 @@
 #include <memory>
 #include <vector>
 
-int captureTriangles = kCaptureOff;
-
 namespace {
 
 template <typename T> T* storeData(const char* name, uint32_t size) {

@@ -6,7 +6,7 @@
 
 #include "app/console.h"
 #include "platform/gl.h"
-#include "render/cached_gi.h"
+#include "render/gpu_layout.h"
 #include "store/store.h"
 
 namespace {
