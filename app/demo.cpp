@@ -1,8 +1,8 @@
 #include "app/demo.h"
 
+#include "app/camera.h"
 #include "app/command_line.h"
 #include "app/console.h"
-#include "app/matrix.h"
 #include "app/timeline.h"
 #include "archive/archive.h"
 #include "audio/music.h"
