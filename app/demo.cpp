@@ -76,7 +76,7 @@ void loadDemoArchive(int argc, char** argv) {
 TimeSource* startDemoMusic() {
     Variable* tune = requireDemoFile("tune.ogg");
     const auto* bytes = currentData<const unsigned char>(tune);
-    PortAudioOgg* player = createOggPlayer(bytes, static_cast<int32_t>(tune->dataSize));
+    TimeSource* player = createOggPlayer(bytes, static_cast<uint32_t>(tune->dataSize));
     player->setPlaying(false);
     consoleLog("Tune done\n");
     return player;

@@ -1,7 +1,7 @@
 // The music player against the real audio stream (the default output device: a JACK dummy
 // server in CI), its decoder through the callback's fill routine, and its fatal paths.
 
-#include "audio/music.h"
+#include "audio/music_player.h"
 
 #include <gtest/gtest.h>
 
@@ -466,7 +466,7 @@ TEST(MusicDecoding, FileCallbacksStayInsideTheFile) {
     PausedPlayer paused("short48k.ogg");
     PortAudioOgg& player = paused.player;
     const ov_callbacks& io = player.ioCallbacks;
-    void* source = &player;
+    void* source = &player.file;
     char buffer[16];
 
     ASSERT_EQ(io.seek_func(source, 0, SEEK_SET), 0);
@@ -478,20 +478,20 @@ TEST(MusicDecoding, FileCallbacksStayInsideTheFile) {
     EXPECT_EQ(io.tell_func(source), 2);
 
     EXPECT_EQ(io.seek_func(source, 0, SEEK_END), 0);
-    EXPECT_EQ(io.tell_func(source), player.fileSize);
+    EXPECT_EQ(io.tell_func(source), player.file.fileSize);
     EXPECT_EQ(io.read_func(buffer, 1, 16, source), 0u);
     EXPECT_EQ(io.seek_func(source, -3, SEEK_END), 0);
     EXPECT_EQ(io.read_func(buffer, 2, 8, source), 1u); // whole items only
-    EXPECT_EQ(io.tell_func(source), player.fileSize - 1);
+    EXPECT_EQ(io.tell_func(source), player.file.fileSize - 1);
     EXPECT_EQ(io.read_func(buffer, 0, 8, source), 0u);
 
     // Positions outside the file are refused and leave the cursor alone.
     EXPECT_EQ(io.seek_func(source, -1, SEEK_SET), -1);
-    EXPECT_EQ(io.seek_func(source, player.fileSize + 1, SEEK_SET), -1);
-    EXPECT_EQ(io.seek_func(source, -player.fileSize - 1, SEEK_END), -1);
+    EXPECT_EQ(io.seek_func(source, player.file.fileSize + 1, SEEK_SET), -1);
+    EXPECT_EQ(io.seek_func(source, -player.file.fileSize - 1, SEEK_END), -1);
     EXPECT_EQ(io.seek_func(source, int64_t(1) << 40, SEEK_CUR), -1);
     EXPECT_EQ(io.seek_func(source, 0, 7), -1);
-    EXPECT_EQ(io.tell_func(source), player.fileSize - 1);
+    EXPECT_EQ(io.tell_func(source), player.file.fileSize - 1);
 
     EXPECT_EQ(io.close_func(source), 0);
     EXPECT_EQ(io.tell_func(source), 0);
@@ -608,7 +608,7 @@ TEST(MusicFatal, ASecondPlayer) {
     std::vector<unsigned char> bytes = testFile("short48k.ogg");
     ChildResult result = runInChild([&] {
         EXPECT_EQ(oggPlayer(), nullptr);
-        PortAudioOgg* first = createOggPlayer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        TimeSource* first = createOggPlayer(bytes.data(), static_cast<uint32_t>(bytes.size()));
         if (first == nullptr || oggPlayer() != first || !first->isPlaying()) return 3;
         std::printf("first player playing\n");
         createOggPlayer(bytes.data(), static_cast<uint32_t>(bytes.size()));
