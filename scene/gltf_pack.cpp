@@ -680,6 +680,28 @@ private:
 // Blob offset at which a write placed its bytes (wide enough for a sizing pass that overshoots).
 using fptr = int64_t;
 
+// What the bytes of a blob are spent on, for the message about a scene that does not fit.
+// Records are everything outside the data heap; the heap's items have rooms of their own.
+#define NOVA31_BLOB_ROOMS(X)                                                                                 \
+    X(vertexData, "vertex data")                                                                             \
+    X(animationData, "animation data")                                                                       \
+    X(texts, "texts")                                                                                        \
+    X(transforms, "node transforms")                                                                         \
+    X(records, "records")
+
+enum class Room {
+#define NOVA31_BLOB_ROOM_ENUM(identifier, text) identifier,
+    NOVA31_BLOB_ROOMS(NOVA31_BLOB_ROOM_ENUM)
+#undef NOVA31_BLOB_ROOM_ENUM
+        count
+};
+
+const char* const kRoomNames[] = {
+#define NOVA31_BLOB_ROOM_NAME(identifier, text) text,
+    NOVA31_BLOB_ROOMS(NOVA31_BLOB_ROOM_NAME)
+#undef NOVA31_BLOB_ROOM_NAME
+};
+
 // One writer serves both passes: the sizing pass (no blob) only advances positions, the
 // writing pass copies bytes. Labels for the dump are kept in the writing pass only.
 class BlobWriter {
@@ -713,6 +735,7 @@ public:
     void beginPass(uint8_t* blob, bool keepLabels) {
         blob_ = blob;
         keepLabels_ = keepLabels;
+        for (int64_t& bytes : roomBytes_) bytes = 0;
         for (chunkw& c : chunks_) {
             c.position = c.start;
             c.labelAt = -1;
@@ -738,15 +761,17 @@ public:
         if (blob_ != nullptr && n > 0) std::memcpy(blob_ + at, bytes, n);
         c.position += static_cast<int64_t>(n);
         c.labelAt = -1;
-        // Stops the sizing pass as soon as the blob cannot fit, however much input is left.
-        if (c.position - c.start > static_cast<int64_t>(kMaxBlobBytes))
-            fatalErrorFormat("glTF: the packed scene needs more than %u bytes, the most a scene blob holds",
-                             kMaxBlobBytes);
+        spend(tag, static_cast<int64_t>(n));
         return at;
     }
+    // The room the next writes into the data heap are spent on.
+    void dataRoom(Room room) { dataRoom_ = room; }
+    // Bytes spent on each room in this pass (the chunks' padding is not counted).
+    int64_t roomBytes(Room room) const { return roomBytes_[static_cast<int>(room)]; }
     void align(BlobChunk tag, int n) {
         chunkw& c = chunk(tag);
         int64_t aligned = (c.position + n - 1) / n * n;
+        spend(tag, aligned - c.position);
         if (aligned != c.position && c.labelAt == c.position && keepLabels_) {
             // The label belongs to what is written next, so it moves with the position.
             auto found = labels_.find(c.position);
@@ -788,12 +813,19 @@ public:
     }
     // A NUL-terminated text in the data heap.
     fptr text(const std::string& value) {
+        dataRoom(Room::texts);
         label(BlobChunk::Data, "Text:" + value);
         return write(BlobChunk::Data, value.c_str(), value.size() + 1);
     }
 
 private:
+    void spend(BlobChunk tag, int64_t n) {
+        roomBytes_[static_cast<int>(tag == BlobChunk::Data ? dataRoom_ : Room::records)] += n;
+    }
+
     chunkw chunks_[kBlobChunkCount];
+    int64_t roomBytes_[static_cast<int>(Room::count)] = {};
+    Room dataRoom_ = Room::texts;
     uint8_t* blob_ = nullptr;
     bool keepLabels_ = false;
     std::map<int64_t, std::string> labels_; // blob offset -> label
@@ -847,6 +879,7 @@ private:
             w_.i32(BlobChunk::Nodes, 0);
             return;
         }
+        w_.dataRoom(Room::transforms);
         w_.label(BlobChunk::Data, dataLabel);
         w_.align(BlobChunk::Data, 4);
         fptr at = w_.write(BlobChunk::Data, values.data(), values.size() * sizeof(float));
@@ -908,6 +941,7 @@ private:
     // Returns the index of the new accessor record.
     int writeAccessor(int index, fptr nameText, const std::string& labelName) {
         const AccessorData& data = plan_.accessors.at(index);
+        w_.dataRoom(nameText < 0 ? Room::animationData : Room::vertexData);
         w_.label(BlobChunk::Accessors, "AttDATA:" + labelName + "(CT/RelTeTy/SzCCount/ECount/ComPtrs4)");
         w_.u16(BlobChunk::Accessors, static_cast<uint16_t>(data.componentType));
         w_.u16(BlobChunk::Accessors, static_cast<uint16_t>(data.componentBytes << 4 | data.components));
@@ -1061,11 +1095,20 @@ void writeDump(const uint8_t* blob, int64_t size, const std::map<int64_t, std::s
     if (std::fclose(csv) != 0) fatalError("Could not write CSV from GLTF");
 }
 
-void readDocument(const std::string& json, GLTFMain& document) {
+// False when the text does not read to its end; with `report`, one console line says so.
+bool readDocument(const std::string& json, GLTFMain& document, bool report) {
     std::istringstream in(json);
     try {
-        if (!refl::json::parse<GLTFMain>(in, document, false, true))
-            consoleLog("glTF: the JSON text is not valid; packing what was read before the error\n");
+        if (refl::json::parse<GLTFMain>(in, document, false, true)) return true;
+        if (report) {
+            in.clear();
+            long long at = static_cast<long long>(in.tellg());
+            consoleLog(
+                "glTF: the JSON text is not valid (the reader stopped at byte %lld of %zu); packing what "
+                "was read before the error\n",
+                at < 0 ? static_cast<long long>(json.size()) : at, json.size());
+        }
+        return false;
     } catch (const std::invalid_argument&) {
         fatalError("glTF: a number in the JSON text cannot be converted");
     } catch (const std::out_of_range&) {
@@ -1074,17 +1117,23 @@ void readDocument(const std::string& json, GLTFMain& document) {
 }
 
 // Splits a .glb into JSON text and binary chunks (a .gltf is all text) and reads the text.
-void readInput(const void* data, size_t size, PackInput& input, GLTFMain& document) {
+// Returns whether the text read to its end; `report` prints what went wrong.
+bool readInput(const void* data, size_t size, PackInput& input, GLTFMain& document, bool report) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     size_t first = 0; // JSON may begin with blanks
     while (first < size &&
            (bytes[first] == ' ' || bytes[first] == '\t' || bytes[first] == '\n' || bytes[first] == '\r'))
         ++first;
-    if (size >= 4 && std::memcmp(bytes, "glTF", 4) == 0)
+    if (size >= 4 && std::memcmp(bytes, "glTF", 4) == 0) {
         splitBinaryContainer(bytes, size, input);
-    else if (first < size && bytes[first] == '{')
+        if (report && input.json.empty()) consoleLog("glTF: the binary container has no JSON chunk\n");
+    } else if (first < size && bytes[first] == '{') {
         input.json.assign(reinterpret_cast<const char*>(bytes), size);
-    readDocument(input.json, document);
+    } else if (report) {
+        consoleLog("glTF: the input (%zu bytes) is neither JSON text nor a binary glTF container\n", size);
+    }
+    // An empty text was reported above.
+    return readDocument(input.json, document, report && !input.json.empty());
 }
 
 } // namespace
@@ -1093,9 +1142,15 @@ void readInput(const void* data, size_t size, PackInput& input, GLTFMain& docume
 
 void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
                std::vector<std::string>* outUris) {
+    return loadGLTFChecked(data, size, outSize, csvPath, outUris, nullptr);
+}
+
+void* loadGLTFChecked(const void* data, size_t size, int* outSize, const char* csvPath,
+                      std::vector<std::string>* outUris, bool* textComplete) {
     PackInput input;
     GLTFMain document;
-    readInput(data, size, input, document);
+    bool complete = readInput(data, size, input, document, true);
+    if (textComplete != nullptr) *textComplete = complete;
     fetchBuffers(document, input);
     Plan plan = Planner(document, input).make();
 
@@ -1105,9 +1160,15 @@ void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
     sizing.run();
     writer.endSizingPass();
     int64_t total = writer.layout();
-    if (total > static_cast<int64_t>(kMaxBlobBytes))
-        fatalErrorFormat("glTF: the packed scene needs %lld bytes, more than the %u a scene blob holds",
-                         static_cast<long long>(total), kMaxBlobBytes);
+    if (total > static_cast<int64_t>(kMaxBlobBytes)) {
+        std::string room;
+        for (int r = 0; r < static_cast<int>(Room::count); ++r) {
+            room += r == 0 ? "" : ", ";
+            room += kRoomNames[r] + std::string(" ") + std::to_string(writer.roomBytes(static_cast<Room>(r)));
+        }
+        fatalErrorFormat("glTF: the packed scene needs %lld bytes, more than the %u a scene blob holds (%s)",
+                         static_cast<long long>(total), kMaxBlobBytes, room.c_str());
+    }
     if (sizing.accessorCount > 0xFFFF)
         fatalErrorFormat("glTF: the packed scene needs %d accessors; at most 65535 fit",
                          sizing.accessorCount);
@@ -1139,7 +1200,7 @@ void* loadGLTFVariable(Variable* v, int* outSize) {
 std::vector<std::string> gltfExternalBufferUris(const void* data, size_t size) {
     PackInput input;
     GLTFMain document;
-    readInput(data, size, input, document);
+    readInput(data, size, input, document, false);
     std::vector<std::string> uris;
     for (const GLTFBuffer& buffer : document.buffers)
         if (!buffer.uri.empty() && !isDataUri(buffer.uri)) uris.push_back(buffer.uri);

@@ -45,6 +45,12 @@ struct Variable;
 void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
                std::vector<std::string>* outUris);
 
+// loadGLTF that also tells whether the document's JSON text read to its end: false when it is
+// not valid JSON (or not glTF at all) and the blob holds only what was read before the error.
+// For tools, which refuse such a file where the demo plays what it could read.
+void* loadGLTFChecked(const void* data, size_t size, int* outSize, const char* csvPath,
+                      std::vector<std::string>* outUris, bool* textComplete);
+
 // loadGLTF over the current data of a file Variable; null when v is null or empty.
 void* loadGLTFVariable(Variable* v, int* outSize = nullptr);
 
