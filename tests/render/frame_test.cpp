@@ -173,14 +173,6 @@ TEST(Frame, ShadedWindowMatchesACpuRayCast) {
 
 namespace {
 
-std::vector<float> readTarget(const char* name, GLenum format, int components) {
-    std::vector<float> texels(static_cast<size_t>(kTestWidth) * kTestHeight * components);
-    glBindTexture(GL_TEXTURE_2D, storeValue<TextureRecord>(name, 64)->glTexture);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, format, GL_FLOAT, texels.data());
-    return texels;
-}
-
 // One large triangle in view, given in world space, drawn through a node turned 90 degrees about z.
 struct TurnedTriangle {
     Mat4 objXF{0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0.25f, 0, 1}; // turn about z, lift by 0.25
@@ -232,9 +224,9 @@ void checkGeometryProgram(ShaderProgram* program, bool withNormals) {
     }
     presentFrame();
 
-    std::vector<float> normals = readTarget("gBufferNorm", GL_RGB, 3);
-    std::vector<float> positions = readTarget("gBufferPos", GL_RGB, 3);
-    std::vector<float> albedo = readTarget("gBufferAlb", GL_RGBA, 4);
+    std::vector<float> normals = readTarget("gBufferNorm", 3);
+    std::vector<float> positions = readTarget("gBufferPos", 3);
+    std::vector<float> albedo = readTarget("gBufferAlb", 4);
     std::vector<FVert> vertices = capturedVertices(triangle.mesh.corners);
     int covered = 0;
     for (int py = 10; py < kTestHeight; py += 20)
