@@ -24,9 +24,9 @@ namespace {
 
 // A quad tilted back about x, facing the camera: its face normal is (0, -1, 2) / sqrt(5).
 const std::vector<float> kCorners = {-1, -1, -0.5f, 1, -1, -0.5f, 1, 1, 0.5f, -1, 1, 0.5f};
-const Vec3 kFaceNormal = {0, -0.4472136f, 0.8944272f};
+const mini::Vec3 kFaceNormal = {0, -0.4472136f, 0.8944272f};
 const Vec4 kBaseColor = {0.8f, 0.4f, 0.2f, 1};
-const Vec3 kEye = {0, 0, 4};
+const mini::Vec3 kEye = {0, 0, 4};
 // A light of the document, at distance 3 with the strength the default light has at distance 4.
 const char* const kLightNode = R"({"name":"Lamp","translation":[0,0,3],)"
                                R"("extensions":{"KHR_lights_punctual":{"light":0}}})";
@@ -126,7 +126,7 @@ TEST(SceneAuthoringDraw, NormalsBaseColourAndLightReachThePicture) {
 
         bool defaultLight = frame.log.find("a white light follows the camera") != std::string::npos;
         EXPECT_EQ(defaultLight, !c.ownLight) << frame.log;
-        Vec3 lightAt = c.ownLight ? Vec3{0, 0, 3} : kEye;
+        mini::Vec3 lightAt = c.ownLight ? mini::Vec3{0, 0, 3} : kEye;
         for (int i = 0; i < 3; ++i) {
             EXPECT_NEAR(frame.light.pos[i], lightAt[i], 1e-5f) << i;
             EXPECT_EQ(frame.light.color[i], 1.0f) << i;
@@ -147,7 +147,7 @@ TEST(SceneAuthoringDraw, NormalsBaseColourAndLightReachThePicture) {
                 }
                 // The direct light of entry 0 at the surface seen there (as ray.glsl computes it),
                 // times the albedo, under the square root, at least: the light cache adds to it.
-                Vec3 toLight;
+                mini::Vec3 toLight;
                 for (int i = 0; i < 3; ++i) toLight[i] = frame.light.pos[i] - frame.positions[3 * at + i];
                 float d2 = dotted(toLight, toLight);
                 float direct = frame.light.color[3] * 0.001f / d2 *

@@ -15,7 +15,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "render/cached_gi.h"
+#include "render/gpu_layout.h"
 #include "scene/gltf_pack.h"
 #include "scene/image.h"
 #include "store/store.h"
