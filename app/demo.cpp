@@ -61,13 +61,13 @@ Variable* requireDemoFile(const char* name) {
     return file;
 }
 
-void loadDemoArchive(int argc, char** argv) {
+void loadDemoArchive(int argc, char** argv, const char* defaultArchive) {
     consoleLog("Demo start\n");
     // Images are decoded into textures as the archive's members enter the store.
     installImageHook();
-    // The executable itself holds the archive unless "-data:" names another file.
-    std::string self = executablePath();
-    const char* dataPath = dataPathFromArguments(argc, argv, self.c_str());
+    // The executable itself holds the archive unless "-data:" (or a tool) names another file.
+    std::string fallback = defaultArchive != nullptr ? std::string(defaultArchive) : executablePath();
+    const char* dataPath = dataPathFromArguments(argc, argv, fallback.c_str());
     loadArchive(dataPath, [](const char* name, uint32_t size, const void* bytes) {
         putFileVariable(name, size, bytes);
     });
