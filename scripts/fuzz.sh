@@ -49,6 +49,11 @@ main() {
     # The glTF packer looks up the buffer URIs it meets in the working directory.
     [ "$name" = gltf ] && cp "$root/assets/scene1.bin" "$out/work/$name/"
 
+    # A target may carry LeakSanitizer suppressions for leaks inside system libraries.
+    if [ -f "$root/fuzz/$name/lsan.supp" ]; then
+        export LSAN_OPTIONS="suppressions=$root/fuzz/$name/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+    fi
+
     cd "$out/work/$name"
     set +e
     "$out/fuzz/${name}_fuzz" -max_total_time="$duration" -timeout=10 -print_final_stats=1 \
