@@ -354,6 +354,13 @@ TEST_F(ImageDecoding, FilesThatClaimMoreThanTheyHoldOrOtherFormatsGiveThePlaceho
     size_t sof = 0; // the JPEG frame header: FF C0, length, precision, then height and width
     while (sof + 1 < jpeg.size() && !(jpeg[sof] == 0xFF && jpeg[sof + 1] == 0xC0)) ++sof;
     ASSERT_LT(sof + 9, jpeg.size());
+    // Found by fuzzing: a Huffman table whose 16 code counts add up to more than 256 symbols makes
+    // stb_image 2.27 write past its table.
+    std::vector<uint8_t> jpegBadTable = jpeg;
+    size_t dht = 0;
+    while (dht + 1 < jpeg.size() && !(jpeg[dht] == 0xFF && jpeg[dht + 1] == 0xC4)) ++dht;
+    ASSERT_LT(dht + 21, jpeg.size());
+    for (size_t i = 0; i < 16; ++i) jpegBadTable[dht + 5 + i] = 0x11; // 16 x 17 = 272 codes
     std::vector<uint8_t> jpegHuge = jpeg;
     jpegHuge[sof + 5] = 0x20, jpegHuge[sof + 6] = 0x00, jpegHuge[sof + 7] = 0x20, jpegHuge[sof + 8] = 0x00;
     // Found by fuzzing: 21 bytes of a 16-bit TGA header claiming 12654 x 9738, named .jpg.
@@ -373,6 +380,8 @@ TEST_F(ImageDecoding, FilesThatClaimMoreThanTheyHoldOrOtherFormatsGiveThePlaceho
         {"PNG claiming 20000 x 1", "claim.png", withBigEndianSize(png, 16, 20000, 1, 4),
          "image is too large (20000 x 1)"},
         {"JPEG claiming 8192 x 8192", "claim.jpg", jpegHuge, "image is too large (8192 x 8192)"},
+        {"JPEG Huffman table of 272 codes", "claim.jpg", jpegBadTable,
+         "corrupt JPEG: a Huffman table of more than 256 codes"},
     };
     for (const Case& c : cases) {
         TextureRecord record{};
