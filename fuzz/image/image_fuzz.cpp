@@ -16,17 +16,21 @@ namespace {
 // any JPEG frame header, TGA's header fields; 0 when none is found.
 int64_t claimedTexels(const uint8_t* bytes, size_t size) {
     auto big16 = [&](size_t at) { return int64_t{bytes[at]} << 8 | bytes[at + 1]; };
+    // Each side at most 2^24 here, so the product stays far inside 64 bits.
+    auto texels = [](int64_t width, int64_t height) {
+        return std::min<int64_t>(width, 1 << 24) * std::min<int64_t>(height, 1 << 24);
+    };
     if (size >= 24 && bytes[0] == 0x89 && bytes[1] == 'P')
-        return (big16(16) << 16 | big16(18)) * (big16(20) << 16 | big16(22));
+        return texels(big16(16) << 16 | big16(18), big16(20) << 16 | big16(22));
     int64_t largest = 0;
     if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) {
         for (size_t at = 0; at + 8 < size; ++at)
             if (bytes[at] == 0xFF && bytes[at + 1] >= 0xC0 && bytes[at + 1] <= 0xCF &&
                 bytes[at + 1] != 0xC4 && bytes[at + 1] != 0xC8 && bytes[at + 1] != 0xCC)
-                largest = std::max(largest, big16(at + 5) * big16(at + 7));
+                largest = std::max(largest, texels(big16(at + 5), big16(at + 7)));
         return largest;
     }
-    if (size >= 18) return (int64_t{bytes[13]} << 8 | bytes[12]) * (int64_t{bytes[15]} << 8 | bytes[14]);
+    if (size >= 18) return texels(int64_t{bytes[13]} << 8 | bytes[12], int64_t{bytes[15]} << 8 | bytes[14]);
     return 0;
 }
 
