@@ -103,6 +103,20 @@ bool jpegHuffmanTablesFit(const uint8_t* bytes, size_t size) {
     return true;
 }
 
+// stb_image gives a PNG's image data chunk memory for the length it declares before reading
+// it, so a few bytes declaring 2 GiB take 2 GiB. Every chunk's data must lie in the file.
+bool pngChunksInsideFile(const uint8_t* bytes, size_t size) {
+    constexpr size_t kSignatureBytes = 8;
+    for (size_t at = kSignatureBytes; at + 8 <= size;) {
+        size_t length = static_cast<size_t>(bytes[at]) << 24 | static_cast<size_t>(bytes[at + 1]) << 16 |
+                        static_cast<size_t>(bytes[at + 2]) << 8 | bytes[at + 3];
+        if (length > size - at - 8) return false;
+        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0) break;
+        at += 12 + length; // length, type, data, CRC
+    }
+    return true;
+}
+
 bool decodeWithStb(const uint8_t* bytes, size_t size, TextureRecord* texture, std::string* problem) {
     if (size > static_cast<size_t>(INT32_MAX)) {
         *problem = "file is too large";
@@ -114,6 +128,10 @@ bool decodeWithStb(const uint8_t* bytes, size_t size, TextureRecord* texture, st
     }
     if (bytes[0] == 0xFF && !jpegHuffmanTablesFit(bytes, size)) {
         *problem = "corrupt JPEG: a Huffman table of more than 256 codes";
+        return false;
+    }
+    if (bytes[0] != 0xFF && !pngChunksInsideFile(bytes, size)) {
+        *problem = "corrupt PNG: a chunk runs past the end of the file";
         return false;
     }
     int length = static_cast<int>(size);
