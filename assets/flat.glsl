@@ -30,9 +30,7 @@ uniform vec2 iResolution;
 uniform float shaderBlue;
 uniform mat4 invCamera;
 in vec4 vWorldPos;
-layout(location = 0) out vec4 frag0;
-layout(location = 1) out vec3 fragNormal;
-layout(location = 2) out vec3 fragPos;
+GBUFFER_OUTPUTS
 
 void main() {
     float m = max(iResolution.x, iResolution.y);

@@ -17,9 +17,9 @@ const vec3 neighbourDirections[6] = vec3[6](vec3(-1.0, 0.0, 0.0), vec3(1.0, 0.0,
                                             vec3(0.0, 1.0, 0.0), vec3(0.0, 0.0, -1.0), vec3(0.0, 0.0, 1.0));
 
 bool touchedRecently(uint lfHI) {
-    uint tag = lfHI & 0xFE000000u;
+    uint tag = lfHI & LIC_TAG_MASK;
     for (int k = 0; k < 4; ++k)
-        if (tag == (uint(licFrameNr - k) << 25)) return true;
+        if (tag == (uint(licFrameNr - k) << LIC_TAG_SHIFT)) return true;
     return false;
 }
 
@@ -40,7 +40,7 @@ void main() {
         vec3 centre = posS.xyz + posS.w * 0.5;
         for (int d = 0; d < 6; ++d) {
             uint e = liGetNAEntry(cam, centre + posS.w * neighbourDirections[d], axis);
-            if (e >= 0x80000000u) continue;
+            if (!licFound(e)) continue;
             vec4 neighbour = licEntries[e].inLight;
             if (neighbour.w > 0.0001 && neighbour.w < 100.0) acc += neighbour;
         }
