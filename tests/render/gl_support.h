@@ -43,6 +43,10 @@ template <typename T> BufferRecord hostRecord(std::vector<T>& data) {
 template <typename T> void setHostBuffer(const char* name, const std::vector<T>& data);
 void setHostBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize);
 
+// The level 0 texels of a G-buffer target ("gBufferAlb", "gBufferNorm", "gBufferPos") as floats,
+// 3 (rgb) or 4 (rgba) per texel, bottom row first.
+std::vector<float> readTarget(const char* name, int components);
+
 void dispatchInvocations(int32_t count);
 std::vector<unsigned char> readBufferBytes(uint32_t glBuffer, size_t bytes);
 template <typename T> std::vector<T> readBuffer(uint32_t glBuffer, size_t count) {
