@@ -199,6 +199,7 @@ struct Plan {
     // makes itself (widened index lists, flat normals, ...) under negative keys from -2 down.
     std::map<int, AccessorData> accessors;
     std::deque<std::vector<uint8_t>> madeData; // the elements of the accessors the packer made
+    std::map<int, std::string> imageNames;     // image held in the document -> its file in the store
 };
 
 constexpr uint16_t kComponentTypeUnsignedByte = 5121;
@@ -611,6 +612,67 @@ private:
         int source = document_.textures[static_cast<size_t>(texture)].source;
         if (source != -1 && (source < 0 || static_cast<size_t>(source) >= document_.images.size()))
             fatalErrorFormat("glTF: texture %d refers to image %d, which does not exist", texture, source);
+        if (source != -1) planImage(source);
+    }
+
+    // An image the document holds itself (in a buffer view, as every textured .glb does, or as a
+    // "data:" URI) enters the store as a file of its own, which the image hook decodes like an
+    // archive member; the material then names that file. Other URIs are archive members or files
+    // that the store finds by the URI itself.
+    void planImage(int source) {
+        if (plan_.imageNames.count(source) != 0) return;
+        const GLTFImage& image = document_.images[static_cast<size_t>(source)];
+        std::vector<uint8_t> decoded;
+        const uint8_t* bytes = nullptr;
+        size_t size = 0;
+        if (isDataUri(image.uri)) {
+            decoded = decodeDataUri(image.uri, std::numeric_limits<size_t>::max());
+            bytes = decoded.data();
+            size = decoded.size();
+        } else if (image.uri.empty() && image.bufferView != -1) {
+            int v = image.bufferView;
+            if (v < 0 || static_cast<size_t>(v) >= document_.bufferViews.size())
+                fatalErrorFormat("glTF: image %d refers to buffer view %d, which does not exist", source, v);
+            const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(v)];
+            if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
+                fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", v,
+                                 view.buffer);
+            const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
+            if (view.byteOffset < 0 || view.byteLength < 0 ||
+                static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
+                fatalErrorFormat(
+                    "glTF: image %d: buffer view %d (offset %d, %d bytes) reaches past the end of "
+                    "buffer %d (%zu bytes)",
+                    source, v, view.byteOffset, view.byteLength, view.buffer, buffer.size);
+            bytes = buffer.data + view.byteOffset;
+            size = static_cast<size_t>(view.byteLength);
+        } else {
+            return;
+        }
+        if (size > 0xFFFFFFF0u)
+            fatalErrorFormat("glTF: image %d holds %zu bytes, too many for the store", source, size);
+        std::string name = imageFileName(source, image.mimeType, bytes, size);
+        // The name follows the bytes, so a second document with the same image finds it stored.
+        if (getVariable(name.c_str(), 0) == nullptr)
+            putFileVariable(name.c_str(), static_cast<uint32_t>(size), bytes);
+        plan_.imageNames.emplace(source, name);
+    }
+
+    // "gltf-image<index>-<FNV-1a hash of the bytes>" plus the extension that makes the image hook
+    // pick its decoder: from the bytes' signature, else from the MIME type.
+    static std::string imageFileName(int source, const std::string& mimeType, const uint8_t* bytes,
+                                     size_t size) {
+        uint32_t hash = 2166136261u;
+        for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 16777619u;
+        const char* extension = ".bin";
+        if ((size >= 8 && std::memcmp(bytes, "\x89PNG", 4) == 0) || mimeType == "image/png")
+            extension = ".png";
+        else if ((size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) ||
+                 mimeType == "image/jpeg")
+            extension = ".jpg";
+        char name[64];
+        std::snprintf(name, sizeof name, "gltf-image%d-%08x%s", source, hash, extension);
+        return name;
     }
 
     void planChannels() {
@@ -1018,6 +1080,8 @@ private:
         if (texture == -1) return nullptr;
         int source = document_.textures[static_cast<size_t>(texture)].source;
         if (source == -1) return nullptr;
+        auto stored = plan_.imageNames.find(source);
+        if (stored != plan_.imageNames.end()) return &stored->second;
         return &document_.images[static_cast<size_t>(source)].uri;
     }
 
