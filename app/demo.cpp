@@ -21,9 +21,10 @@
 
 namespace {
 
-int millisecondClock() {
+// Milliseconds modulo 2^32; the timeline subtracts two of them as unsigned values.
+uint32_t millisecondClock() {
     using namespace std::chrono;
-    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 // Handles to the named values the entry function writes every frame.
@@ -76,7 +77,7 @@ void loadDemoArchive(int argc, char** argv, const char* defaultArchive) {
 TimeSource* startDemoMusic() {
     Variable* tune = requireDemoFile("tune.ogg");
     const auto* bytes = currentData<const unsigned char>(tune);
-    PortAudioOgg* player = createOggPlayer(bytes, static_cast<int32_t>(tune->dataSize));
+    TimeSource* player = createOggPlayer(bytes, static_cast<uint32_t>(tune->dataSize));
     player->setPlaying(false);
     consoleLog("Tune done\n");
     return player;

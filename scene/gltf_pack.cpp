@@ -24,11 +24,13 @@ namespace {
 struct ByteSpan {
     const uint8_t* data = nullptr;
     size_t size = 0;
+    bool present = false; // false: the buffer has no data at all (not the same as 0 bytes)
 };
 
 struct PackInput {
     std::string json;
-    std::vector<ByteSpan> buffers;                  // bufferView.buffer indexes this list
+    ByteSpan binaryChunk;                           // the .glb's first "BIN" chunk, if any
+    std::vector<ByteSpan> buffers;                  // one per document buffer; bufferView.buffer indexes it
     std::vector<std::vector<uint8_t>> ownedBuffers; // decoded "data:" URIs and file reads
 };
 
@@ -59,8 +61,8 @@ void splitBinaryContainer(const uint8_t* data, size_t size, PackInput& input) {
         const uint8_t* bytes = data + position + 8;
         if (std::memcmp(type, "JSON", 4) == 0) {
             input.json.assign(reinterpret_cast<const char*>(bytes), length);
-        } else if (std::memcmp(type, "BIN\0", 4) == 0) {
-            input.buffers.push_back({bytes, static_cast<size_t>(length)});
+        } else if (std::memcmp(type, "BIN\0", 4) == 0 && !input.binaryChunk.present) {
+            input.binaryChunk = {bytes, static_cast<size_t>(length), true}; // later ones carry no buffer
         }
         position += 8 + length;
     }
@@ -122,11 +124,25 @@ bool isDataUri(const std::string& uri) {
     return uri.size() > 5 && uri.compare(0, 5, "data:") == 0;
 }
 
+// A Variable's own bytes. The image hook links a file whose name looks like an image (say
+// "tex1.png") to its decoded texture, so variableData(currentVariable(v)) is a texture record
+// from then on; the file keeps its bytes and their count in the Variable itself.
+ByteSpan fileBytes(Variable* v) {
+    return {static_cast<const uint8_t*>(variableData(v)), v->dataSize, true};
+}
+
+// One entry per document buffer, in document order. A buffer without a URI is the binary
+// chunk when it is the first buffer of a .glb that has one; any other such buffer has no data,
+// and a view that reads it is refused when the view is met.
 void fetchBuffers(const GLTFMain& document, PackInput& input) {
+    input.buffers.assign(document.buffers.size(), ByteSpan{});
     for (size_t i = 0; i < document.buffers.size(); ++i) {
         const GLTFBuffer& buffer = document.buffers[i];
         int index = static_cast<int>(i);
-        if (buffer.uri.empty()) continue; // the binary container's chunk
+        if (buffer.uri.empty()) {
+            if (i == 0) input.buffers[i] = input.binaryChunk;
+            continue;
+        }
         if (buffer.byteLength < 0) fatalErrorFormat("glTF: buffer %d has a negative byteLength", index);
         size_t byteLength = static_cast<size_t>(buffer.byteLength);
         if (isDataUri(buffer.uri)) {
@@ -136,13 +152,12 @@ void fetchBuffers(const GLTFMain& document, PackInput& input) {
                                  bytes.size(), byteLength);
             input.ownedBuffers.push_back(std::move(bytes));
         } else if (Variable* v = getVariable(buffer.uri.c_str(), 0)) {
-            Variable* current = currentVariable(v);
-            input.buffers.push_back({static_cast<const uint8_t*>(variableData(current)), v->dataSize});
+            input.buffers[i] = fileBytes(v);
             continue;
         } else {
             input.ownedBuffers.push_back(readBufferFile(buffer.uri, index, byteLength));
         }
-        input.buffers.push_back({input.ownedBuffers.back().data(), input.ownedBuffers.back().size()});
+        input.buffers[i] = {input.ownedBuffers.back().data(), input.ownedBuffers.back().size(), true};
     }
 }
 
@@ -305,6 +320,10 @@ private:
             fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", a.bufferView,
                              view.buffer);
         const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
+        if (!buffer.present)
+            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which has no data (no URI and no "
+                             "binary chunk)",
+                             a.bufferView, view.buffer);
         if (view.byteOffset < 0 || view.byteLength < 0 ||
             static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
             fatalErrorFormat("glTF: buffer view %d (offset %d, %d bytes) reaches past the end of buffer %d "
@@ -1258,7 +1277,8 @@ void* loadGLTFChecked(const void* data, size_t size, int* outSize, const char* c
 
 void* loadGLTFVariable(Variable* v, int* outSize) {
     if (v == nullptr || v->dataSize == 0) return nullptr;
-    return loadGLTF(variableData(currentVariable(v)), v->dataSize, outSize, nullptr, nullptr);
+    ByteSpan document = fileBytes(v);
+    return loadGLTF(document.data, document.size, outSize, nullptr, nullptr);
 }
 
 std::vector<std::string> gltfExternalBufferUris(const void* data, size_t size) {
