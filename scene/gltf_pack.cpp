@@ -460,6 +460,8 @@ private:
             const GLTFMeshPrimitive& primitive = primitives[p];
             std::snprintf(where, sizeof where, "mesh %d primitive %zu", mesh, p);
             PlannedPrimitive result{};
+            // The index list is checked first, the attributes next, as the blob lists them.
+            if (primitive.indices != -1) indexAccessor(primitive, where);
             int32_t vertexCount = std::numeric_limits<int32_t>::max();
             auto attribute = [&](const char* name, int components, bool required) {
                 auto found = primitive.attributes.find(name);
@@ -493,6 +495,19 @@ private:
     // The primitive's index list, checked against its vertices. result.indices becomes an
     // unsigned-short accessor: the document's own, or one made here for 8-bit and 32-bit lists and
     // for a primitive without indices, whose vertices glTF draws in order (0, 1, ..., n - 1).
+    // The primitive's index accessor, checked: SCALAR of unsigned bytes, shorts or ints.
+    const AccessorData& indexAccessor(const GLTFMeshPrimitive& primitive, const char* where) {
+        char use[96];
+        std::snprintf(use, sizeof use, "%s indices", where);
+        int componentType = kComponentTypeUnsignedShort;
+        if (primitive.indices >= 0 && static_cast<size_t>(primitive.indices) < document_.accessors.size()) {
+            int given = document_.accessors[static_cast<size_t>(primitive.indices)].componentType;
+            if (given == kComponentTypeUnsignedByte || given == kComponentTypeUnsignedInt)
+                componentType = given;
+        }
+        return accessor(primitive.indices, use, componentType, 1);
+    }
+
     std::vector<uint32_t> planIndices(const GLTFMeshPrimitive& primitive, const char* where,
                                       int32_t vertexCount, PlannedPrimitive& result) {
         std::vector<uint32_t> indices;
@@ -505,22 +520,15 @@ private:
             result.indices = makeIndexAccessor(indices);
             return indices;
         }
-        char use[96];
-        std::snprintf(use, sizeof use, "%s indices", where);
-        int componentType = kComponentTypeUnsignedShort;
-        if (primitive.indices >= 0 && static_cast<size_t>(primitive.indices) < document_.accessors.size()) {
-            int given = document_.accessors[static_cast<size_t>(primitive.indices)].componentType;
-            if (given == kComponentTypeUnsignedByte || given == kComponentTypeUnsignedInt)
-                componentType = given;
-        }
-        const AccessorData& data = accessor(primitive.indices, use, componentType, 1);
+        const AccessorData& data = indexAccessor(primitive, where);
+        int componentType = data.componentType;
         indices.resize(static_cast<size_t>(data.count));
         for (int32_t i = 0; i < data.count; ++i) {
             uint32_t value = data.indexAt(i);
             if (value > 0xFFFF)
-                fatalErrorFormat("glTF: %s accessor %d holds index %u at element %d; indices above 65535 "
-                                 "cannot be packed",
-                                 use, primitive.indices, value, i);
+                fatalErrorFormat("glTF: %s indices accessor %d holds index %u at element %d; indices above "
+                                 "65535 cannot be packed",
+                                 where, primitive.indices, value, i);
             // The scene runtime expands every attribute through the index list.
             if (value >= static_cast<uint32_t>(vertexCount))
                 fatalErrorFormat("glTF: %s index %d is %u, past its %d vertices", where, i, value,
