@@ -90,7 +90,7 @@ TEST_F(Gltf2Blob, FileThatIsNotValidJsonIsPackedAsFarAsReadButFails) {
          "glTF: the input (14 bytes) is neither JSON text nor a binary glTF container"},
     };
     for (const Unreadable& c : cases) {
-        ASSERT_TRUE(writeFile(root_ / "scene" / "bad.gltf", c.bytes));
+        ASSERT_TRUE(writeFile(root_ / "scene" / "bad.gltf", c.bytes)) << c.what;
         ToolRun run = runTool(root_ / "out", (root_ / "scene" / "bad.gltf").string());
         EXPECT_EQ(run.status, 1) << c.what << "\n" << run.output;
         EXPECT_NE(run.output.find(c.warning), std::string::npos) << c.what << "\n" << run.output;

@@ -119,7 +119,8 @@ TEST(GltfBufferSources, EveryViewReadsTheBufferItNames) {
 TEST(GltfBufferSources, ViewOfABufferWithoutDataIsFatal) {
     TriangleDocument t;
     const std::string noUri = R"({"byteLength":)" + std::to_string(t.doc.data().size()) + "}";
-    const char* message = "glTF: buffer view 0 refers to buffer %d, which has no data";
+    // Whichever view the packer reads first names the buffer.
+    const char* message = "glTF: buffer view [0-9]+ refers to buffer %d, which has no data";
     struct Case {
         const char* what;
         std::vector<uint8_t> input;
