@@ -312,23 +312,10 @@ private:
         if (a.count < 0) fatalErrorFormat("glTF: accessor %d has no element count", index);
         data.count = a.count;
 
-        if (a.bufferView < 0 || static_cast<size_t>(a.bufferView) >= document_.bufferViews.size())
-            fatalErrorFormat("glTF: accessor %d refers to buffer view %d, which does not exist", index,
-                             a.bufferView);
+        char user[32];
+        std::snprintf(user, sizeof user, "accessor %d", index);
+        const uint8_t* viewData = viewBytes(a.bufferView, user);
         const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(a.bufferView)];
-        if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
-            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", a.bufferView,
-                             view.buffer);
-        const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
-        if (!buffer.present)
-            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which has no data (no URI and no "
-                             "binary chunk)",
-                             a.bufferView, view.buffer);
-        if (view.byteOffset < 0 || view.byteLength < 0 ||
-            static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
-            fatalErrorFormat("glTF: buffer view %d (offset %d, %d bytes) reaches past the end of buffer %d "
-                             "(%zu bytes)",
-                             a.bufferView, view.byteOffset, view.byteLength, view.buffer, buffer.size);
         int64_t elementBytes = static_cast<int64_t>(data.components) * data.componentBytes;
         data.stride = view.byteStride != 0 ? view.byteStride : elementBytes;
         if (data.stride < elementBytes)
@@ -341,9 +328,30 @@ private:
         if (end > view.byteLength)
             fatalErrorFormat("glTF: accessor %d reads past the end of buffer view %d (%lld of %d bytes)",
                              index, a.bufferView, static_cast<long long>(end), view.byteLength);
-        data.first = buffer.data + view.byteOffset + a.byteOffset;
+        data.first = viewData + a.byteOffset;
         if (data.componentType == kComponentTypeFloat) checkFloats(data, index);
         return plan_.accessors.emplace(index, data).first->second;
+    }
+
+    // The first byte of buffer view `v`, checked against its buffer; `user` ("accessor 3") names
+    // who refers to the view.
+    const uint8_t* viewBytes(int v, const char* user) const {
+        if (v < 0 || static_cast<size_t>(v) >= document_.bufferViews.size())
+            fatalErrorFormat("glTF: %s refers to buffer view %d, which does not exist", user, v);
+        const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(v)];
+        if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
+            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", v, view.buffer);
+        const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
+        if (!buffer.present)
+            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which has no data (no URI and no "
+                             "binary chunk)",
+                             v, view.buffer);
+        if (view.byteOffset < 0 || view.byteLength < 0 ||
+            static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
+            fatalErrorFormat("glTF: buffer view %d (offset %d, %d bytes) reaches past the end of buffer %d "
+                             "(%zu bytes)",
+                             v, view.byteOffset, view.byteLength, view.buffer, buffer.size);
+        return buffer.data + view.byteOffset;
     }
 
     static void checkShape(const AccessorData& data, int index, const char* use, int componentType,
@@ -492,9 +500,6 @@ private:
         }
     }
 
-    // The primitive's index list, checked against its vertices. result.indices becomes an
-    // unsigned-short accessor: the document's own, or one made here for 8-bit and 32-bit lists and
-    // for a primitive without indices, whose vertices glTF draws in order (0, 1, ..., n - 1).
     // The primitive's index accessor, checked: SCALAR of unsigned bytes, shorts or ints.
     const AccessorData& indexAccessor(const GLTFMeshPrimitive& primitive, const char* where) {
         char use[96];
@@ -508,6 +513,9 @@ private:
         return accessor(primitive.indices, use, componentType, 1);
     }
 
+    // The primitive's index list, checked against its vertices. result.indices becomes an
+    // unsigned-short accessor: the document's own, or one made here for 8-bit and 32-bit lists and
+    // for a primitive without indices, whose vertices glTF draws in order (0, 1, ..., n - 1).
     std::vector<uint32_t> planIndices(const GLTFMeshPrimitive& primitive, const char* where,
                                       int32_t vertexCount, PlannedPrimitive& result) {
         std::vector<uint32_t> indices;
@@ -657,22 +665,11 @@ private:
             bytes = decoded.data();
             size = decoded.size();
         } else if (image.uri.empty() && image.bufferView != -1) {
-            int v = image.bufferView;
-            if (v < 0 || static_cast<size_t>(v) >= document_.bufferViews.size())
-                fatalErrorFormat("glTF: image %d refers to buffer view %d, which does not exist", source, v);
-            const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(v)];
-            if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
-                fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", v,
-                                 view.buffer);
-            const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
-            if (view.byteOffset < 0 || view.byteLength < 0 ||
-                static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
-                fatalErrorFormat(
-                    "glTF: image %d: buffer view %d (offset %d, %d bytes) reaches past the end of "
-                    "buffer %d (%zu bytes)",
-                    source, v, view.byteOffset, view.byteLength, view.buffer, buffer.size);
-            bytes = buffer.data + view.byteOffset;
-            size = static_cast<size_t>(view.byteLength);
+            char user[32];
+            std::snprintf(user, sizeof user, "image %d", source);
+            bytes = viewBytes(image.bufferView, user);
+            size =
+                static_cast<size_t>(document_.bufferViews[static_cast<size_t>(image.bufferView)].byteLength);
         } else {
             return;
         }
