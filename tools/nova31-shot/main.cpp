@@ -10,7 +10,9 @@
    --fps 0 draws only the requested frames (a cold light cache: no indirect light yet).
 
    The window is an ordinary window of the given size (default 800x450) on the current X
-   display. For scene authors, captures and the tests. Exit status 0, or 2 for a bad command
+   display; with no display (DISPLAY unset or empty) the frames are drawn without a window, on
+   the headless GL context (EGL), and come out the same. For scene authors, captures, the tests
+   and GPU machines without an X server. Exit status 0, or 2 for a bad command
    line; start-up failures end through the demo's own fatal errors. */
 #include <algorithm>
 #include <cmath>
@@ -83,7 +85,7 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
-// Reads the drawn frame from the window's back buffer (before the swap) and writes it top row first.
+// Reads the drawn frame from the back buffer (before the swap) and writes it top row first.
 void writeShot(const Shot& shot) {
     const int width = windowWidth, height = windowHeight;
     std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
