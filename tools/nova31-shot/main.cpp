@@ -12,8 +12,8 @@
    The window is an ordinary window of the given size (default 800x450) on the current X
    display; with no display (DISPLAY unset or empty) the frames are drawn without a window, on
    the headless GL context (EGL), and come out the same. For scene authors, captures, the tests
-   and GPU machines without an X server. Exit status 0, or 2 for a bad command
-   line; start-up failures end through the demo's own fatal errors. */
+   and GPU machines without an X server. Exit status 0, or 2 for a bad command line; start-up
+   failures end through the demo's own fatal errors. */
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
