@@ -1,8 +1,8 @@
 #include "app/demo.h"
 
+#include "app/camera.h"
 #include "app/command_line.h"
 #include "app/console.h"
-#include "app/matrix.h"
 #include "app/timeline.h"
 #include "archive/archive.h"
 #include "audio/music.h"
@@ -21,9 +21,10 @@
 
 namespace {
 
-int millisecondClock() {
+// Milliseconds modulo 2^32; the timeline subtracts two of them as unsigned values.
+uint32_t millisecondClock() {
     using namespace std::chrono;
-    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 // Handles to the named values the entry function writes every frame.
@@ -42,11 +43,11 @@ FrameValues& frameValues() {
 }
 
 void storeMatrix(Variable* v, const Mat4& m) {
-    std::memcpy(variableData(currentVariable(v)), m.data(), sizeof m);
+    std::memcpy(currentData<float>(v), m.data(), sizeof m);
 }
 
 float readTime() {
-    return *static_cast<float*>(variableData(currentVariable(frameValues().time)));
+    return *currentData<float>(frameValues().time);
 }
 
 } // namespace
@@ -61,13 +62,13 @@ Variable* requireDemoFile(const char* name) {
     return file;
 }
 
-void loadDemoArchive(int argc, char** argv) {
+void loadDemoArchive(int argc, char** argv, const char* defaultArchive) {
     consoleLog("Demo start\n");
     // Images are decoded into textures as the archive's members enter the store.
     installImageHook();
-    // The executable itself holds the archive unless "-data:" names another file.
-    std::string self = executablePath();
-    const char* dataPath = dataPathFromArguments(argc, argv, self.c_str());
+    // The executable itself holds the archive unless "-data:" (or a tool) names another file.
+    std::string fallback = defaultArchive != nullptr ? std::string(defaultArchive) : executablePath();
+    const char* dataPath = dataPathFromArguments(argc, argv, fallback.c_str());
     loadArchive(dataPath, [](const char* name, uint32_t size, const void* bytes) {
         putFileVariable(name, size, bytes);
     });
@@ -75,8 +76,8 @@ void loadDemoArchive(int argc, char** argv) {
 
 TimeSource* startDemoMusic() {
     Variable* tune = requireDemoFile("tune.ogg");
-    const auto* bytes = static_cast<const unsigned char*>(variableData(currentVariable(tune)));
-    PortAudioOgg* player = createOggPlayer(bytes, static_cast<int32_t>(tune->dataSize));
+    const auto* bytes = currentData<const unsigned char>(tune);
+    TimeSource* player = createOggPlayer(bytes, static_cast<uint32_t>(tune->dataSize));
     player->setPlaying(false);
     consoleLog("Tune done\n");
     return player;
@@ -100,10 +101,10 @@ DemoRenderer createDemoRenderer(const void* sceneBlob) {
 
 void writeFrameValues(float t) {
     FrameValues& values = frameValues();
-    float* resolution = static_cast<float*>(variableData(currentVariable(values.resolution)));
+    float* resolution = currentData<float>(values.resolution);
     resolution[0] = static_cast<float>(windowWidth);
     resolution[1] = static_cast<float>(windowHeight);
-    *static_cast<float*>(variableData(currentVariable(values.time))) = t;
+    *currentData<float>(values.time) = t;
 }
 
 bool drawDemoFrame(DemoRenderer& demo, float t) {

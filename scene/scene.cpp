@@ -1,12 +1,14 @@
 #include "scene/scene.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "app/console.h"
 #include "platform/gl.h"
-#include "render/cached_gi.h"
+#include "render/gpu_layout.h"
 #include "store/store.h"
 
 namespace {
@@ -14,25 +16,13 @@ namespace {
 constexpr int kLightEntryCount = 100; // entries of "gpuLights" the shaders read
 constexpr int kLightEntryBytes = static_cast<int>(sizeof(GPULightEntry));
 
-// Grows a buffer's host array to `elements` of `elementBytes` (a larger array replaces a smaller
-// one, keeping its contents) and marks them all pending.
-void growHostArray(BufferRecord& buffer, int32_t elements, int32_t elementBytes) {
-    if (buffer.elementSize == 0) buffer.elementSize = elementBytes;
-    if (buffer.hostCapacity < elements) {
-        size_t bytes = static_cast<size_t>(std::max(elements, 1)) * buffer.elementSize;
-        void* grown = std::calloc(1, bytes);
-        if (grown == nullptr) fatalErrorFormat("Out of memory for %d scene elements", elements);
-        if (buffer.hostData != nullptr) {
-            std::memcpy(grown, buffer.hostData,
-                        static_cast<size_t>(buffer.hostCapacity) * buffer.elementSize);
-            std::free(buffer.hostData);
-        }
-        buffer.hostData = grown;
-        buffer.hostCapacity = elements;
-    }
-    buffer.elementCount = elements;
-    buffer.pending = elements;
-}
+// Bounds that any point widens.
+constexpr float kHuge = std::numeric_limits<float>::max();
+constexpr std::array<float, 6> kNoBounds = {kHuge, kHuge, kHuge, -kHuge, -kHuge, -kHuge};
+
+// The shading divides a light's intensity by 1000 and by the squared distance (ray.glsl):
+// intensity 1000 d^2 lights a surface at distance d facing it with 1.
+constexpr float kIntensityPerSquaredDistance = 1000.0f;
 
 Variable* namedValue(const char* name, uint32_t size) {
     Variable* v = getVariable(name, size);
@@ -40,8 +30,18 @@ Variable* namedValue(const char* name, uint32_t size) {
     return v;
 }
 
-template <typename T> T* dataOf(Variable* v) {
-    return static_cast<T*>(variableData(currentVariable(v)));
+// The texture of materials without one: a single white texel, so they show their base colour.
+// One for the process: every texture the shader system creates keeps its handle for the run.
+TextureRecord* whiteTexture() {
+    static uint32_t texel = 0xFFFFFFFFu;
+    static TextureRecord texture = [] {
+        TextureRecord t{};
+        t.width = t.height = t.uploadWidth = t.uploadHeight = 1;
+        t.pixels = &texel;
+        std::memcpy(t.label, "white", 6);
+        return t;
+    }();
+    return &texture;
 }
 
 // One pointer lent to a Variable for the duration of a draw.
@@ -53,7 +53,7 @@ struct Loan {
 } // namespace
 
 GpuAccessor::~GpuAccessor() {
-    std::free(buffer.hostData);
+    freeHostArray(&buffer);
     if (buffer.glBuffer != 0 && glDeleteBuffers != nullptr) glDeleteBuffers(1, &buffer.glBuffer);
 }
 
@@ -97,6 +97,7 @@ void Scene::init(const void* sceneBlob) {
     }
 
     consoleLog("Pre-attchunk!\n");
+    primitiveBounds_.assign(primitiveCount, kNoBounds);
     currentIndices_ = {};
     currentIndexCount_ = 0;
     for (int p = 0; p < primitiveCount; ++p) {
@@ -121,6 +122,9 @@ void Scene::init(const void* sceneBlob) {
         decodeAnimationAccessor(channel.keyTimes + 1);
     }
 
+    defaultLight_ = view_->lights().empty();
+    if (defaultLight_) consoleLog("Scene: no KHR_lights_punctual lights; a white light follows the camera\n");
+
     size_t nodeCount = view_->nodes().size();
     localTransforms_.assign(nodeCount, kRestTransform);
     worldMatrices_.assign(nodeCount * 16, 0.0f);
@@ -142,7 +146,7 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
         if (currentIndices_.bytes == nullptr && accessor.count > 0)
             fatalErrorFormat("Scene blob: the index accessor of primitive %d has no data", primitive);
         // Index records only carry their count to the draw; their array is never filled or bound.
-        growHostArray(g.buffer, accessor.count, 2);
+        growHostArray(&g.buffer, accessor.count, 2);
         return;
     }
     if (accessor.componentType != kComponentTypeFloat)
@@ -150,7 +154,7 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
                          g.name ? g.name : "", primitive);
     const int components = accessor.componentCount();
     const int32_t n = currentIndexCount_ != 0 ? currentIndexCount_ : accessor.count;
-    growHostArray(g.buffer, n, 4 * components);
+    growHostArray(&g.buffer, n, 4 * components);
     auto* out = static_cast<float*>(g.buffer.hostData);
     for (int c = 0; c < components; ++c) {
         CompactFloatBlock block = view_->floatBlock(&accessor.components[c], accessor.count);
@@ -169,6 +173,14 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
         g.variable = getVariable(g.name, 32);
     else
         consoleLog("Dummy-accessor for decomp\n");
+    if (g.name != nullptr && std::strcmp(g.name, "pos") == 0 && components == 3) {
+        std::array<float, 6>& bounds = primitiveBounds_[primitive];
+        for (int32_t j = 0; j < n; ++j)
+            for (int c = 0; c < 3; ++c) {
+                bounds[c] = std::min(bounds[c], out[3 * j + c]);
+                bounds[3 + c] = std::max(bounds[3 + c], out[3 * j + c]);
+            }
+    }
 }
 
 void Scene::decodeAnimationAccessor(int accessorIndex) {
@@ -178,7 +190,7 @@ void Scene::decodeAnimationAccessor(int accessorIndex) {
         fatalErrorFormat("Scene blob: animation accessor %d is not float data", accessorIndex);
     const int components = accessor.componentCount();
     int32_t n = accessor.count * components;
-    growHostArray(g.buffer, n, 4);
+    growHostArray(&g.buffer, n, 4);
     for (int c = 0; c < components; ++c)
         view_->decodeComponent(accessor, c, static_cast<float*>(g.buffer.hostData), components);
 }
@@ -237,17 +249,17 @@ int Scene::drawPrimitive(int index, ShaderProgram* const* programs) {
     materialColour_[2] = (colour & 255) / 255.0f;
     materialColour_[3] = ((colour >> 24) & 255) / 255.0f;
     lend(named_.baseColor, materialColour_);
-    if (Variable* texture = textures[p.material])
-        lend(named_.baseColorTexture, variableData(currentVariable(texture)));
+    Variable* texture = textures[p.material];
+    lend(named_.baseColorTexture, texture != nullptr ? currentData<TextureRecord>(texture) : whiteTexture());
 
     const int32_t vertexCount = indexCount > 0 ? indexCount / 3 * 3 : 0;
     if (captureTriangles != kCaptureOff) {
-        auto* feedback = dataOf<BufferRecord>(named_.xfFeedback);
+        auto* feedback = currentData<BufferRecord>(named_.xfFeedback);
         reserveDeviceBuffer(feedback, feedback->elementCount + vertexCount);
     }
     use(program);
     glDrawArrays(GL_TRIANGLES, 0, vertexCount);
-    *dataOf<int32_t>(named_.xfTriCount) += vertexCount / 3;
+    *currentData<int32_t>(named_.xfTriCount) += vertexCount / 3;
 
     while (loanCount > 0) {
         const Loan& loan = loans[--loanCount];
@@ -259,22 +271,16 @@ int Scene::drawPrimitive(int index, ShaderProgram* const* programs) {
 // ---- Per-frame update ----
 
 void Scene::publishLights(const float* worldMatrices, int nodeCount) {
-    auto* buffer = dataOf<BufferRecord>(named_.gpuLights);
-    if (buffer->hostCapacity < kLightEntryCount) {
-        void* grown = std::calloc(kLightEntryCount, kLightEntryBytes);
-        if (grown == nullptr) fatalError("Out of memory for the light buffer");
-        if (buffer->hostData != nullptr && buffer->hostCapacity > 0)
-            std::memcpy(grown, buffer->hostData,
-                        static_cast<size_t>(buffer->hostCapacity) * kLightEntryBytes);
-        buffer->hostData = grown;
-        buffer->hostCapacity = kLightEntryCount;
-    }
-    if (buffer->elementSize == 0) buffer->elementSize = kLightEntryBytes;
-    buffer->elementCount = kLightEntryCount;
-    buffer->pending = kLightEntryCount;
+    auto* buffer = currentData<BufferRecord>(named_.gpuLights);
+    growHostArray(buffer, kLightEntryCount, kLightEntryBytes);
 
     auto* entries = static_cast<GPULightEntry*>(buffer->hostData);
     std::span<const PackedLight> lights = view_->lights();
+    if (defaultLight_) {
+        placeDefaultLight(worldMatrices, entries[0].pos, entries[0].color);
+        for (int j = 1; j < kLightEntryCount; ++j) std::memset(entries[j].color, 0, sizeof entries[j].color);
+        return;
+    }
     for (int j = 0; j < kLightEntryCount; ++j) {
         GPULightEntry& entry = entries[j];
         if (j < static_cast<int>(lights.size())) {
@@ -292,6 +298,43 @@ void Scene::publishLights(const float* worldMatrices, int nodeCount) {
             std::memset(entry.color, 0, sizeof entry.color);
         }
     }
+}
+
+void Scene::placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const {
+    const float* eye = currentData<float>(named_.invCamera) + 12; // the camera's position
+    std::memcpy(position, eye, 3 * sizeof(float));
+    position[3] = 1.0f;
+    // World-space bounds of every drawn primitive: the corners of its bounds, transformed.
+    std::array<float, 6> world = kNoBounds;
+    std::span<const PackedNode> nodes = view_->nodes();
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        const float* w = worldMatrices + 16 * k;
+        for (int i = 0; i < nodes[k].primitiveCount; ++i) {
+            int p = nodes[k].firstPrimitive + i;
+            if (p < 0 || p >= primitiveCount || primitiveBounds_[p][0] > primitiveBounds_[p][3]) continue;
+            const std::array<float, 6>& b = primitiveBounds_[p];
+            for (int corner = 0; corner < 8; ++corner) {
+                float x = b[corner & 1 ? 3 : 0], y = b[corner & 2 ? 4 : 1], z = b[corner & 4 ? 5 : 2];
+                for (int c = 0; c < 3; ++c) {
+                    float v = w[c] * x + w[4 + c] * y + w[8 + c] * z + w[12 + c];
+                    world[c] = std::min(world[c], v);
+                    world[3 + c] = std::max(world[3 + c], v);
+                }
+            }
+        }
+    }
+    float distance = 1.0f; // an empty scene: any light will do
+    if (world[0] <= world[3]) {
+        float toCentre = 0.0f, radius = 0.0f;
+        for (int c = 0; c < 3; ++c) {
+            float centre = 0.5f * (world[c] + world[3 + c]), half = 0.5f * (world[3 + c] - world[c]);
+            toCentre += (centre - eye[c]) * (centre - eye[c]);
+            radius += half * half;
+        }
+        distance = std::max(std::sqrt(toCentre), std::sqrt(radius));
+    }
+    colour[0] = colour[1] = colour[2] = 1.0f;
+    colour[3] = kIntensityPerSquaredDistance * std::max(distance * distance, 1e-6f);
 }
 
 int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
@@ -338,8 +381,8 @@ int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
     // The camera node, when the scene has one; the last of several matching nodes wins.
     for (int k = 0; k < nodeCount; ++k) {
         if (std::strncmp(view_->text(&nodes[k].name), cameraName, sizeof cameraName) != 0) continue;
-        std::memcpy(dataOf<float>(named_.invCamera), world + 16 * k, 64);
-        float* camera = dataOf<float>(named_.camera);
+        std::memcpy(currentData<float>(named_.invCamera), world + 16 * k, 64);
+        float* camera = currentData<float>(named_.camera);
         if (!invertMatrixIfRegular(world + 16 * k, camera)) {
             static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
             std::memcpy(camera, identity, 64);
@@ -349,9 +392,9 @@ int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
     publishLights(world, nodeCount);
 
     for (int k = 0; k < nodeCount; ++k) {
-        std::memcpy(dataOf<float>(named_.objXF), world + 16 * k, 64);
+        std::memcpy(currentData<float>(named_.objXF), world + 16 * k, 64);
         // A singular matrix leaves "iobjXF" as the previous node set it.
-        invertMatrixIfRegular(world + 16 * k, dataOf<float>(named_.iobjXF));
+        invertMatrixIfRegular(world + 16 * k, currentData<float>(named_.iobjXF));
         const PackedNode& node = nodes[k];
         if (node.firstPrimitive < 0) continue;
         for (int i = 0; i < node.primitiveCount; ++i) drawPrimitive(node.firstPrimitive + i, programs);

@@ -1,6 +1,8 @@
 // The demo program itself, run as a child process: its archive, its start-up lines, its end.
 
-#include "child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/services.h"
 
 #include <gtest/gtest.h>
 
@@ -24,29 +26,16 @@ namespace fs = std::filesystem;
 
 const std::string demoProgram = std::string(NOVA31_BINARY_DIR) + "/nova31";
 
-fs::path scratchRoot() {
-    return fs::temp_directory_path() / ("nova31-demo-" + std::to_string(::getpid()));
+// The scratch folders of this test process; they go when it ends.
+ScratchFolder& scratchRoot() {
+    static ScratchFolder root("demo");
+    return root;
 }
 
 std::string scratchFolder(const std::string& name) {
-    fs::path dir = scratchRoot() / name;
+    fs::path dir = scratchRoot().path() / name;
     fs::create_directories(dir);
     return dir.string();
-}
-
-// The scratch folders of this test process go when it ends.
-class ScratchCleanup : public ::testing::Environment {
-public:
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratchRoot(), ignored);
-    }
-};
-[[maybe_unused]] ::testing::Environment* const scratchCleanup =
-    ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 size_t countOf(const std::string& text, const std::string& what) {
@@ -73,10 +62,8 @@ TEST(DemoProgram, DataArgumentReadsThatArchiveAndTheLastOneWins) {
     std::string dir = scratchFolder("data-argument");
     writeFile(dir + "/a.txt", "first member");
     writeFile(dir + "/b.txt", "second");
-    ASSERT_EQ(std::system(
-                  ("cd '" + dir + "' && rm -f x.zip && zip -q x.zip a.txt b.txt && rm a.txt b.txt").c_str()),
-              0);
-    ChildResult run = runChild({demoProgram, "-data:nowhere.zip", "-data:", "-data:x.zip"}, dir, 30);
+    ASSERT_EQ(runShell("cd '" + dir + "' && rm -f x.zip && zip -q x.zip a.txt b.txt && rm a.txt b.txt"), 0);
+    ProcessResult run = runProcess({demoProgram, "-data:nowhere.zip", "-data:", "-data:x.zip"}, dir, 30);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(
         run.out.rfind("Demo start\nfile:a.txt found\nput to system!file:b.txt found\nput to system!", 0), 0u)
@@ -89,7 +76,7 @@ TEST(DemoProgram, DataArgumentReadsThatArchiveAndTheLastOneWins) {
 
 TEST(DemoProgram, MissingArchiveFileIsReportedAndFilesAreLookedForOnDisk) {
     std::string dir = scratchFolder("missing-archive");
-    ChildResult run = runChild({demoProgram, "-data:absent.zip"}, dir, 30);
+    ProcessResult run = runProcess({demoProgram, "-data:absent.zip"}, dir, 30);
     EXPECT_NE(run.err.find("COULD NOT OPEN:absent.zip\n"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_NE(run.err.find("tune.ogg"), std::string::npos) << run.err;
@@ -106,46 +93,13 @@ bool haveDisplayAndAudio() {
 class SmallDisplay {
 public:
     SmallDisplay() {
-        previous = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
-        // Xvfb picks a free display number itself and writes it to the pipe, so tests running
-        // side by side never share one.
-        int numberPipe[2];
-        if (pipe(numberPipe) != 0) return;
-        pid_t child = fork();
-        if (child == 0) {
-            close(numberPipe[0]);
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1), dup2(devnull, 2);
-            std::string fd = std::to_string(numberPipe[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x180x24", "-nolisten", "tcp",
-                   "-noreset", nullptr);
-            _exit(127);
-        }
-        close(numberPipe[1]);
-        std::string number;
-        char c;
-        while (read(numberPipe[0], &c, 1) == 1 && c != '\n') number += c;
-        close(numberPipe[0]);
-        if (number.empty()) {
-            kill(child, SIGKILL);
-            waitpid(child, nullptr, 0);
-            return;
-        }
-        pid = child;
-        setenv("DISPLAY", (":" + number).c_str(), 1);
+        if (display.started()) environment.set("DISPLAY", display.displayName());
     }
-    ~SmallDisplay() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        setenv("DISPLAY", previous.c_str(), 1);
-    }
-    bool ready() const { return pid > 0; }
+    bool ready() const { return display.started(); }
 
 private:
-    pid_t pid = -1;
-    std::string previous;
+    PrivateDisplay display{320, 180};
+    ScopedEnvironment environment;
 };
 
 // Members the demo's own archive must list, in the order the build packs them.
@@ -162,12 +116,13 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
     std::string screenshot = folder + "/screen.png";
     bool captured = false;
     auto started = std::chrono::steady_clock::now();
-    ChildResult run = runChild({demoProgram}, folder, 150, [&](const std::string& out, int) {
+    auto photograph = [&](const std::string& out, pid_t) {
         // Once a few frames were shown, photograph the screen from outside the program.
         if (countOf(out, "Post-render-frame!\n") < 4) return true;
-        captured = std::system(("import -window root '" + screenshot + "' >/dev/null 2>&1").c_str()) == 0;
+        captured = runShell("import -window root '" + screenshot + "'") == 0;
         return false;
-    });
+    };
+    ProcessResult run = runProcess({demoProgram}, folder, 150, photograph);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_FALSE(run.timedOut) << run.out.substr(0, 2000) << run.err;
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -195,11 +150,10 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
     // colour, blue only) and not black.
     ASSERT_TRUE(captured) << "no screenshot could be taken";
     std::string statisticsFile = folder + "/statistics.txt";
-    ASSERT_EQ(
-        std::system(("convert '" + screenshot +
-                     "' -format '%k %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info: > '" + statisticsFile + "'")
-                        .c_str()),
-        0);
+    ASSERT_EQ(runShell("convert '" + screenshot +
+                       "' -format '%k %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info: > '" + statisticsFile +
+                       "'"),
+              0);
     std::ifstream statistics(statisticsFile);
     int colours = 0;
     double red = 0, green = 0, blue = 0;
@@ -211,18 +165,18 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
 
 TEST(DemoProgram, EscapeTypedMidRunEndsItWithExitCodeZero) {
     if (!haveDisplayAndAudio()) GTEST_SKIP() << "needs a display (Xvfb) and an audio device (JACK dummy)";
-    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
+    if (runShell("command -v xdotool") != 0) GTEST_SKIP() << "xdotool is not installed";
     SmallDisplay display;
     ASSERT_TRUE(display.ready()) << "could not start Xvfb";
     bool typed = false;
     auto started = std::chrono::steady_clock::now();
-    ChildResult run = runChild({demoProgram}, scratchFolder("escape"), 120, [&](const std::string& out, int) {
+    auto typeEscape = [&](const std::string& out, pid_t) {
         // Wait for a few rendered frames, then type Escape into the demo window from outside.
         if (countOf(out, "Post-render-frame!\n") < 3) return true;
-        typed = std::system(
-                    "xdotool search --name DEMOWINDOW windowfocus --sync key Escape >/dev/null 2>&1") == 0;
+        typed = runShell("xdotool search --name DEMOWINDOW windowfocus --sync key Escape") == 0;
         return false;
-    });
+    };
+    ProcessResult run = runProcess({demoProgram}, scratchFolder("escape"), 120, typeEscape);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_TRUE(typed) << run.out.substr(0, 2000);
     ASSERT_FALSE(run.timedOut);

@@ -4,7 +4,8 @@
 #include "context_checks.h"
 #include "platform/gl.h"
 #include "platform/window.h"
-#include "process.h"
+#include "tests/support/process.h"
+#include "tests/support/services.h"
 
 #include <gtest/gtest.h>
 

@@ -65,6 +65,14 @@ void setHostBufferBytes(const char* name, const void* data, size_t count, int32_
     record->elementCount = record->pending = static_cast<int32_t>(count);
 }
 
+std::vector<float> readTarget(const char* name, int components) {
+    std::vector<float> texels(static_cast<size_t>(kTestWidth) * kTestHeight * components);
+    glBindTexture(GL_TEXTURE_2D, storeValue<TextureRecord>(name, 64)->glTexture);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, components == 3 ? GL_RGB : GL_RGBA, GL_FLOAT, texels.data());
+    return texels;
+}
+
 void dispatchInvocations(int32_t count) {
     glDispatchCompute(static_cast<GLuint>((count + 63) / 64), 1, 1);
 }
@@ -83,4 +91,21 @@ void installEmptyScene() {
     fillDeviceBuffer("xfFeedback", std::vector<FVert>(3, FVert{}));
     std::vector<GPULightEntry> lights(100, GPULightEntry{});
     setHostBuffer("gpuLights", lights);
+}
+
+std::string countedKernel(const std::vector<std::string>& includes, const std::string& input,
+                          const std::string& output, const std::string& body) {
+    std::string source = "#version 450 core\n";
+    for (const std::string& name : includes) source += "//!!using:" + name + "\n";
+    return source +
+           "#ifdef COMPUTE\n"
+           "layout(local_size_x = 64) in;\n"
+           "uniform int arg0_count;\n"
+           "layout(std430) buffer arg1_input { " +
+           input + "; };\nlayout(std430) buffer arg2_output { " + output +
+           "; };\n"
+           "void main() {\n"
+           "    int i = int(gl_GlobalInvocationID.x);\n"
+           "    if (i >= arg0_count) return;\n" +
+           body + "}\n#endif\n";
 }

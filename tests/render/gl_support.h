@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 // The G-buffer size of the test renderer (the frame is larger; tests draw into its corner).
@@ -42,6 +43,10 @@ template <typename T> BufferRecord hostRecord(std::vector<T>& data) {
 template <typename T> void setHostBuffer(const char* name, const std::vector<T>& data);
 void setHostBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize);
 
+// The level 0 texels of a G-buffer target ("gBufferAlb", "gBufferNorm", "gBufferPos") as floats,
+// 3 (rgb) or 4 (rgba) per texel, bottom row first.
+std::vector<float> readTarget(const char* name, int components);
+
 void dispatchInvocations(int32_t count);
 std::vector<unsigned char> readBufferBytes(uint32_t glBuffer, size_t bytes);
 template <typename T> std::vector<T> readBuffer(uint32_t glBuffer, size_t count) {
@@ -50,6 +55,13 @@ template <typename T> std::vector<T> readBuffer(uint32_t glBuffer, size_t count)
     std::memcpy(values.data(), bytes.data(), bytes.size());
     return values;
 }
+
+// The source of a kernel for runCountedKernel: `includes` ("util.glsl", ...) pulled in, 64
+// invocations per work group, `int arg0_count`, the storage arrays `input` and `output` as
+// arguments 1 and 2 (for example "vec4 points[]"), and `body` run with `int i` for every
+// invocation below the count.
+std::string countedKernel(const std::vector<std::string>& includes, const std::string& input,
+                          const std::string& output, const std::string& body);
 
 // Runs a test kernel whose arguments are (int count, input buffer, output buffer), 64
 // invocations per work group, and reads `outputCount` results back. The outputs start as

@@ -1,10 +1,6 @@
 #include "gltf_test_document.h"
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-#include <stdlib.h>
 
 std::string base64Encode(const std::vector<uint8_t>& bytes) {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -40,17 +36,20 @@ int TestDocument::addFloats(const std::vector<float>& values, const char* type) 
 }
 
 int TestDocument::addShorts(const std::vector<uint16_t>& values) {
+    return addIndices(std::vector<uint32_t>(values.begin(), values.end()), 5123);
+}
+
+int TestDocument::addIndices(const std::vector<uint32_t>& values, int componentType) {
     align4();
     size_t offset = data_.size();
-    for (uint16_t v : values) {
-        data_.push_back(static_cast<uint8_t>(v));
-        data_.push_back(static_cast<uint8_t>(v >> 8));
-    }
+    int bytes = componentType == 5121 ? 1 : componentType == 5123 ? 2 : 4;
+    for (uint32_t v : values)
+        for (int b = 0; b < bytes; ++b) data_.push_back(static_cast<uint8_t>(v >> (8 * b)));
     views_.push_back("{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
-                     ",\"byteLength\":" + std::to_string(2 * values.size()) + "}");
+                     ",\"byteLength\":" + std::to_string(bytes * values.size()) + "}");
     accessors_.push_back("{\"bufferView\":" + std::to_string(views_.size() - 1) +
-                         ",\"componentType\":5123,\"count\":" + std::to_string(values.size()) +
-                         ",\"type\":\"SCALAR\"}");
+                         ",\"componentType\":" + std::to_string(componentType) +
+                         ",\"count\":" + std::to_string(values.size()) + ",\"type\":\"SCALAR\"}");
     return static_cast<int>(accessors_.size() - 1);
 }
 
@@ -68,24 +67,6 @@ std::string primitiveMembers(int indices, int position, int normal, int texcoord
                           ",\"NORMAL\":" + std::to_string(normal);
     if (texcoord >= 0) members += ",\"TEXCOORD_0\":" + std::to_string(texcoord);
     return members + "}";
-}
-
-ScratchDirectory::ScratchDirectory() {
-    char pattern[] = "/tmp/nova31-gltf-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("no scratch directory");
-    path_ = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string readFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::vector<int> TestDocument::addInterleaved(const std::vector<std::vector<float>>& attributes,

@@ -15,6 +15,8 @@ public:
     // Each returns the new accessor's index; data gets its own buffer view.
     int addFloats(const std::vector<float>& values, const char* type);
     int addShorts(const std::vector<uint16_t>& values);
+    // A SCALAR index list of component type 5121, 5123 or 5125.
+    int addIndices(const std::vector<uint32_t>& values, int componentType);
     // The triangle (0,0,0), (1,0,0), (0,1,0) facing +z, indices 0, 1, 2 (and texture coordinates):
     // returns its primitive's members, see primitiveMembers.
     std::string addTriangle(bool texcoords = false);
@@ -60,19 +62,3 @@ std::vector<uint8_t> blobBytes(const void* blob, int size);
 
 // The members "indices" and "attributes" of a primitive's JSON; texcoord -1 leaves TEXCOORD_0 out.
 std::string primitiveMembers(int indices, int position, int normal, int texcoord = -1);
-
-// A fresh directory under /tmp, removed with everything in it when the object goes.
-class ScratchDirectory {
-public:
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-// A whole file, empty when it cannot be read.
-std::string readFileBytes(const std::string& path);
