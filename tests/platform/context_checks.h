@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/gl.h"
+#include "platform/window.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,21 @@ inline void expectExtensionsFound(const char* createContext, const char* foreign
     EXPECT_TRUE(hasExtension("WGL_ARB_pixel_format"));
     EXPECT_TRUE(hasExtension("WGL_ARB_extensions_string"));
     EXPECT_FALSE(hasExtension("WGL_ARB_pixel"));
+}
+
+// presentFrame runs the installed end-of-frame step once per call, and nothing once it is
+// removed; the frame's end leaves no GL error.
+inline void expectPresentRunsTheEndOfFrameStep() {
+    static int presentHookCalls = 0;
+    setPresentFrameHook([] { ++presentHookCalls; });
+    presentHookCalls = 0;
+    presentFrame();
+    presentFrame();
+    EXPECT_EQ(presentHookCalls, 2);
+    setPresentFrameHook(nullptr);
+    presentFrame();
+    EXPECT_EQ(presentHookCalls, 2);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 // The driver's messages reach the console through the debug callback, except filtered ids.

@@ -180,17 +180,8 @@ TEST_F(GLContext, ZeroSizeOfAMinimisedWindowIsNotTakenOver) {
     EXPECT_EQ(windowHeight, height);
 }
 
-int presentHookCalls = 0;
-
 TEST_F(GLContext, PresentRunsTheEndOfFrameStepThenSwaps) {
-    setPresentFrameHook([] { ++presentHookCalls; });
-    presentHookCalls = 0;
-    presentFrame();
-    presentFrame();
-    EXPECT_EQ(presentHookCalls, 2);
-    setPresentFrameHook(nullptr);
-    presentFrame();
-    EXPECT_EQ(presentHookCalls, 2);
+    expectPresentRunsTheEndOfFrameStep();
 }
 
 TEST_F(GLContext, ClearedBackBufferReadsBackTheRampColour) {

@@ -94,18 +94,8 @@ TEST_F(HeadlessContext, FrameIsFramebufferZeroOfTheRequestedSize) {
     EXPECT_EQ(pixel(kWidth - 1, kHeight - 1), (std::vector<int>{0, 0, 255}));
 }
 
-int presentHookCalls = 0;
-
 TEST_F(HeadlessContext, PresentRunsTheEndOfFrameStep) {
-    setPresentFrameHook([] { ++presentHookCalls; });
-    presentHookCalls = 0;
-    presentFrame();
-    presentFrame();
-    EXPECT_EQ(presentHookCalls, 2);
-    setPresentFrameHook(nullptr);
-    presentFrame();
-    EXPECT_EQ(presentHookCalls, 2);
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    expectPresentRunsTheEndOfFrameStep();
 }
 
 TEST_F(HeadlessContext, NoKeyEverArrivesAndWaitingForOneQuits) {
