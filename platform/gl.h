@@ -69,6 +69,7 @@ inline constexpr GLRequirement debugOutput{0, 0, "GL_ARB_debug_output"};
     X(systemLibrary, gl43, GLenum, glGetError, (void)) \
     X(systemLibrary, gl43, const GLubyte*, glGetString, (GLenum name)) \
     X(systemLibrary, gl43, void, glViewport, (GLint x, GLint y, GLsizei width, GLsizei height)) \
+    X(systemLibrary, gl43, void, glScissor, (GLint x, GLint y, GLsizei width, GLsizei height)) \
     X(systemLibrary, gl43, void, glDrawArrays, (GLenum mode, GLint first, GLsizei count)) \
     X(systemLibrary, gl43, void, glDrawElements, (GLenum mode, GLsizei count, GLenum type, const void* indices)) \
     X(systemLibrary, gl43, void, glBindTexture, (GLenum target, GLuint texture)) \
