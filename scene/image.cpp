@@ -1,5 +1,7 @@
 #include "scene/image.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,8 +13,12 @@
 
 namespace {
 
-// Larger images are refused: their mip chains would not fit the memory a demo can expect.
+// Larger images are refused: their mip chains would not fit the memory a demo can expect. The
+// texel budget (64 MiB of level 0, 85 MiB with the mips) also bounds what a few bytes of a
+// compressed file may claim: a 21-byte header announcing 12654 x 9738 texels would otherwise
+// allocate over a gigabyte and decode for seconds.
 constexpr int kMaxImageSide = 16384;
+constexpr int64_t kMaxImageTexels = int64_t{4096} * 4096;
 constexpr const char* kLoadedImageSuffix = "_loadedimage";
 constexpr uint32_t kTextureVariableBytes = 64;
 
@@ -55,7 +61,7 @@ bool sizeAcceptable(int width, int height, std::string* problem) {
         *problem = "image has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }
-    if (width > kMaxImageSide || height > kMaxImageSide) {
+    if (width > kMaxImageSide || height > kMaxImageSide || int64_t{width} * height > kMaxImageTexels) {
         *problem = "image is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }
@@ -64,9 +70,60 @@ bool sizeAcceptable(int width, int height, std::string* problem) {
 
 // ---- PNG and JPEG through stb_image ----
 
+// stb_image picks its decoder by the content (TGA, BMP, GIF, PSD, ... as well), whatever the
+// name says; only PNG and JPEG files are handed to it.
+bool hasPngOrJpegSignature(const uint8_t* bytes, size_t size) {
+    static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    static const uint8_t jpeg[3] = {0xFF, 0xD8, 0xFF};
+    return (size >= sizeof png && std::memcmp(bytes, png, sizeof png) == 0) ||
+           (size >= sizeof jpeg && std::memcmp(bytes, jpeg, sizeof jpeg) == 0);
+}
+
+// stb_image 2.27 builds a Huffman table from its 16 code counts without checking that they add
+// up to at most 256 symbols, and then writes past the table. Every "define Huffman table"
+// segment of the file, before and between the scans, is checked here first; false names a table
+// that claims more. The walk stops at the end of the image or of the bytes.
+bool jpegHuffmanTablesFit(const uint8_t* bytes, size_t size) {
+    constexpr uint8_t kDefineHuffmanTables = 0xC4, kEndOfImage = 0xD9;
+    size_t at = 2; // after the start-of-image marker
+    while (at + 1 < size) {
+        if (bytes[at] != 0xFF) { // entropy-coded data of a scan: skip to the next marker
+            ++at;
+            continue;
+        }
+        uint8_t marker = bytes[at + 1];
+        // Fill bytes, stuffed zeros and restart markers belong to the data.
+        if (marker == 0xFF || marker == 0x00 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += marker == 0xFF ? 1 : 2;
+            continue;
+        }
+        if (marker == kEndOfImage || at + 3 >= size) return true;
+        size_t length = static_cast<size_t>(bytes[at + 2]) << 8 | bytes[at + 3];
+        size_t end = std::min(size, at + 2 + length);
+        if (marker == kDefineHuffmanTables) {
+            for (size_t table = at + 4; table + 17 <= end;) {
+                size_t symbols = 0;
+                for (size_t i = 1; i <= 16; ++i) symbols += bytes[table + i];
+                if (symbols > 256) return false;
+                table += 17 + symbols;
+            }
+        }
+        at += 2 + length; // a scan's header too: its entropy-coded data follows it
+    }
+    return true;
+}
+
 bool decodeWithStb(const uint8_t* bytes, size_t size, TextureRecord* texture, std::string* problem) {
     if (size > static_cast<size_t>(INT32_MAX)) {
         *problem = "file is too large";
+        return false;
+    }
+    if (!hasPngOrJpegSignature(bytes, size)) {
+        *problem = "not a PNG or JPEG file";
+        return false;
+    }
+    if (bytes[0] == 0xFF && !jpegHuffmanTablesFit(bytes, size)) {
+        *problem = "corrupt JPEG: a Huffman table of more than 256 codes";
         return false;
     }
     int length = static_cast<int>(size);

@@ -44,6 +44,15 @@ TextureRecord* whiteTexture() {
     return &texture;
 }
 
+// An accessor's shape before anything is allocated for it: 1 to 4 components (the record holds
+// four references) and no more elements than a blob could hold codes for, 2 bytes each.
+void checkAccessorShape(const PackedAccessor& accessor, const char* what, int index) {
+    if (accessor.componentCount() < 1 || accessor.componentCount() > 4)
+        fatalErrorFormat("Scene blob: %s %d has %d components", what, index, accessor.componentCount());
+    if (accessor.count < 0 || accessor.count > static_cast<int32_t>(kMaxBlobBytes / 2))
+        fatalErrorFormat("Scene blob: %s %d claims %d elements", what, index, accessor.count);
+}
+
 // One pointer lent to a Variable for the duration of a draw.
 struct Loan {
     Variable* variable;
@@ -136,6 +145,7 @@ bool Scene::accessorsInRange(const PackedPrimitive& p) const {
 }
 
 void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAccessor& g) {
+    checkAccessorShape(accessor, "an accessor of primitive", primitive);
     g.name = accessor.name != 0 ? view_->text(&accessor.name) : nullptr;
     if (g.name != nullptr && std::strcmp(g.name, "idx") == 0) {
         if (accessor.componentType != kComponentTypeUnsignedShort || accessor.componentCount() != 1)
@@ -186,6 +196,7 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
 void Scene::decodeAnimationAccessor(int accessorIndex) {
     const PackedAccessor& accessor = accessors[accessorIndex];
     GpuAccessor& g = gpuAccessors[accessorIndex];
+    checkAccessorShape(accessor, "animation accessor", accessorIndex);
     if (accessor.componentType != kComponentTypeFloat)
         fatalErrorFormat("Scene blob: animation accessor %d is not float data", accessorIndex);
     const int components = accessor.componentCount();
