@@ -29,9 +29,7 @@ void main() {
 uniform vec4 baseColor;
 uniform mat4 invCamera;
 in vec4 vWorldPos;
-layout(location = 0) out vec4 frag0;
-layout(location = 1) out vec3 fragNormal;
-layout(location = 2) out vec3 fragPos;
+GBUFFER_OUTPUTS
 
 void main() {
     frag0 = baseColor;

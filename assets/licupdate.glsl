@@ -29,9 +29,9 @@ vec4 licRestartIfBroken(vec4 acc) {
 }
 
 bool touchedRecently(uint lfHI) {
-    uint tag = lfHI & 0xFE000000u;
+    uint tag = lfHI & LIC_TAG_MASK;
     for (int k = 0; k < 4; ++k)
-        if (tag == (uint(licFrameNr - k) << 25)) return true;
+        if (tag == (uint(licFrameNr - k) << LIC_TAG_SHIFT)) return true;
     return false;
 }
 
@@ -52,7 +52,7 @@ void main() {
         vec3 centre = posS.xyz + posS.w * 0.5;
         for (int d = 0; d < 6; ++d) {
             uint e = liGetNAEntry(cam, centre + posS.w * neighbourDirections[d], axis);
-            if (e >= 0x80000000u) continue;
+            if (!licFound(e)) continue;
             vec4 neighbour = licEntries[e].inLight;
             if (neighbour.w > 0.0001 && neighbour.w < 100.0 && licFinite(neighbour)) acc += neighbour;
         }

@@ -214,6 +214,7 @@ struct Plan {
     // makes itself (widened index lists, flat normals, ...) under negative keys from -2 down.
     std::map<int, AccessorData> accessors;
     std::deque<std::vector<uint8_t>> madeData; // the elements of the accessors the packer made
+    std::map<int, std::string> imageNames;     // image held in the document -> its file in the store
 };
 
 constexpr uint16_t kComponentTypeUnsignedByte = 5121;
@@ -311,23 +312,10 @@ private:
         if (a.count < 0) fatalErrorFormat("glTF: accessor %d has no element count", index);
         data.count = a.count;
 
-        if (a.bufferView < 0 || static_cast<size_t>(a.bufferView) >= document_.bufferViews.size())
-            fatalErrorFormat("glTF: accessor %d refers to buffer view %d, which does not exist", index,
-                             a.bufferView);
+        char user[32];
+        std::snprintf(user, sizeof user, "accessor %d", index);
+        const uint8_t* viewData = viewBytes(a.bufferView, user);
         const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(a.bufferView)];
-        if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
-            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", a.bufferView,
-                             view.buffer);
-        const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
-        if (!buffer.present)
-            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which has no data (no URI and no "
-                             "binary chunk)",
-                             a.bufferView, view.buffer);
-        if (view.byteOffset < 0 || view.byteLength < 0 ||
-            static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
-            fatalErrorFormat("glTF: buffer view %d (offset %d, %d bytes) reaches past the end of buffer %d "
-                             "(%zu bytes)",
-                             a.bufferView, view.byteOffset, view.byteLength, view.buffer, buffer.size);
         int64_t elementBytes = static_cast<int64_t>(data.components) * data.componentBytes;
         data.stride = view.byteStride != 0 ? view.byteStride : elementBytes;
         if (data.stride < elementBytes)
@@ -340,9 +328,30 @@ private:
         if (end > view.byteLength)
             fatalErrorFormat("glTF: accessor %d reads past the end of buffer view %d (%lld of %d bytes)",
                              index, a.bufferView, static_cast<long long>(end), view.byteLength);
-        data.first = buffer.data + view.byteOffset + a.byteOffset;
+        data.first = viewData + a.byteOffset;
         if (data.componentType == kComponentTypeFloat) checkFloats(data, index);
         return plan_.accessors.emplace(index, data).first->second;
+    }
+
+    // The first byte of buffer view `v`, checked against its buffer; `user` ("accessor 3") names
+    // who refers to the view.
+    const uint8_t* viewBytes(int v, const char* user) const {
+        if (v < 0 || static_cast<size_t>(v) >= document_.bufferViews.size())
+            fatalErrorFormat("glTF: %s refers to buffer view %d, which does not exist", user, v);
+        const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(v)];
+        if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
+            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", v, view.buffer);
+        const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
+        if (!buffer.present)
+            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which has no data (no URI and no "
+                             "binary chunk)",
+                             v, view.buffer);
+        if (view.byteOffset < 0 || view.byteLength < 0 ||
+            static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
+            fatalErrorFormat("glTF: buffer view %d (offset %d, %d bytes) reaches past the end of buffer %d "
+                             "(%zu bytes)",
+                             v, view.byteOffset, view.byteLength, view.buffer, buffer.size);
+        return buffer.data + view.byteOffset;
     }
 
     static void checkShape(const AccessorData& data, int index, const char* use, int componentType,
@@ -459,6 +468,8 @@ private:
             const GLTFMeshPrimitive& primitive = primitives[p];
             std::snprintf(where, sizeof where, "mesh %d primitive %zu", mesh, p);
             PlannedPrimitive result{};
+            // The index list is checked first, the attributes next, as the blob lists them.
+            if (primitive.indices != -1) indexAccessor(primitive, where);
             int32_t vertexCount = std::numeric_limits<int32_t>::max();
             auto attribute = [&](const char* name, int components, bool required) {
                 auto found = primitive.attributes.find(name);
@@ -489,6 +500,19 @@ private:
         }
     }
 
+    // The primitive's index accessor, checked: SCALAR of unsigned bytes, shorts or ints.
+    const AccessorData& indexAccessor(const GLTFMeshPrimitive& primitive, const char* where) {
+        char use[96];
+        std::snprintf(use, sizeof use, "%s indices", where);
+        int componentType = kComponentTypeUnsignedShort;
+        if (primitive.indices >= 0 && static_cast<size_t>(primitive.indices) < document_.accessors.size()) {
+            int given = document_.accessors[static_cast<size_t>(primitive.indices)].componentType;
+            if (given == kComponentTypeUnsignedByte || given == kComponentTypeUnsignedInt)
+                componentType = given;
+        }
+        return accessor(primitive.indices, use, componentType, 1);
+    }
+
     // The primitive's index list, checked against its vertices. result.indices becomes an
     // unsigned-short accessor: the document's own, or one made here for 8-bit and 32-bit lists and
     // for a primitive without indices, whose vertices glTF draws in order (0, 1, ..., n - 1).
@@ -504,22 +528,15 @@ private:
             result.indices = makeIndexAccessor(indices);
             return indices;
         }
-        char use[96];
-        std::snprintf(use, sizeof use, "%s indices", where);
-        int componentType = kComponentTypeUnsignedShort;
-        if (primitive.indices >= 0 && static_cast<size_t>(primitive.indices) < document_.accessors.size()) {
-            int given = document_.accessors[static_cast<size_t>(primitive.indices)].componentType;
-            if (given == kComponentTypeUnsignedByte || given == kComponentTypeUnsignedInt)
-                componentType = given;
-        }
-        const AccessorData& data = accessor(primitive.indices, use, componentType, 1);
+        const AccessorData& data = indexAccessor(primitive, where);
+        int componentType = data.componentType;
         indices.resize(static_cast<size_t>(data.count));
         for (int32_t i = 0; i < data.count; ++i) {
             uint32_t value = data.indexAt(i);
             if (value > 0xFFFF)
-                fatalErrorFormat("glTF: %s accessor %d holds index %u at element %d; indices above 65535 "
-                                 "cannot be packed",
-                                 use, primitive.indices, value, i);
+                fatalErrorFormat("glTF: %s indices accessor %d holds index %u at element %d; indices above "
+                                 "65535 cannot be packed",
+                                 where, primitive.indices, value, i);
             // The scene runtime expands every attribute through the index list.
             if (value >= static_cast<uint32_t>(vertexCount))
                 fatalErrorFormat("glTF: %s index %d is %u, past its %d vertices", where, i, value,
@@ -630,6 +647,56 @@ private:
         int source = document_.textures[static_cast<size_t>(texture)].source;
         if (source != -1 && (source < 0 || static_cast<size_t>(source) >= document_.images.size()))
             fatalErrorFormat("glTF: texture %d refers to image %d, which does not exist", texture, source);
+        if (source != -1) planImage(source);
+    }
+
+    // An image the document holds itself (in a buffer view, as every textured .glb does, or as a
+    // "data:" URI) enters the store as a file of its own, which the image hook decodes like an
+    // archive member; the material then names that file. Other URIs are archive members or files
+    // that the store finds by the URI itself.
+    void planImage(int source) {
+        if (plan_.imageNames.count(source) != 0) return;
+        const GLTFImage& image = document_.images[static_cast<size_t>(source)];
+        std::vector<uint8_t> decoded;
+        const uint8_t* bytes = nullptr;
+        size_t size = 0;
+        if (isDataUri(image.uri)) {
+            decoded = decodeDataUri(image.uri, std::numeric_limits<size_t>::max());
+            bytes = decoded.data();
+            size = decoded.size();
+        } else if (image.uri.empty() && image.bufferView != -1) {
+            char user[32];
+            std::snprintf(user, sizeof user, "image %d", source);
+            bytes = viewBytes(image.bufferView, user);
+            size =
+                static_cast<size_t>(document_.bufferViews[static_cast<size_t>(image.bufferView)].byteLength);
+        } else {
+            return;
+        }
+        if (size > 0xFFFFFFF0u)
+            fatalErrorFormat("glTF: image %d holds %zu bytes, too many for the store", source, size);
+        std::string name = imageFileName(source, image.mimeType, bytes, size);
+        // The name follows the bytes, so a second document with the same image finds it stored.
+        if (getVariable(name.c_str(), 0) == nullptr)
+            putFileVariable(name.c_str(), static_cast<uint32_t>(size), bytes);
+        plan_.imageNames.emplace(source, name);
+    }
+
+    // "gltf-image<index>-<FNV-1a hash of the bytes>" plus the extension that makes the image hook
+    // pick its decoder: from the bytes' signature, else from the MIME type.
+    static std::string imageFileName(int source, const std::string& mimeType, const uint8_t* bytes,
+                                     size_t size) {
+        uint32_t hash = 2166136261u;
+        for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 16777619u;
+        const char* extension = ".bin";
+        if ((size >= 8 && std::memcmp(bytes, "\x89PNG", 4) == 0) || mimeType == "image/png")
+            extension = ".png";
+        else if ((size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) ||
+                 mimeType == "image/jpeg")
+            extension = ".jpg";
+        char name[64];
+        std::snprintf(name, sizeof name, "gltf-image%d-%08x%s", source, hash, extension);
+        return name;
     }
 
     void planChannels() {
@@ -1037,6 +1104,8 @@ private:
         if (texture == -1) return nullptr;
         int source = document_.textures[static_cast<size_t>(texture)].source;
         if (source == -1) return nullptr;
+        auto stored = plan_.imageNames.find(source);
+        if (stored != plan_.imageNames.end()) return &stored->second;
         return &document_.images[static_cast<size_t>(source)].uri;
     }
 

@@ -21,7 +21,10 @@
    of unsigned bytes are widened to 16 bits, unsigned-int lists are taken when every index fits
    in 16 bits, a primitive without indices gets the list 0, 1, ..., n - 1, and a primitive
    without NORMAL gets flat normals (each triangle its own three vertices with its face normal,
-   as glTF asks of a loader; one console line says so).
+   as glTF asks of a loader; one console line says so). An image the document holds itself (a
+   buffer view, as in every textured .glb, or a "data:" URI) is put into the store as a file
+   named "gltf-image<index>-<hash of its bytes>.png" (or ".jpg"), where the image hook decodes
+   it, and the material refers to that name.
 
    A document the blob cannot represent faithfully (indices or accessors out of range, data
    past the end of its buffer, unsupported accessor types, indices above 65535, a node

@@ -260,7 +260,7 @@ TEST(RendererSources, MissingRequiredSourceNamesTheFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            createDemoWindow(true, 800, 450);
+            createHeadlessContext(800, 450);
             for (const char* name :
                  {"util.glsl", "ray.glsl", "licache.glsl", "deferred.glsl", "bvh_nodes.glsl"})
                 loadAsset(name);
@@ -273,7 +273,7 @@ TEST(RendererSources, MissingGeometrySourcesLeaveTheirProgramsOut) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            createDemoWindow(true, 800, 450);
+            createHeadlessContext(800, 450);
             for (const char* name : {"util.glsl", "ray.glsl", "licache.glsl", "deferred.glsl",
                                      "licupdate.glsl", "bvh_leaves.glsl", "bvh_nodes.glsl"})
                 loadAsset(name);

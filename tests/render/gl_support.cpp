@@ -27,7 +27,7 @@ void loadAsset(const char* name) {
 
 CachedGI& testRenderer() {
     static CachedGI* renderer = [] {
-        createDemoWindow(true, 800, 450);
+        createHeadlessContext(800, 450);
         for (const char* name : kShaderFiles) loadAsset(name);
         int width = windowWidth, height = windowHeight;
         windowWidth = kTestWidth;

@@ -1,4 +1,4 @@
-// Shared set-up of the renderer's GL tests: one window, the shader files in the store, one
+// Shared set-up of the renderer's GL tests: one headless context, the shader files in the store, one
 // renderer with a small G-buffer, and buffer helpers.
 #pragma once
 
@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-// The G-buffer size of the test renderer (the window is larger; tests draw into its corner).
+// The G-buffer size of the test renderer (the frame is larger; tests draw into its corner).
 constexpr int kTestWidth = 192;
 constexpr int kTestHeight = 108;
 
-// Opens the window on first use and returns the renderer, built from the files in assets/.
+// Makes the context on first use and returns the renderer, built from the files in assets/.
 CachedGI& testRenderer();
 
 // Puts assets/NAME into the variable store.

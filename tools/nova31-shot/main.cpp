@@ -15,8 +15,10 @@
    there (a copy with the archive appended). "-data:FILE" reads FILE instead, as the demo does.
 
    The window is an ordinary window of the given size (default 800x450) on the current X
-   display. For scene authors, captures and the tests. Exit status 0, or 2 for a bad command
-   line; start-up failures end through the demo's own fatal errors. */
+   display; with no display (DISPLAY unset or empty) the frames are drawn without a window, on
+   the headless GL context (EGL), and come out the same. For scene authors, captures, the tests
+   and GPU machines without an X server. Exit status 0, or 2 for a bad command line; start-up
+   failures end through the demo's own fatal errors. */
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -90,7 +92,7 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
-// Reads the drawn frame from the window's back buffer (before the swap) and writes it top row first.
+// Reads the drawn frame from the back buffer (before the swap) and writes it top row first.
 void writeShot(const Shot& shot) {
     const int width = windowWidth, height = windowHeight;
     std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);

@@ -127,6 +127,8 @@ TEST(GltfBadInput, ReferencesMustExist) {
     expectRejected(textured, "glTF: material 0 refers to texture 2, which does not exist");
     textured.insert(textured.size() - 1, R"(,"textures":[{},{},{"source":1}],"images":[{"uri":"a.png"}])");
     expectRejected(textured, "glTF: texture 2 refers to image 1, which does not exist");
+    expectRejected(replaced(textured, R"("images":[{"uri":"a.png"}])", R"("images":[{},{"bufferView":9}])"),
+                   "glTF: image 1 refers to buffer view 9, which does not exist");
 }
 
 TEST(GltfBadInput, NodeHierarchyMustBeATree) {

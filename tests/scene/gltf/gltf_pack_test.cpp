@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <unistd.h>
 
@@ -266,7 +267,7 @@ TEST(GltfPack, DataUriWithPaddingDecodesToExactlyByteLength) {
     }
 }
 
-TEST(GltfPack, ImageGivenByBufferViewLeavesTheMaterialUntextured) {
+TEST(GltfPack, ImageGivenByBufferViewIsStoredUnderANameOfItsOwn) {
     TestDocument doc;
     std::string json = triangleDocument(
         doc,
@@ -279,8 +280,15 @@ TEST(GltfPack, ImageGivenByBufferViewLeavesTheMaterialUntextured) {
     BlobView v = p.view();
     ASSERT_EQ(v.materials().size(), 1u);
     EXPECT_EQ(v.materials()[0].baseColor, 0xBFFF7F3Fu);
-    EXPECT_STREQ(v.text(&v.materials()[0].texture), "");
-    EXPECT_NE(v.materials()[0].texture, 0);
+    // The name carries the image index, a hash of its bytes, and the extension its MIME type gives.
+    std::string name = v.text(&v.materials()[0].texture);
+    EXPECT_TRUE(std::regex_match(name, std::regex("gltf-image0-[0-9a-f]{8}\\.png"))) << name;
+    EXPECT_EQ(p.uris, (std::vector<std::string>{name, name}));
+    // The store holds the view's bytes (the three indices) under that name.
+    Variable* stored = getVariable(name.c_str(), 0);
+    ASSERT_NE(stored, nullptr);
+    ASSERT_EQ(stored->dataSize, 6u);
+    EXPECT_EQ(std::memcmp(currentData<uint8_t>(stored), doc.data().data(), 6), 0);
 }
 
 TEST(GltfPack, MaterialsAreWrittenOnFirstUseAndUrisListedInEachPass) {

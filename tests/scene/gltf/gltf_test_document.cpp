@@ -39,6 +39,15 @@ int TestDocument::addShorts(const std::vector<uint16_t>& values) {
     return addIndices(std::vector<uint32_t>(values.begin(), values.end()), 5123);
 }
 
+int TestDocument::addView(const std::vector<uint8_t>& bytes) {
+    align4();
+    size_t offset = data_.size();
+    data_.insert(data_.end(), bytes.begin(), bytes.end());
+    views_.push_back("{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
+                     ",\"byteLength\":" + std::to_string(bytes.size()) + "}");
+    return static_cast<int>(views_.size() - 1);
+}
+
 int TestDocument::addIndices(const std::vector<uint32_t>& values, int componentType) {
     align4();
     size_t offset = data_.size();

@@ -12,8 +12,12 @@
 #include <string>
 #include <vector>
 
+#include <stb/stb_image_write.h>
+
 #include "gltf_test_document.h"
 #include "scene/gltf_pack.h"
+#include "scene/image.h"
+#include "store/store.h"
 
 namespace {
 
@@ -161,4 +165,64 @@ TEST(SceneAuthoring, IndexListsThatDoNotFitSixteenBitsAreRefusedByName) {
     wide[4] = 6;
     EXPECT_EXIT(PackedDocument(meshDocument(5121, wide, false)), ::testing::ExitedWithCode(255),
                 "glTF: mesh 0 primitive 0 index 4 is 6, past its 6 vertices");
+}
+
+namespace {
+
+void appendBytes(void* context, void* data, int size) {
+    auto* out = static_cast<std::vector<uint8_t>*>(context);
+    out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+}
+
+// A 2 x 2 PNG of one colour.
+std::vector<uint8_t> solidPng(uint8_t r, uint8_t g, uint8_t b) {
+    std::vector<uint8_t> texels;
+    for (int i = 0; i < 4; ++i) texels.insert(texels.end(), {r, g, b, 255});
+    std::vector<uint8_t> png;
+    EXPECT_TRUE(stbi_write_png_to_func(appendBytes, &png, 2, 2, 4, texels.data(), 8));
+    return png;
+}
+
+} // namespace
+
+TEST(SceneAuthoring, ImagesTheDocumentHoldsAreDecodedUnderANameOfTheirOwn) {
+    installImageHook();
+    struct ImageCase {
+        const char* what;
+        uint8_t r, g, b;
+        bool glb; // the image in a buffer view of a binary container, else a "data:" URI
+    };
+    const ImageCase cases[] = {{"buffer view of a .glb", 200, 100, 50, true},
+                               {"data: URI", 30, 60, 90, false}};
+    for (const ImageCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> png = solidPng(c.r, c.g, c.b);
+        TestDocument doc;
+        std::string image =
+            c.glb ? R"({"bufferView":)" + std::to_string(doc.addView(png)) + R"(,"mimeType":"image/png"})"
+                  : R"({"uri":"data:image/png;base64,)" + base64Encode(png) + R"("})";
+        std::string rest = R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"meshes":[{"primitives":[{)" +
+                           doc.addTriangle(true) +
+                           R"(,"material":0}]}],"materials":[{"pbrMetallicRoughness":{"baseColorTexture":)"
+                           R"({"index":0}}}],"textures":[{"source":0}],"images":[)" +
+                           image + "]";
+        std::vector<uint8_t> bytes;
+        if (c.glb) {
+            bytes = doc.glb(rest);
+        } else {
+            std::string json = doc.json(rest);
+            bytes.assign(json.begin(), json.end());
+        }
+        int size = 0;
+        void* blob = loadGLTF(bytes.data(), bytes.size(), &size, nullptr, nullptr);
+        // The blob names the stored file; the image's bytes (or base64 text) stay out of it.
+        EXPECT_LT(size, 400);
+        Scene scene;
+        scene.init(blob);
+        ASSERT_NE(scene.textures[0], nullptr);
+        const TextureRecord* texture = currentData<TextureRecord>(scene.textures[0]);
+        ASSERT_EQ(texture->width, 2);
+        EXPECT_EQ(texture->pixels[3], 0xFF000000u | c.r << 16 | c.g << 8 | c.b);
+        std::free(blob);
+    }
 }
