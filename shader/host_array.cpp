@@ -13,8 +13,10 @@ namespace {
 // Arrays growHostArray made and has not freed. Packed buffer records keep their pointers at
 // unaligned offsets, where leak checkers do not look; this set holds them where they do.
 std::unordered_set<void*>& ownedHostArrays() {
-    static std::unordered_set<void*> arrays;
-    return arrays;
+    // Never destroyed: static destructors run before the leak check at exit, and a destroyed
+    // set would show every array it held as lost.
+    static auto* arrays = new std::unordered_set<void*>;
+    return *arrays;
 }
 
 } // namespace
