@@ -514,7 +514,8 @@ void APIENTRY recordCopyBufferSubData(GLenum readTarget, GLenum writeTarget, GLi
 TEST_F(ProgramTest, GrowthCopiesWhatShadersWroteIntoTheOldStore) {
     // A shader fills the store through a storage block, as the vertex stages fill the capture
     // buffer, right before the store grows: the copy must wait for those writes.
-    ShaderProgram* writer =
+    // Programs live for the run; a static keeps this one where the leak check at exit finds it.
+    static ShaderProgram* writer =
         buildProgram(0, "#version 430\n#ifdef COMPUTE\nlayout(local_size_x = 1) in;\n"
                         "layout(std430) buffer growthStore { int values[]; };\n"
                         "void main() { values[gl_WorkGroupID.x] = int(gl_WorkGroupID.x) * 3 + 1; }\n"

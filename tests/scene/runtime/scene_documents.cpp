@@ -1,5 +1,8 @@
 #include "scene_documents.h"
 
+#include <cstdlib>
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include <stb/stb_image_write.h>
@@ -21,6 +24,9 @@ void* packScene(const GltfBuilder& gltf) {
     void* blob = loadGLTF(json.data(), json.size(), &size, nullptr, nullptr);
     EXPECT_NE(blob, nullptr);
     EXPECT_GT(size, 0);
+    // Blobs live for the run, as the demo's does; kept here so the leak check at exit finds them.
+    static std::vector<std::unique_ptr<void, decltype(&std::free)>> packed;
+    packed.emplace_back(blob, &std::free);
     return blob;
 }
 
