@@ -85,8 +85,13 @@ void setFrameValues(int width, int height, int frame) {
     float resolution[2] = {static_cast<float>(width), static_cast<float>(height)};
     std::memcpy(storeValue<float>("iResolution", 8), resolution, 8);
     *storeValue<float>("iGlobalTime", 4) = frame / 60.0f;
+    // Only the drawn corner: a frame larger than the size measured (the headless one is
+    // 3840 x 2160) must not add its own clearing to the figures.
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, width, height);
     glClearColor(0.1f, 0.1f, 0.2f, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
     glDisable(GL_CULL_FACE);
     glDisable(GL_DEPTH_TEST);
 }
