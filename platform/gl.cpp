@@ -65,21 +65,26 @@ void readExtensionStrings() {
 
 // The Windows context-creation extensions the loader gates on, and the GLX extensions that
 // provide the same service on X11. The extension string itself is core GLX (1.1); what the
-// loader relies on in its place is the lookup of functions by name.
+// loader relies on in its place is the lookup of functions by name. On Windows the names are
+// WGL's own.
 struct WindowSystemAlias {
     const char* windowsName;
     const char* glxName;
 };
+#ifndef _WIN32
 constexpr WindowSystemAlias windowSystemAliases[] = {
     {"WGL_ARB_pixel_format", "GLX_SGIX_fbconfig"},
     {"WGL_ARB_create_context", "GLX_ARB_create_context"},
     {"WGL_ARB_extensions_string", "GLX_ARB_get_proc_address"},
 };
+#endif
 
 const char* windowSystemName(const char* name) {
+#ifndef _WIN32
     for (const WindowSystemAlias& alias : windowSystemAliases) {
         if (std::strcmp(alias.windowsName, name) == 0) return alias.glxName;
     }
+#endif
     return name;
 }
 

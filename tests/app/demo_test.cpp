@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -22,7 +24,43 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string demoProgram = std::string(NOVA31_BINARY_DIR) + "/nova31";
+// The command that starts the demo with `arguments`: build/nova31, or the build of the demo that
+// NOVA31_DEMO_PROGRAM names (the Windows build's nova31.exe), started through the program that
+// NOVA31_DEMO_LAUNCHER names when that is set (scripts/wine-run.sh).
+std::vector<std::string> demoCommand(const std::vector<std::string>& arguments = {}) {
+    std::vector<std::string> command;
+    const char* launcher = std::getenv("NOVA31_DEMO_LAUNCHER");
+    if (launcher != nullptr && launcher[0] != '\0') command.push_back(launcher);
+    const char* program = std::getenv("NOVA31_DEMO_PROGRAM");
+    command.push_back(program != nullptr && program[0] != '\0' ? program
+                                                               : std::string(NOVA31_BINARY_DIR) + "/nova31");
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
+// Text as the Linux program writes it: a Windows program ends its lines with "\r\n".
+std::string unixLines(std::string text) {
+    size_t to = 0;
+    for (size_t from = 0; from < text.size(); ++from) {
+        if (text[from] == '\r' && from + 1 < text.size() && text[from + 1] == '\n') continue;
+        text[to++] = text[from];
+    }
+    text.resize(to);
+    return text;
+}
+
+// runChild on demoCommand(arguments), with Unix line ends in what the watcher and the result see.
+ChildResult runDemo(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                    double timeoutSeconds,
+                    const std::function<bool(const std::string& out, int pid)>& whileRunning = nullptr) {
+    std::function<bool(const std::string&, int)> watcher;
+    if (whileRunning)
+        watcher = [&](const std::string& out, int pid) { return whileRunning(unixLines(out), pid); };
+    ChildResult run = runChild(demoCommand(arguments), workingDirectory, timeoutSeconds, watcher);
+    run.out = unixLines(std::move(run.out));
+    run.err = unixLines(std::move(run.err));
+    return run;
+}
 
 fs::path scratchRoot() {
     return fs::temp_directory_path() / ("nova31-demo-" + std::to_string(::getpid()));
@@ -76,7 +114,7 @@ TEST(DemoProgram, DataArgumentReadsThatArchiveAndTheLastOneWins) {
     ASSERT_EQ(std::system(
                   ("cd '" + dir + "' && rm -f x.zip && zip -q x.zip a.txt b.txt && rm a.txt b.txt").c_str()),
               0);
-    ChildResult run = runChild({demoProgram, "-data:nowhere.zip", "-data:", "-data:x.zip"}, dir, 30);
+    ChildResult run = runDemo({"-data:nowhere.zip", "-data:", "-data:x.zip"}, dir, 60);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(
         run.out.rfind("Demo start\nfile:a.txt found\nput to system!file:b.txt found\nput to system!", 0), 0u)
@@ -89,10 +127,33 @@ TEST(DemoProgram, DataArgumentReadsThatArchiveAndTheLastOneWins) {
 
 TEST(DemoProgram, MissingArchiveFileIsReportedAndFilesAreLookedForOnDisk) {
     std::string dir = scratchFolder("missing-archive");
-    ChildResult run = runChild({demoProgram, "-data:absent.zip"}, dir, 30);
+    ChildResult run = runDemo({"-data:absent.zip"}, dir, 60);
     EXPECT_NE(run.err.find("COULD NOT OPEN:absent.zip\n"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_NE(run.err.find("tune.ogg"), std::string::npos) << run.err;
+}
+
+namespace {
+
+// The demo's own assets, changed by `change` and zipped by Info-ZIP into `dir`/assets.zip.
+void writeChangedAssets(const std::string& dir, const std::function<void(const fs::path&)>& change) {
+    fs::path copy = fs::path(dir) / "assets";
+    fs::copy(fs::path(NOVA31_SOURCE_DIR) / "assets", copy, fs::copy_options::recursive);
+    change(copy);
+    ASSERT_EQ(std::system(("cd '" + copy.string() + "' && zip -q -r ../assets.zip .").c_str()), 0);
+}
+
+} // namespace
+
+TEST(DemoProgram, ABrokenTuneEndsTheRunWithTheMusicPlayersFatalError) {
+    std::string dir = scratchFolder("broken-tune");
+    writeChangedAssets(dir,
+                       [](const fs::path& assets) { writeFile((assets / "tune.ogg").string(), "no Ogg"); });
+    ChildResult run = runDemo({"-data:assets.zip"}, dir, 60);
+    ASSERT_FALSE(run.timedOut) << run.out;
+    EXPECT_EQ(run.exitCode, 255);
+    EXPECT_NE(run.out.find("Fatal Error:OGG not seekable\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("Tune done"), std::string::npos) << run.out;
 }
 
 namespace {
@@ -102,11 +163,17 @@ bool haveDisplayAndAudio() {
 }
 
 // A small X display of the test's own, so that the full-screen demo renders few pixels on a
-// software GL driver. DISPLAY points at it while it lives.
+// software GL driver. DISPLAY points at it while it lives. With NOVA31_DEMO_SHARED_DISPLAY set
+// the display of the environment serves instead: Wine binds its desktop to the display of its
+// first start, so every Windows run of one Wine server shares one small display.
 class SmallDisplay {
 public:
     SmallDisplay() {
         previous = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
+        if (std::getenv("NOVA31_DEMO_SHARED_DISPLAY") != nullptr) {
+            shared = !previous.empty();
+            return;
+        }
         // Xvfb picks a free display number itself and writes it to the pipe, so tests running
         // side by side never share one.
         int numberPipe[2];
@@ -141,9 +208,10 @@ public:
         }
         setenv("DISPLAY", previous.c_str(), 1);
     }
-    bool ready() const { return pid > 0; }
+    bool ready() const { return pid > 0 || shared; }
 
 private:
+    bool shared = false;
     pid_t pid = -1;
     std::string previous;
 };
@@ -162,7 +230,7 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
     std::string screenshot = folder + "/screen.png";
     bool captured = false;
     auto started = std::chrono::steady_clock::now();
-    ChildResult run = runChild({demoProgram}, folder, 150, [&](const std::string& out, int) {
+    ChildResult run = runDemo({}, folder, 150, [&](const std::string& out, int) {
         // Once a few frames were shown, photograph the screen from outside the program.
         if (countOf(out, "Post-render-frame!\n") < 4) return true;
         captured = std::system(("import -window root '" + screenshot + "' >/dev/null 2>&1").c_str()) == 0;
@@ -216,7 +284,7 @@ TEST(DemoProgram, EscapeTypedMidRunEndsItWithExitCodeZero) {
     ASSERT_TRUE(display.ready()) << "could not start Xvfb";
     bool typed = false;
     auto started = std::chrono::steady_clock::now();
-    ChildResult run = runChild({demoProgram}, scratchFolder("escape"), 120, [&](const std::string& out, int) {
+    ChildResult run = runDemo({}, scratchFolder("escape"), 120, [&](const std::string& out, int) {
         // Wait for a few rendered frames, then type Escape into the demo window from outside.
         if (countOf(out, "Post-render-frame!\n") < 3) return true;
         typed = std::system(
@@ -228,4 +296,19 @@ TEST(DemoProgram, EscapeTypedMidRunEndsItWithExitCodeZero) {
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_LT(seconds, 19.0) << "Escape must end the demo before the music does";
+}
+
+TEST(DemoProgram, ABrokenShaderEndsTheRunWithTheCompilerLogAndWaitsForNobody) {
+    if (!haveDisplayAndAudio()) GTEST_SKIP() << "needs a display (Xvfb) and an audio device (JACK dummy)";
+    SmallDisplay display;
+    ASSERT_TRUE(display.ready()) << "could not start Xvfb";
+    std::string dir = scratchFolder("broken-shader");
+    writeChangedAssets(dir, [](const fs::path& assets) {
+        std::ofstream(assets / "texm.glsl", std::ios::app) << "\nthis is no GLSL\n";
+    });
+    ChildResult run = runDemo({"-data:assets.zip"}, dir, 90);
+    ASSERT_FALSE(run.timedOut) << "the fatal error must not wait on anything\n" << run.out;
+    EXPECT_EQ(run.exitCode, 255);
+    EXPECT_NE(run.err.find("SHADER:"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("Post-play"), std::string::npos) << run.out;
 }
