@@ -1,8 +1,8 @@
 #include "app/demo.h"
 
+#include "app/camera.h"
 #include "app/command_line.h"
 #include "app/console.h"
-#include "app/matrix.h"
 #include "app/timeline.h"
 #include "archive/archive.h"
 #include "audio/music.h"
@@ -42,11 +42,11 @@ FrameValues& frameValues() {
 }
 
 void storeMatrix(Variable* v, const Mat4& m) {
-    std::memcpy(variableData(currentVariable(v)), m.data(), sizeof m);
+    std::memcpy(currentData<float>(v), m.data(), sizeof m);
 }
 
 float readTime() {
-    return *static_cast<float*>(variableData(currentVariable(frameValues().time)));
+    return *currentData<float>(frameValues().time);
 }
 
 } // namespace
@@ -75,8 +75,8 @@ void loadDemoArchive(int argc, char** argv) {
 
 TimeSource* startDemoMusic() {
     Variable* tune = requireDemoFile("tune.ogg");
-    const auto* bytes = static_cast<const unsigned char*>(variableData(currentVariable(tune)));
-    PortAudioOgg* player = createOggPlayer(bytes, static_cast<int32_t>(tune->dataSize));
+    const auto* bytes = currentData<const unsigned char>(tune);
+    TimeSource* player = createOggPlayer(bytes, static_cast<uint32_t>(tune->dataSize));
     player->setPlaying(false);
     consoleLog("Tune done\n");
     return player;
@@ -100,10 +100,10 @@ DemoRenderer createDemoRenderer(const void* sceneBlob) {
 
 void writeFrameValues(float t) {
     FrameValues& values = frameValues();
-    float* resolution = static_cast<float*>(variableData(currentVariable(values.resolution)));
+    float* resolution = currentData<float>(values.resolution);
     resolution[0] = static_cast<float>(windowWidth);
     resolution[1] = static_cast<float>(windowHeight);
-    *static_cast<float*>(variableData(currentVariable(values.time))) = t;
+    *currentData<float>(values.time) = t;
 }
 
 bool drawDemoFrame(DemoRenderer& demo, float t) {

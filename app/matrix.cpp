@@ -1,6 +1,7 @@
 #include "app/matrix.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -20,7 +21,7 @@ Vec3 normalised(Vec3 v) {
 }
 
 // Determinant of the 3x3 minor of m that leaves out row `row` and column `column`.
-float minor3(const Mat4& m, int row, int column) {
+float minor3(const float m[16], int row, int column) {
     float e[9];
     int n = 0;
     for (int c = 0; c < 4; ++c) {
@@ -57,15 +58,15 @@ Mat4 lookAt(Vec3 eye, Vec3 target, Vec3 up) {
     return m;
 }
 
-Mat4 invertMatrix(const Mat4& m) {
+bool invertMatrixIfRegular(const float m[16], float out[16]) {
     // Expansion along the first row: element (0, c) times its cofactor.
     float determinant = 0.0f;
     for (int c = 0; c < 4; ++c) {
         float sign = (c % 2 == 0) ? 1.0f : -1.0f;
         determinant += sign * m[4 * c] * minor3(m, 0, c);
     }
-    if (determinant == 0.0f) return identityMatrix();
-    Mat4 inverse{};
+    if (determinant == 0.0f) return false;
+    float inverse[16];
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c) {
             float sign = ((r + c) % 2 == 0) ? 1.0f : -1.0f;
@@ -73,49 +74,28 @@ Mat4 invertMatrix(const Mat4& m) {
             inverse[4 * c + r] = sign * minor3(m, c, r) / determinant;
         }
     }
+    std::memcpy(out, inverse, sizeof inverse);
+    return true;
+}
+
+Mat4 invertMatrix(const Mat4& m) {
+    Mat4 inverse;
+    if (!invertMatrixIfRegular(m.data(), inverse.data())) return identityMatrix();
     return inverse;
 }
 
-Mat4 multiplyMatrix(const Mat4& a, const Mat4& b) {
-    Mat4 product{};
-    for (int c = 0; c < 4; ++c)
+void multiplyMatrices(const float a[16], const float b[16], float out[16]) {
+    for (int c = 0; c < 4; ++c) {
         for (int r = 0; r < 4; ++r) {
             float sum = 0.0f;
             for (int k = 0; k < 4; ++k) sum += a[4 * k + r] * b[4 * c + k];
-            product[4 * c + r] = sum;
+            out[4 * c + r] = sum;
         }
+    }
+}
+
+Mat4 multiplyMatrix(const Mat4& a, const Mat4& b) {
+    Mat4 product;
+    multiplyMatrices(a.data(), b.data(), product.data());
     return product;
-}
-
-Mat4 demoProjection(int windowWidth, int windowHeight) {
-    Mat4 m = identityMatrix();
-    float shorter = static_cast<float>(windowWidth < windowHeight ? windowWidth : windowHeight);
-    m[0] = 2.0f / (static_cast<float>(windowWidth) / shorter);
-    m[5] = 2.0f / (static_cast<float>(windowHeight) / shorter);
-    m[10] = -1.0002f;
-    m[11] = -1.0f;
-    m[14] = -2.0002f;
-    m[15] = 0.0f;
-    return m;
-}
-
-Vec3 demoEyePosition(float t) {
-    float angle = 0.2f * t;
-    // Sines and cosines in double precision; each product is rounded to float before the
-    // single-precision offset is added.
-    const double radius = static_cast<double>(1.44f);
-    const double bob = static_cast<double>(0.24f);
-    float x = static_cast<float>(radius * std::cos(static_cast<double>(angle)));
-    float y = static_cast<float>(bob * std::cos(0.5 * static_cast<double>(t)) + 0.7920000314712525);
-    float z = static_cast<float>(radius * std::sin(static_cast<double>(angle)));
-    return {5.84f + x, 0.4f + y, z};
-}
-
-DemoCamera demoCamera(float t, int windowWidth, int windowHeight) {
-    DemoCamera result;
-    result.proj = demoProjection(windowWidth, windowHeight);
-    result.camera = lookAt(demoEyePosition(t), demoCameraTarget, demoCameraUp);
-    result.invProj = invertMatrix(result.proj);
-    result.invCamera = invertMatrix(result.camera);
-    return result;
 }

@@ -1,14 +1,18 @@
-/* matrix.h — the demo's 4x4 matrix helpers and its camera.
+/* matrix.h — the one 4x4 matrix module: the demo's camera and the scene's node transforms both
+   use it.
 
    Matrices are 16 single-precision floats, column-major (row r, column c at index 4*c + r),
-   vectors multiplied on the right: the layout GL's mat4 uniforms take unchanged.
+   vectors multiplied on the right: the layout GL's mat4 uniforms take unchanged. Mat4 is the
+   value type; the pointer forms work in place on arrays of matrices (the scene's world matrices)
+   and give the same bits as the Mat4 forms.
 
        Mat4 view = lookAt(eye, target, up);
-       Mat4 back = invertMatrix(view);          // identity when the determinant is exactly 0
+       Mat4 back = invertMatrix(view);             // identity when the determinant is exactly 0
+       multiplyMatrices(parentWorld, local, world); // world = parent x local, local applied first
+       if (!invertMatrixIfRegular(world, inverse)) ...  // inverse left untouched when singular
 
-   The orbit camera and projection are the demo's fixed timeline: demoEyePosition(t) and
-   demoProjection(width, height) reproduce it bit for bit (mixed double/single precision as
-   the timeline defines it). Nothing here is SIMD-optimised or general-purpose. */
+   The library sits below every subsystem (it links nothing), like the console. Nothing here is
+   SIMD-optimised or general-purpose: no decompositions, no double precision. */
 #pragma once
 
 #include <array>
@@ -24,25 +28,15 @@ Mat4 identityMatrix();
 // Right-handed view matrix; vectors with squared length below 1e-25 stay unnormalised.
 Mat4 lookAt(Vec3 eye, Vec3 target, Vec3 up);
 
-// Inverse by cofactors; a matrix whose determinant is exactly 0 gives the identity.
+// Inverse by cofactors (determinant by expansion along the first row, adjugate / determinant).
+// Writes `out` and returns true only when the determinant is non-zero. `out` may alias `m`.
+bool invertMatrixIfRegular(const float m[16], float out[16]);
+
+// The same inverse; a matrix whose determinant is exactly 0 gives the identity.
 Mat4 invertMatrix(const Mat4& m);
 
-// Product a * b (apply b first).
+// out = a x b (b applied first). `out` may alias neither input.
+void multiplyMatrices(const float a[16], const float b[16], float out[16]);
+
+// Product a x b (b applied first).
 Mat4 multiplyMatrix(const Mat4& a, const Mat4& b);
-
-// Perspective with near plane 1, far 10001, half-extent 0.5 at distance 1 on the shorter side.
-Mat4 demoProjection(int windowWidth, int windowHeight);
-
-// The eye of the orbit camera at music time t (seconds); it looks at demoCameraTarget.
-Vec3 demoEyePosition(float t);
-constexpr Vec3 demoCameraTarget{0.0f, 0.72f, 0.0f};
-constexpr Vec3 demoCameraUp{0.0f, 1.0f, 0.0f};
-
-struct DemoCamera {
-    Mat4 proj;      // view to clip
-    Mat4 camera;    // world to view
-    Mat4 invProj;   // clip to view
-    Mat4 invCamera; // view to world
-};
-
-DemoCamera demoCamera(float t, int windowWidth, int windowHeight);

@@ -1,4 +1,4 @@
-#include "audio/music.h"
+#include "audio/music_player.h"
 
 #include "app/console.h"
 
@@ -37,53 +37,6 @@ PortAudioOgg* theOggPlayer = nullptr;
     musicFatal(text);
 }
 
-// ---- Decoder I/O over the bytes in memory ----
-
-size_t readBytes(void* buffer, size_t size, size_t count, void* source) {
-    PortAudioOgg* player = static_cast<PortAudioOgg*>(source);
-    if (size == 0 || player->readPos < 0 || player->readPos >= player->fileSize) return 0;
-    size_t available = static_cast<size_t>(player->fileSize - player->readPos);
-    size_t items = available / size < count ? available / size : count;
-    std::memcpy(buffer, player->fileData + player->readPos, items * size);
-    player->readPos += static_cast<int32_t>(items * size);
-    return items;
-}
-
-// Positions outside 0..fileSize are refused, so the cursor always points into the file.
-int seekBytes(void* source, ogg_int64_t offset, int whence) {
-    PortAudioOgg* player = static_cast<PortAudioOgg*>(source);
-    int64_t base = 0;
-    switch (whence) {
-    case SEEK_SET:
-        base = 0;
-        break;
-    case SEEK_CUR:
-        base = player->readPos;
-        break;
-    case SEEK_END:
-        base = player->fileSize;
-        break;
-    default:
-        return -1;
-    }
-    if (offset < -player->fileSize || offset > player->fileSize) return -1;
-    int64_t position = base + offset;
-    if (position < 0 || position > player->fileSize) return -1;
-    player->readPos = static_cast<int32_t>(position);
-    return 0;
-}
-
-int closeBytes(void* source) {
-    static_cast<PortAudioOgg*>(source)->readPos = 0;
-    return 0;
-}
-
-long tellBytes(void* source) {
-    PortAudioOgg* player = static_cast<PortAudioOgg*>(source);
-    if (player->readPos < 0) return 0;
-    return player->readPos < player->fileSize ? player->readPos : player->fileSize;
-}
-
 // ---- Stream callback ----
 
 int streamCallback(const void* /*input*/, void* output, unsigned long frameCount,
@@ -100,13 +53,11 @@ int streamCallback(const void* /*input*/, void* output, unsigned long frameCount
 // ---- Construction ----
 
 PortAudioOgg::PortAudioOgg(const unsigned char* data, int32_t size)
-    : playing(false), fileData(data), fileSize(data != nullptr && size > 0 ? size : 0), readPos(0),
-      stream(nullptr), sampleRate(0),
-      totalSamples(0), ioCallbacks{readBytes, seekBytes, closeBytes, tellBytes}, vorbisFile{},
-      seekTarget(kNoSeek), decodePos(0), syncPoints{}, syncIndex(0), framesPerBuffer(0),
-      lastCallbackFrames(0), callbackCount(0) {
+    : playing(false), file{data, data != nullptr && size > 0 ? size : 0, 0}, stream(nullptr), sampleRate(0),
+      totalSamples(0), ioCallbacks(oggMemoryCallbacks()), vorbisFile{}, seekTarget(kNoSeek),
+      decodePos(0), syncPoints{}, syncIndex(0), framesPerBuffer(0), lastCallbackFrames(0), callbackCount(0) {
     // A file that is no Ogg Vorbis at all fails to open and then also reads as not seekable.
-    ov_open_callbacks(this, &vorbisFile, nullptr, 0, ioCallbacks);
+    ov_open_callbacks(&file, &vorbisFile, nullptr, 0, ioCallbacks);
     if (ov_seekable(&vorbisFile) == 0) musicFatal("OGG not seekable");
 
     long links = ov_streams(&vorbisFile);
@@ -260,7 +211,7 @@ void PortAudioOgg::fillBuffer(int16_t* output, int32_t frameCount, double stream
 
 // ---- The process's player ----
 
-PortAudioOgg* createOggPlayer(const void* data, uint32_t size) {
+TimeSource* createOggPlayer(const void* data, uint32_t size) {
     if (theOggPlayer != nullptr) musicFatal("Ogg player already exists");
     int32_t byteCount =
         size <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ? static_cast<int32_t>(size) : 0;
@@ -268,6 +219,6 @@ PortAudioOgg* createOggPlayer(const void* data, uint32_t size) {
     return theOggPlayer;
 }
 
-PortAudioOgg* oggPlayer() {
+TimeSource* oggPlayer() {
     return theOggPlayer;
 }

@@ -6,7 +6,7 @@
    TimeSource: currentTime() is the position in the music, in seconds, advancing smoothly with
    the audio stream's own clock between callbacks.
 
-       PortAudioOgg* music = createOggPlayer(bytes, byteCount);   // already playing
+       TimeSource* music = createOggPlayer(bytes, byteCount);     // already playing
        music->setPlaying(false);                                 // paused at once
        ...
        music->seek(0.0f);
@@ -28,10 +28,7 @@
    There is no lock. The player does not resample, mix, loop or read anything from disk. */
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-
-#include <tremor/ivorbisfile.h>
 
 // The demo's clock: music time in seconds, with pause and seek.
 class TimeSource {
@@ -43,57 +40,9 @@ public:
     virtual float currentTime() = 0;
 };
 
-// One moment at which stream time and music position were known together.
-struct SyncPoint {
-    double streamTime; // seconds on the audio stream's clock
-    int64_t samplePos; // frame position in the file that was current at streamTime
-};
-
-// Plays one in-memory Ogg Vorbis file through PortAudio's default output device.
-class PortAudioOgg : public TimeSource {
-public:
-    // Opens the decoder on `data` (not copied; must outlive the player) and starts the stream.
-    PortAudioOgg(const unsigned char* data, int32_t size);
-    ~PortAudioOgg() override;
-
-    PortAudioOgg(const PortAudioOgg&) = delete;
-    PortAudioOgg& operator=(const PortAudioOgg&) = delete;
-
-    bool isPlaying() override;
-    void setPlaying(bool on) override;
-    void seek(float seconds) override;
-    float currentTime() override;
-
-    static constexpr int kSyncPointCount = 4;
-
-    bool playing;                    // the output stream is running
-    const unsigned char* fileData;   // first byte of the Ogg file; owned by the caller
-    int32_t fileSize;                // bytes in fileData
-    int32_t readPos;                 // the decoder's read cursor in fileData, bytes
-    void* stream;                    // the PortAudio stream (PaStream*)
-    int32_t sampleRate;              // frames per second of the file
-    int64_t totalSamples;            // PCM frames in the whole file, all links
-    ov_callbacks ioCallbacks;        // read, seek, close, tell over fileData
-    OggVorbis_File vorbisFile;       // decoder state
-    std::atomic<int64_t> seekTarget; // frame position of a pending seek, -1 when none
-    int64_t decodePos;               // frame position of the next frame the decoder delivers
-    SyncPoint syncPoints[kSyncPointCount];
-    std::atomic<int32_t> syncIndex; // slot of the newest sync point, 0..3
-
-    // Diagnostics for tests and benchmarks: the buffer size chosen at construction, and two
-    // counters that only the stream callback writes.
-    int32_t framesPerBuffer;                 // frames the stream is asked to deliver per callback
-    std::atomic<int32_t> lastCallbackFrames; // frame count of the most recent callback, 0 before one
-    std::atomic<int64_t> callbackCount;      // callbacks run since construction
-
-    // The stream callback's work without PortAudio: applies a pending seek (anchored at
-    // `streamTime`) and fills `frameCount` interleaved stereo frames into `output`. Only the
-    // callback may call it while the stream runs; tests and benchmarks call it while paused.
-    void fillBuffer(int16_t* output, int32_t frameCount, double streamTime);
-};
-
 // Creates the process's one player on the file and returns it playing. A second call is fatal.
-PortAudioOgg* createOggPlayer(const void* data, uint32_t size);
+// The player is the PortAudioOgg of audio/music_player.h, which only its tests look inside.
+TimeSource* createOggPlayer(const void* data, uint32_t size);
 
 // The player made by createOggPlayer, or null before it.
-PortAudioOgg* oggPlayer();
+TimeSource* oggPlayer();

@@ -12,20 +12,14 @@
 #include <memory>
 #include <vector>
 
-int captureTriangles = kCaptureOff;
-
 namespace {
 
-template <typename T> T* storeData(const char* name, uint32_t size) {
-    return static_cast<T*>(variableData(currentVariable(getVariable(name, size))));
-}
-
 BufferRecord* storeBuffer(const char* name) {
-    return storeData<BufferRecord>(name, 32);
+    return currentData<BufferRecord>(getVariable(name, 32));
 }
 
 TextureRecord* storeTexture(const char* name) {
-    return storeData<TextureRecord>(name, 64);
+    return currentData<TextureRecord>(getVariable(name, 64));
 }
 
 // Handles to the Variables every frame touches, looked up once (lookups are linear scans); their
@@ -43,42 +37,10 @@ FrameVariables& frameVariables() {
     return variables;
 }
 
-template <typename T> T* dataOf(Variable* v) {
-    return static_cast<T*>(variableData(currentVariable(v)));
-}
-
-// Host arrays handed out here live for the run. They are held in this list too: the packed
-// buffer records keep their pointers unaligned, where leak checkers do not look.
-std::vector<std::unique_ptr<unsigned char[]>>& ownedHostArrays() {
-    static std::vector<std::unique_ptr<unsigned char[]>> arrays;
-    return arrays;
-}
-
-// Makes the host array hold at least `count` elements of `elementSize` bytes, keeping what it
-// holds. An array this module made before is released once its contents moved.
-void growHostArray(BufferRecord* buffer, int32_t count, int32_t elementSize) {
-    if (buffer->elementSize == 0) buffer->elementSize = elementSize;
-    if (buffer->hostCapacity >= count && buffer->hostData != nullptr) return;
-    size_t bytes =
-        static_cast<size_t>(count) * static_cast<size_t>(std::max(buffer->elementSize, elementSize));
-    auto grown = std::make_unique<unsigned char[]>(bytes);
-    if (buffer->hostData != nullptr && buffer->hostCapacity > 0) {
-        size_t kept = std::min(bytes, static_cast<size_t>(buffer->hostCapacity) * buffer->elementSize);
-        std::memcpy(grown.get(), buffer->hostData, kept);
-    }
-    auto& owned = ownedHostArrays();
-    std::erase_if(owned, [&](const std::unique_ptr<unsigned char[]>& array) {
-        return array.get() == buffer->hostData;
-    });
-    buffer->hostData = grown.get();
-    buffer->hostCapacity = count;
-    owned.push_back(std::move(grown));
-}
-
 // The source text of a shader file in the store, or null.
 const char* shaderSource(const char* name) {
     Variable* file = getVariable(name, 0);
-    return file != nullptr ? static_cast<const char*>(variableData(currentVariable(file))) : nullptr;
+    return file != nullptr ? currentData<const char>(file) : nullptr;
 }
 
 ShaderProgram* buildRequiredProgram(const char* name) {
@@ -235,14 +197,14 @@ CachedGI::CachedGI() {
 void CachedGI::beginFrame() {
     glBindFramebuffer(GL_FRAMEBUFFER, gBufferFbo);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    *dataOf<int32_t>(frameVariables().triangleCount) = 0;
+    *currentData<int32_t>(frameVariables().triangleCount) = 0;
     captureTriangles = kCaptureOn;
     glEnable(GL_DEPTH_TEST);
 }
 
 void CachedGI::buildTriangleTree(int32_t triangleCount) {
-    BufferRecord* tree = dataOf<BufferRecord>(frameVariables().tree);
-    BufferRecord* feedback = dataOf<BufferRecord>(frameVariables().feedback);
+    BufferRecord* tree = currentData<BufferRecord>(frameVariables().tree);
+    BufferRecord* feedback = currentData<BufferRecord>(frameVariables().feedback);
     TreeShape shape = treeShape(triangleCount);
     int32_t leavesGroup = computeGroupSize(leavesProgram);
     int32_t nodesGroup = computeGroupSize(nodesProgram);
@@ -270,17 +232,15 @@ void CachedGI::postRenderFrame() {
 
     // Only triangles whose vertices were captured can be boxed: draws made while capture was off
     // advance the count without room in the buffer.
-    int32_t triangleCount = *dataOf<int32_t>(frameVariables().triangleCount);
+    int32_t triangleCount = *currentData<int32_t>(frameVariables().triangleCount);
     triangleCount =
-        std::min(triangleCount, dataOf<BufferRecord>(frameVariables().feedback)->elementCount / 3);
+        std::min(triangleCount, currentData<BufferRecord>(frameVariables().feedback)->elementCount / 3);
     if (triangleCount > 0) buildTriangleTree(triangleCount);
 
     static const float kQuad[12] = {-1, -1, -1, 1, 1, -1, -1, 1, 1, -1, 1, 1};
-    BufferRecord* quad = dataOf<BufferRecord>(frameVariables().quad);
+    BufferRecord* quad = currentData<BufferRecord>(frameVariables().quad);
     growHostArray(quad, 6, 8);
     std::memcpy(quad->hostData, kQuad, sizeof(kQuad));
-    quad->elementCount = 6;
-    quad->pending = 6;
     use(deferredProgram);
     glDisable(GL_DEPTH_TEST);
     glDrawArrays(GL_TRIANGLES, 0, 6);
@@ -292,7 +252,7 @@ void CachedGI::updateLightCache() {
     dispatch(rowDispatch(kLightCacheInvocations, computeGroupSize(updateProgram)));
     glMemoryBarrier(GL_ALL_BARRIER_BITS);
 
-    BufferRecord* info = dataOf<BufferRecord>(frameVariables().info);
+    BufferRecord* info = currentData<BufferRecord>(frameVariables().info);
     growHostArray(info, 1, sizeof(LICInfo));
     if (info->glBuffer != 0) {
         info->pending = 0;
@@ -317,16 +277,12 @@ ShaderProgram** CachedGI::geometryPrograms() {
 void writeInitialLightCache() {
     BufferRecord* info = storeBuffer("licInfo");
     growHostArray(info, 1, sizeof(LICInfo));
-    info->elementCount = 1;
-    info->pending = 1;
     auto* record = static_cast<LICInfo*>(info->hostData);
     record->licFrameNr = kLightCacheFirstFrame;
     record->liEntryCount = kLightCacheEntryCount;
 
     BufferRecord* cache = storeBuffer("liCache");
     growHostArray(cache, kLightCacheEntryCount, sizeof(LICEntry));
-    cache->elementCount = kLightCacheEntryCount;
-    cache->pending = kLightCacheEntryCount;
     auto* entries = static_cast<LICEntry*>(cache->hostData);
     for (int32_t k = 0; k < kLightCacheEntryCount; ++k) {
         LICEntry& entry = entries[k];

@@ -10,7 +10,7 @@
 
        installImageHook();                       // before loading the archive
        loadArchive(path, sink);                  // tex1.png -> tex1.png_loadedimage
-       auto* texture = static_cast<TextureRecord*>(variableData(currentVariable(getVariable("tex1.png", 0))));
+       auto* texture = currentData<TextureRecord>(getVariable("tex1.png", 0));
 
    Texels are 0xAARRGGBB, rows top first, in storage for the whole mip chain (level 0 filled;
    the upload builds the smaller levels in place). The transparency flag is set when some

@@ -6,7 +6,7 @@
 
 #include "app/console.h"
 #include "platform/gl.h"
-#include "render/cached_gi.h"
+#include "render/gpu_layout.h"
 #include "store/store.h"
 
 namespace {
@@ -14,34 +14,10 @@ namespace {
 constexpr int kLightEntryCount = 100; // entries of "gpuLights" the shaders read
 constexpr int kLightEntryBytes = static_cast<int>(sizeof(GPULightEntry));
 
-// Grows a buffer's host array to `elements` of `elementBytes` (a larger array replaces a smaller
-// one, keeping its contents) and marks them all pending.
-void growHostArray(BufferRecord& buffer, int32_t elements, int32_t elementBytes) {
-    if (buffer.elementSize == 0) buffer.elementSize = elementBytes;
-    if (buffer.hostCapacity < elements) {
-        size_t bytes = static_cast<size_t>(std::max(elements, 1)) * buffer.elementSize;
-        void* grown = std::calloc(1, bytes);
-        if (grown == nullptr) fatalErrorFormat("Out of memory for %d scene elements", elements);
-        if (buffer.hostData != nullptr) {
-            std::memcpy(grown, buffer.hostData,
-                        static_cast<size_t>(buffer.hostCapacity) * buffer.elementSize);
-            std::free(buffer.hostData);
-        }
-        buffer.hostData = grown;
-        buffer.hostCapacity = elements;
-    }
-    buffer.elementCount = elements;
-    buffer.pending = elements;
-}
-
 Variable* namedValue(const char* name, uint32_t size) {
     Variable* v = getVariable(name, size);
     if (v == nullptr) fatalErrorFormat("Scene: the named value \"%s\" is missing", name);
     return v;
-}
-
-template <typename T> T* dataOf(Variable* v) {
-    return static_cast<T*>(variableData(currentVariable(v)));
 }
 
 // One pointer lent to a Variable for the duration of a draw.
@@ -53,7 +29,7 @@ struct Loan {
 } // namespace
 
 GpuAccessor::~GpuAccessor() {
-    std::free(buffer.hostData);
+    freeHostArray(&buffer);
     if (buffer.glBuffer != 0 && glDeleteBuffers != nullptr) glDeleteBuffers(1, &buffer.glBuffer);
 }
 
@@ -142,7 +118,7 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
         if (currentIndices_.bytes == nullptr && accessor.count > 0)
             fatalErrorFormat("Scene blob: the index accessor of primitive %d has no data", primitive);
         // Index records only carry their count to the draw; their array is never filled or bound.
-        growHostArray(g.buffer, accessor.count, 2);
+        growHostArray(&g.buffer, accessor.count, 2);
         return;
     }
     if (accessor.componentType != kComponentTypeFloat)
@@ -150,7 +126,7 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
                          g.name ? g.name : "", primitive);
     const int components = accessor.componentCount();
     const int32_t n = currentIndexCount_ != 0 ? currentIndexCount_ : accessor.count;
-    growHostArray(g.buffer, n, 4 * components);
+    growHostArray(&g.buffer, n, 4 * components);
     auto* out = static_cast<float*>(g.buffer.hostData);
     for (int c = 0; c < components; ++c) {
         CompactFloatBlock block = view_->floatBlock(&accessor.components[c], accessor.count);
@@ -178,7 +154,7 @@ void Scene::decodeAnimationAccessor(int accessorIndex) {
         fatalErrorFormat("Scene blob: animation accessor %d is not float data", accessorIndex);
     const int components = accessor.componentCount();
     int32_t n = accessor.count * components;
-    growHostArray(g.buffer, n, 4);
+    growHostArray(&g.buffer, n, 4);
     for (int c = 0; c < components; ++c)
         view_->decodeComponent(accessor, c, static_cast<float*>(g.buffer.hostData), components);
 }
@@ -238,16 +214,16 @@ int Scene::drawPrimitive(int index, ShaderProgram* const* programs) {
     materialColour_[3] = ((colour >> 24) & 255) / 255.0f;
     lend(named_.baseColor, materialColour_);
     if (Variable* texture = textures[p.material])
-        lend(named_.baseColorTexture, variableData(currentVariable(texture)));
+        lend(named_.baseColorTexture, currentData<TextureRecord>(texture));
 
     const int32_t vertexCount = indexCount > 0 ? indexCount / 3 * 3 : 0;
     if (captureTriangles != kCaptureOff) {
-        auto* feedback = dataOf<BufferRecord>(named_.xfFeedback);
+        auto* feedback = currentData<BufferRecord>(named_.xfFeedback);
         reserveDeviceBuffer(feedback, feedback->elementCount + vertexCount);
     }
     use(program);
     glDrawArrays(GL_TRIANGLES, 0, vertexCount);
-    *dataOf<int32_t>(named_.xfTriCount) += vertexCount / 3;
+    *currentData<int32_t>(named_.xfTriCount) += vertexCount / 3;
 
     while (loanCount > 0) {
         const Loan& loan = loans[--loanCount];
@@ -259,19 +235,8 @@ int Scene::drawPrimitive(int index, ShaderProgram* const* programs) {
 // ---- Per-frame update ----
 
 void Scene::publishLights(const float* worldMatrices, int nodeCount) {
-    auto* buffer = dataOf<BufferRecord>(named_.gpuLights);
-    if (buffer->hostCapacity < kLightEntryCount) {
-        void* grown = std::calloc(kLightEntryCount, kLightEntryBytes);
-        if (grown == nullptr) fatalError("Out of memory for the light buffer");
-        if (buffer->hostData != nullptr && buffer->hostCapacity > 0)
-            std::memcpy(grown, buffer->hostData,
-                        static_cast<size_t>(buffer->hostCapacity) * kLightEntryBytes);
-        buffer->hostData = grown;
-        buffer->hostCapacity = kLightEntryCount;
-    }
-    if (buffer->elementSize == 0) buffer->elementSize = kLightEntryBytes;
-    buffer->elementCount = kLightEntryCount;
-    buffer->pending = kLightEntryCount;
+    auto* buffer = currentData<BufferRecord>(named_.gpuLights);
+    growHostArray(buffer, kLightEntryCount, kLightEntryBytes);
 
     auto* entries = static_cast<GPULightEntry*>(buffer->hostData);
     std::span<const PackedLight> lights = view_->lights();
@@ -338,8 +303,8 @@ int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
     // The camera node, when the scene has one; the last of several matching nodes wins.
     for (int k = 0; k < nodeCount; ++k) {
         if (std::strncmp(view_->text(&nodes[k].name), cameraName, sizeof cameraName) != 0) continue;
-        std::memcpy(dataOf<float>(named_.invCamera), world + 16 * k, 64);
-        float* camera = dataOf<float>(named_.camera);
+        std::memcpy(currentData<float>(named_.invCamera), world + 16 * k, 64);
+        float* camera = currentData<float>(named_.camera);
         if (!invertMatrixIfRegular(world + 16 * k, camera)) {
             static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
             std::memcpy(camera, identity, 64);
@@ -349,9 +314,9 @@ int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
     publishLights(world, nodeCount);
 
     for (int k = 0; k < nodeCount; ++k) {
-        std::memcpy(dataOf<float>(named_.objXF), world + 16 * k, 64);
+        std::memcpy(currentData<float>(named_.objXF), world + 16 * k, 64);
         // A singular matrix leaves "iobjXF" as the previous node set it.
-        invertMatrixIfRegular(world + 16 * k, dataOf<float>(named_.iobjXF));
+        invertMatrixIfRegular(world + 16 * k, currentData<float>(named_.iobjXF));
         const PackedNode& node = nodes[k];
         if (node.firstPrimitive < 0) continue;
         for (int i = 0; i < node.primitiveCount; ++i) drawPrimitive(node.firstPrimitive + i, programs);

@@ -18,8 +18,10 @@
    Two keys at the same time give the later key's value (no division by zero).
 
    Matrices are 16 floats, column-major (row r, column c at 4c + r), vectors multiplied on
-   the right. */
+   the right; their products and inverses come from app/matrix.h. */
 #pragma once
+
+#include "app/matrix.h" // products and inverses of the composed matrices
 
 #include <cstdint>
 
@@ -59,9 +61,3 @@ bool sampleChannel(int interpolation, const float* times, int keyCount, const fl
 
 // T x R x S of a local transform.
 void composeTransform(const NodeTransform& transform, float out[16]);
-
-// out = a x b (b applied first). `out` may alias neither input.
-void multiplyMatrices(const float a[16], const float b[16], float out[16]);
-
-// Inverse by cofactors. Writes `out` and returns true only when the determinant is non-zero.
-bool invertMatrixIfRegular(const float m[16], float out[16]);

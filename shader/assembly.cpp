@@ -75,7 +75,7 @@ ShaderSourceList assembleShaderSource(const char* prefix, const char* source, co
             consoleLog("INSIDE-COPY FN:%s\n", name.c_str());
             Variable* file = getVariable(name.c_str(), 0);
             if (file == nullptr) fatalErrorFormat("Could not open %s", name.c_str());
-            list.includes.push_back(static_cast<const char*>(variableData(currentVariable(file))));
+            list.includes.push_back(currentData<const char>(file));
         }
         const char* lineEnd = std::strchr(line, '\n');
         if (lineEnd == nullptr || lineEnd[1] == '\0') break;

@@ -7,7 +7,7 @@
    same name, or from a positional argument for names beginning with "arg":
 
        Variable* file = getVariable("texm.glsl", 0);
-       auto* text = static_cast<const char*>(variableData(currentVariable(file)));
+       auto* text = currentData<const char>(file);
        ShaderProgram* texm = buildProgram(0, text);   // automatic stages, chosen from the text
        ...
        use(texm);                                     // camera, proj, pos ... from the store
@@ -60,6 +60,14 @@ struct BufferRecord {
 };
 #pragma pack(pop)
 static_assert(sizeof(BufferRecord) <= 32, "a BufferRecord must fit the 32-byte buffer Variables");
+
+// Makes the host array hold at least `count` elements, keeping its contents (new room is zeroed),
+// and marks all `count` in use and pending. A zero elementSize becomes `elementSize`. Arrays made
+// here live until they are replaced here or freeHostArray releases them; an array the owner put in
+// the record is copied from and left to that owner. Running out of memory is fatal.
+void growHostArray(BufferRecord* buffer, int32_t count, int32_t elementSize);
+// Frees the host array if growHostArray made it (the record then holds none); otherwise does nothing.
+void freeHostArray(BufferRecord* buffer);
 
 // The data of a texture Variable (decoded images, render targets).
 struct TextureRecord {

@@ -6,10 +6,10 @@
    and callers keep handles instead of looking names up every frame.
 
        Variable* time = getVariable("iGlobalTime", 4);              // found or created
-       *static_cast<float*>(variableData(currentVariable(time))) = t;
+       *currentData<float>(time) = t;
        Variable* shader = getVariable("texm.glsl", 0);             // archive member or file
 
-   Every reader takes variableData(currentVariable(v)) at the moment of reading, because host
+   Every reader takes currentData(v) (variableData(currentVariable(v))) at the moment of reading, because host
    code re-points Variables (replacement link, external data) around draws.
 
    Files: getVariable with size 0 resolves an unknown name as a file in the working directory
@@ -57,6 +57,11 @@ Variable* currentVariable(Variable* v);
 
 // v's external data when set, else its inline data.
 void* variableData(Variable* v);
+
+// The data of the Variable `v` stands for now, as a T: variableData(currentVariable(v)).
+template <typename T> T* currentData(Variable* v) {
+    return static_cast<T*>(variableData(currentVariable(v)));
+}
 
 // The image hook runs on every file Variable right after its bytes are stored and returns the
 // Variable to hand out (the file Variable itself; decoded forms hang off its replacement link).

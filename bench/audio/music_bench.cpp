@@ -3,7 +3,7 @@
 // Needs an audio output device (a JACK dummy server does); the stream is paused and the
 // benchmark thread runs the callback's fill routine itself.
 
-#include "audio/music.h"
+#include "audio/music_player.h"
 
 #include <benchmark/benchmark.h>
 

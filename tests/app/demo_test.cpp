@@ -1,6 +1,8 @@
 // The demo program itself, run as a child process: its archive, its start-up lines, its end.
 
-#include "child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/services.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -49,42 +52,28 @@ std::string unixLines(std::string text) {
     return text;
 }
 
-// runChild on demoCommand(arguments), with Unix line ends in what the watcher and the result see.
-ChildResult runDemo(const std::vector<std::string>& arguments, const std::string& workingDirectory,
-                    double timeoutSeconds,
-                    const std::function<bool(const std::string& out, int pid)>& whileRunning = nullptr) {
-    std::function<bool(const std::string&, int)> watcher;
+// runProcess on demoCommand(arguments), with Unix line ends in what the watcher and the result see.
+ProcessResult runDemo(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                      double timeoutSeconds, const WhileRunning& whileRunning = nullptr) {
+    WhileRunning watcher;
     if (whileRunning)
-        watcher = [&](const std::string& out, int pid) { return whileRunning(unixLines(out), pid); };
-    ChildResult run = runChild(demoCommand(arguments), workingDirectory, timeoutSeconds, watcher);
+        watcher = [&](const std::string& out, pid_t pid) { return whileRunning(unixLines(out), pid); };
+    ProcessResult run = runProcess(demoCommand(arguments), workingDirectory, timeoutSeconds, watcher);
     run.out = unixLines(std::move(run.out));
     run.err = unixLines(std::move(run.err));
     return run;
 }
 
-fs::path scratchRoot() {
-    return fs::temp_directory_path() / ("nova31-demo-" + std::to_string(::getpid()));
+// The scratch folders of this test process; they go when it ends.
+ScratchFolder& scratchRoot() {
+    static ScratchFolder root("demo");
+    return root;
 }
 
 std::string scratchFolder(const std::string& name) {
-    fs::path dir = scratchRoot() / name;
+    fs::path dir = scratchRoot().path() / name;
     fs::create_directories(dir);
     return dir.string();
-}
-
-// The scratch folders of this test process go when it ends.
-class ScratchCleanup : public ::testing::Environment {
-public:
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratchRoot(), ignored);
-    }
-};
-[[maybe_unused]] ::testing::Environment* const scratchCleanup =
-    ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 size_t countOf(const std::string& text, const std::string& what) {
@@ -111,10 +100,8 @@ TEST(DemoProgram, DataArgumentReadsThatArchiveAndTheLastOneWins) {
     std::string dir = scratchFolder("data-argument");
     writeFile(dir + "/a.txt", "first member");
     writeFile(dir + "/b.txt", "second");
-    ASSERT_EQ(std::system(
-                  ("cd '" + dir + "' && rm -f x.zip && zip -q x.zip a.txt b.txt && rm a.txt b.txt").c_str()),
-              0);
-    ChildResult run = runDemo({"-data:nowhere.zip", "-data:", "-data:x.zip"}, dir, 60);
+    ASSERT_EQ(runShell("cd '" + dir + "' && rm -f x.zip && zip -q x.zip a.txt b.txt && rm a.txt b.txt"), 0);
+    ProcessResult run = runDemo({"-data:nowhere.zip", "-data:", "-data:x.zip"}, dir, 60);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(
         run.out.rfind("Demo start\nfile:a.txt found\nput to system!file:b.txt found\nput to system!", 0), 0u)
@@ -127,7 +114,7 @@ TEST(DemoProgram, DataArgumentReadsThatArchiveAndTheLastOneWins) {
 
 TEST(DemoProgram, MissingArchiveFileIsReportedAndFilesAreLookedForOnDisk) {
     std::string dir = scratchFolder("missing-archive");
-    ChildResult run = runDemo({"-data:absent.zip"}, dir, 60);
+    ProcessResult run = runDemo({"-data:absent.zip"}, dir, 60);
     EXPECT_NE(run.err.find("COULD NOT OPEN:absent.zip\n"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_NE(run.err.find("tune.ogg"), std::string::npos) << run.err;
@@ -140,16 +127,15 @@ void writeChangedAssets(const std::string& dir, const std::function<void(const f
     fs::path copy = fs::path(dir) / "assets";
     fs::copy(fs::path(NOVA31_SOURCE_DIR) / "assets", copy, fs::copy_options::recursive);
     change(copy);
-    ASSERT_EQ(std::system(("cd '" + copy.string() + "' && zip -q -r ../assets.zip .").c_str()), 0);
+    ASSERT_EQ(runShell("cd '" + copy.string() + "' && zip -q -r ../assets.zip ."), 0);
 }
 
 } // namespace
 
 TEST(DemoProgram, ABrokenTuneEndsTheRunWithTheMusicPlayersFatalError) {
     std::string dir = scratchFolder("broken-tune");
-    writeChangedAssets(dir,
-                       [](const fs::path& assets) { writeFile((assets / "tune.ogg").string(), "no Ogg"); });
-    ChildResult run = runDemo({"-data:assets.zip"}, dir, 60);
+    writeChangedAssets(dir, [](const fs::path& assets) { writeFile(assets / "tune.ogg", "no Ogg"); });
+    ProcessResult run = runDemo({"-data:assets.zip"}, dir, 60);
     ASSERT_FALSE(run.timedOut) << run.out;
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_NE(run.out.find("Fatal Error:OGG not seekable\n"), std::string::npos) << run.out;
@@ -165,55 +151,19 @@ bool haveDisplayAndAudio() {
 // A small X display of the test's own, so that the full-screen demo renders few pixels on a
 // software GL driver. DISPLAY points at it while it lives. With NOVA31_DEMO_SHARED_DISPLAY set
 // the display of the environment serves instead: Wine binds its desktop to the display of its
-// first start, so every Windows run of one Wine server shares one small display.
+// server's first program, so every Windows run of one Wine server shares one small display.
 class SmallDisplay {
 public:
     SmallDisplay() {
-        previous = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
-        if (std::getenv("NOVA31_DEMO_SHARED_DISPLAY") != nullptr) {
-            shared = !previous.empty();
-            return;
-        }
-        // Xvfb picks a free display number itself and writes it to the pipe, so tests running
-        // side by side never share one.
-        int numberPipe[2];
-        if (pipe(numberPipe) != 0) return;
-        pid_t child = fork();
-        if (child == 0) {
-            close(numberPipe[0]);
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1), dup2(devnull, 2);
-            std::string fd = std::to_string(numberPipe[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x180x24", "-nolisten", "tcp",
-                   "-noreset", nullptr);
-            _exit(127);
-        }
-        close(numberPipe[1]);
-        std::string number;
-        char c;
-        while (read(numberPipe[0], &c, 1) == 1 && c != '\n') number += c;
-        close(numberPipe[0]);
-        if (number.empty()) {
-            kill(child, SIGKILL);
-            waitpid(child, nullptr, 0);
-            return;
-        }
-        pid = child;
-        setenv("DISPLAY", (":" + number).c_str(), 1);
+        if (std::getenv("NOVA31_DEMO_SHARED_DISPLAY") != nullptr) return;
+        display.emplace(320, 180);
+        if (display->started()) environment.set("DISPLAY", display->displayName());
     }
-    ~SmallDisplay() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        setenv("DISPLAY", previous.c_str(), 1);
-    }
-    bool ready() const { return pid > 0 || shared; }
+    bool ready() const { return display ? display->started() : std::getenv("DISPLAY") != nullptr; }
 
 private:
-    bool shared = false;
-    pid_t pid = -1;
-    std::string previous;
+    std::optional<PrivateDisplay> display;
+    ScopedEnvironment environment;
 };
 
 // Members the demo's own archive must list, in the order the build packs them.
@@ -230,12 +180,13 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
     std::string screenshot = folder + "/screen.png";
     bool captured = false;
     auto started = std::chrono::steady_clock::now();
-    ChildResult run = runDemo({}, folder, 150, [&](const std::string& out, int) {
+    auto photograph = [&](const std::string& out, pid_t) {
         // Once a few frames were shown, photograph the screen from outside the program.
         if (countOf(out, "Post-render-frame!\n") < 4) return true;
-        captured = std::system(("import -window root '" + screenshot + "' >/dev/null 2>&1").c_str()) == 0;
+        captured = runShell("import -window root '" + screenshot + "'") == 0;
         return false;
-    });
+    };
+    ProcessResult run = runDemo({}, folder, 150, photograph);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_FALSE(run.timedOut) << run.out.substr(0, 2000) << run.err;
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -263,11 +214,10 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
     // colour, blue only) and not black.
     ASSERT_TRUE(captured) << "no screenshot could be taken";
     std::string statisticsFile = folder + "/statistics.txt";
-    ASSERT_EQ(
-        std::system(("convert '" + screenshot +
-                     "' -format '%k %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info: > '" + statisticsFile + "'")
-                        .c_str()),
-        0);
+    ASSERT_EQ(runShell("convert '" + screenshot +
+                       "' -format '%k %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info: > '" + statisticsFile +
+                       "'"),
+              0);
     std::ifstream statistics(statisticsFile);
     int colours = 0;
     double red = 0, green = 0, blue = 0;
@@ -279,18 +229,18 @@ TEST(DemoProgram, PlaysToTheTwentySecondEndByItself) {
 
 TEST(DemoProgram, EscapeTypedMidRunEndsItWithExitCodeZero) {
     if (!haveDisplayAndAudio()) GTEST_SKIP() << "needs a display (Xvfb) and an audio device (JACK dummy)";
-    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
+    if (runShell("command -v xdotool") != 0) GTEST_SKIP() << "xdotool is not installed";
     SmallDisplay display;
     ASSERT_TRUE(display.ready()) << "could not start Xvfb";
     bool typed = false;
     auto started = std::chrono::steady_clock::now();
-    ChildResult run = runDemo({}, scratchFolder("escape"), 120, [&](const std::string& out, int) {
+    auto typeEscape = [&](const std::string& out, pid_t) {
         // Wait for a few rendered frames, then type Escape into the demo window from outside.
         if (countOf(out, "Post-render-frame!\n") < 3) return true;
-        typed = std::system(
-                    "xdotool search --name DEMOWINDOW windowfocus --sync key Escape >/dev/null 2>&1") == 0;
+        typed = runShell("xdotool search --name DEMOWINDOW windowfocus --sync key Escape") == 0;
         return false;
-    });
+    };
+    ProcessResult run = runDemo({}, scratchFolder("escape"), 120, typeEscape);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_TRUE(typed) << run.out.substr(0, 2000);
     ASSERT_FALSE(run.timedOut);
@@ -306,7 +256,7 @@ TEST(DemoProgram, ABrokenShaderEndsTheRunWithTheCompilerLogAndWaitsForNobody) {
     writeChangedAssets(dir, [](const fs::path& assets) {
         std::ofstream(assets / "texm.glsl", std::ios::app) << "\nthis is no GLSL\n";
     });
-    ChildResult run = runDemo({"-data:assets.zip"}, dir, 90);
+    ProcessResult run = runDemo({"-data:assets.zip"}, dir, 90);
     ASSERT_FALSE(run.timedOut) << "the fatal error must not wait on anything\n" << run.out;
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_NE(run.err.find("SHADER:"), std::string::npos) << run.err;

@@ -1,3 +1,4 @@
+#include "app/camera.h"
 #include "app/matrix.h"
 
 #include <gtest/gtest.h>

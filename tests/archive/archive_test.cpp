@@ -1,12 +1,13 @@
 #include "archive/archive.h"
 
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "zip_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -40,14 +41,12 @@ LoadResult load(const std::string& path) {
 }
 
 std::string scratchPath(const std::string& name) {
-    fs::path dir = fs::temp_directory_path() / ("nova31-archive-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return (dir / name).string();
+    static ScratchFolder folder("archive");
+    return folder.file(name);
 }
 
 void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    writeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 std::string writeZip(const std::string& name, const std::vector<unsigned char>& bytes) {
@@ -233,26 +232,24 @@ TEST(Archive, ZipFilesWrittenByOtherTools) {
     fs::create_directories(dir + "/in");
     for (const ZipMemberSpec& m : sampleMembers) {
         fs::create_directories(fs::path(dir + "/in/" + m.name).parent_path());
-        std::ofstream(dir + "/in/" + m.name, std::ios::binary) << m.bytes;
+        writeFile(dir + "/in/" + m.name, m.bytes);
     }
-    int pythonStatus = std::system(("cd '" + dir +
-                                    "/in' && python3 -c \"import zipfile,sys\n"
-                                    "with zipfile.ZipFile('../python.zip','w') as z:\n"
-                                    " z.write('util.glsl',compress_type=zipfile.ZIP_DEFLATED)\n"
-                                    " z.write('lighting.glsl',compress_type=zipfile.ZIP_STORED)\n"
-                                    " z.write('empty.txt',compress_type=zipfile.ZIP_DEFLATED)\n"
-                                    " z.write('sub/dir/Name.BIN')\n\"")
-                                       .c_str());
+    int pythonStatus = runShell("cd '" + dir +
+                                "/in' && python3 -c \"import zipfile,sys\n"
+                                "with zipfile.ZipFile('../python.zip','w') as z:\n"
+                                " z.write('util.glsl',compress_type=zipfile.ZIP_DEFLATED)\n"
+                                " z.write('lighting.glsl',compress_type=zipfile.ZIP_STORED)\n"
+                                " z.write('empty.txt',compress_type=zipfile.ZIP_DEFLATED)\n"
+                                " z.write('sub/dir/Name.BIN')\n\"");
     ASSERT_EQ(pythonStatus, 0);
     expectSampleMembers(load(dir + "/python.zip"));
 
-    if (std::system("command -v zip >/dev/null 2>&1") != 0) GTEST_SKIP() << "Info-ZIP zip is not installed";
+    if (runShell("command -v zip") != 0) GTEST_SKIP() << "Info-ZIP zip is not installed";
     // -D: no directory entries, so the members are exactly the files.
-    int zipStatus = std::system(("cd '" + dir +
-                                 "/in' && zip -q -D ../infozip.zip util.glsl && "
-                                 "zip -q -D -0 ../infozip.zip lighting.glsl && "
-                                 "zip -q -D ../infozip.zip empty.txt sub/dir/Name.BIN")
-                                    .c_str());
+    int zipStatus = runShell("cd '" + dir +
+                             "/in' && zip -q -D ../infozip.zip util.glsl && "
+                             "zip -q -D -0 ../infozip.zip lighting.glsl && "
+                             "zip -q -D ../infozip.zip empty.txt sub/dir/Name.BIN");
     ASSERT_EQ(zipStatus, 0);
     expectSampleMembers(load(dir + "/infozip.zip"));
 }

@@ -1,15 +1,13 @@
 // The music player against the real audio stream (the default output device: a JACK dummy
 // server in CI), its decoder through the callback's fill routine, and its fatal paths.
 
-#include "audio/music.h"
+#include "audio/music_player.h"
+#include "tests/support/process.h"
+#include "tests/support/services.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <glob.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,8 +23,6 @@
 #include <thread>
 #include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -72,44 +68,13 @@ void expectClockAdvanced(PortAudioOgg& player, double from, Clock::time_point si
     EXPECT_NEAR(now - from, elapsed, clockTolerance(elapsed));
 }
 
-struct ChildResult {
-    int exitStatus = -1; // exit code, or -1 when the child did not exit normally
-    std::string output;  // everything the child wrote to standard output
-};
-
-// Runs `body` in a forked child with standard output captured; its return value is the exit code.
-ChildResult runInChild(const std::function<int()>& body) {
-    ChildResult result;
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) return result;
-    std::fflush(stdout);
-    pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        dup2(pipeEnds[1], STDOUT_FILENO);
-        close(pipeEnds[1]);
-        int code = body();
-        std::fflush(stdout);
-        _exit(code);
-    }
-    close(pipeEnds[1]);
-    char buffer[4096];
-    ssize_t count;
-    while ((count = read(pipeEnds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, count);
-    close(pipeEnds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-    return result;
-}
-
 void expectFatal(const std::function<void()>& body, const std::string& expectedOutput) {
-    ChildResult result = runInChild([&] {
+    ProcessResult result = runForked([&] {
         body();
         return 0;
     });
-    EXPECT_EQ(result.exitStatus, 255);
-    EXPECT_EQ(result.output, expectedOutput);
+    EXPECT_EQ(result.exitCode, 255);
+    EXPECT_EQ(result.out, expectedOutput);
 }
 
 // Decodes `frames` frames through the callback's fill routine, in 10 ms buffers.
@@ -351,44 +316,20 @@ TEST(MusicClock, PausingPastTheEndKeepsTheClockWhereItWas) {
 // The frames-per-buffer rule at 44.1 kHz needs a device running at that rate: a private JACK
 // dummy server, used by a child process only.
 TEST(MusicClock, DeliversTenMillisecondBuffersAt44100Hz) {
-    std::string server = "nova31-test-44k-" + std::to_string(getpid());
-    std::string nameArgument = "--name=" + server;
-    const char* arguments[] = {
-        "jackd", nameArgument.c_str(), "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "441", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-    pid_t jack = -1;
-    int spawned = posix_spawnp(&jack, "jackd", &actions, nullptr, const_cast<char**>(arguments), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(spawned, 0) << "jackd could not be started";
-
-    std::string probe = "JACK_NO_START_SERVER=1 jack_lsp -s " + server + " >/dev/null 2>&1";
-    bool up = false;
-    for (int attempt = 0; attempt < 100 && !up; ++attempt) {
-        up = std::system(probe.c_str()) == 0;
-        if (!up) sleepSeconds(0.05);
-    }
-    ChildResult result;
-    if (up) {
-        result = runInChild([&] {
-            setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-            setenv("JACK_NO_START_SERVER", "1", 1);
-            FilePlayer file("stereo44k.ogg");
-            PortAudioOgg& player = file.player;
-            bool called = waitForCallbacks(player, 5);
-            std::printf("rate %d, %d frames per buffer, last callback %d frames\n", player.sampleRate,
-                        player.framesPerBuffer, called ? player.lastCallbackFrames.load() : 0);
-            return 0;
-        });
-    }
-    kill(jack, SIGTERM);
-    waitpid(jack, nullptr, 0);
-    ASSERT_TRUE(up) << "private JACK server did not come up";
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.output, "rate 44100, 441 frames per buffer, last callback 441 frames\n");
+    PrivateAudioServer server(44100, 441);
+    ASSERT_TRUE(server.started()) << "private JACK server did not come up";
+    ProcessResult result = runForked([&] {
+        setenv("JACK_DEFAULT_SERVER", server.serverName().c_str(), 1);
+        setenv("JACK_NO_START_SERVER", "1", 1);
+        FilePlayer file("stereo44k.ogg");
+        PortAudioOgg& player = file.player;
+        bool called = waitForCallbacks(player, 5);
+        std::printf("rate %d, %d frames per buffer, last callback %d frames\n", player.sampleRate,
+                    player.framesPerBuffer, called ? player.lastCallbackFrames.load() : 0);
+        return 0;
+    });
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "rate 44100, 441 frames per buffer, last callback 441 frames\n");
 }
 
 // ---- Decoding through the fill routine ----
@@ -466,7 +407,7 @@ TEST(MusicDecoding, FileCallbacksStayInsideTheFile) {
     PausedPlayer paused("short48k.ogg");
     PortAudioOgg& player = paused.player;
     const ov_callbacks& io = player.ioCallbacks;
-    void* source = &player;
+    void* source = &player.file;
     char buffer[16];
 
     ASSERT_EQ(io.seek_func(source, 0, SEEK_SET), 0);
@@ -478,20 +419,20 @@ TEST(MusicDecoding, FileCallbacksStayInsideTheFile) {
     EXPECT_EQ(io.tell_func(source), 2);
 
     EXPECT_EQ(io.seek_func(source, 0, SEEK_END), 0);
-    EXPECT_EQ(io.tell_func(source), player.fileSize);
+    EXPECT_EQ(io.tell_func(source), player.file.fileSize);
     EXPECT_EQ(io.read_func(buffer, 1, 16, source), 0u);
     EXPECT_EQ(io.seek_func(source, -3, SEEK_END), 0);
     EXPECT_EQ(io.read_func(buffer, 2, 8, source), 1u); // whole items only
-    EXPECT_EQ(io.tell_func(source), player.fileSize - 1);
+    EXPECT_EQ(io.tell_func(source), player.file.fileSize - 1);
     EXPECT_EQ(io.read_func(buffer, 0, 8, source), 0u);
 
     // Positions outside the file are refused and leave the cursor alone.
     EXPECT_EQ(io.seek_func(source, -1, SEEK_SET), -1);
-    EXPECT_EQ(io.seek_func(source, player.fileSize + 1, SEEK_SET), -1);
-    EXPECT_EQ(io.seek_func(source, -player.fileSize - 1, SEEK_END), -1);
+    EXPECT_EQ(io.seek_func(source, player.file.fileSize + 1, SEEK_SET), -1);
+    EXPECT_EQ(io.seek_func(source, -player.file.fileSize - 1, SEEK_END), -1);
     EXPECT_EQ(io.seek_func(source, int64_t(1) << 40, SEEK_CUR), -1);
     EXPECT_EQ(io.seek_func(source, 0, 7), -1);
-    EXPECT_EQ(io.tell_func(source), player.fileSize - 1);
+    EXPECT_EQ(io.tell_func(source), player.file.fileSize - 1);
 
     EXPECT_EQ(io.close_func(source), 0);
     EXPECT_EQ(io.tell_func(source), 0);
@@ -559,20 +500,20 @@ TEST(MusicDecoding, RandomlyDamagedFilesAreRefusedOrPlayed) {
         int flips = 1 + trial * 4;
         for (int i = 0; i < flips; ++i)
             bytes[next() % bytes.size()] ^= static_cast<unsigned char>(1 + next() % 255);
-        ChildResult result = runInChild([&] {
+        ProcessResult result = runForked([&] {
             alarm(20); // a hang ends the child by a signal, which fails the check below
             PausedPlayer paused(std::move(bytes));
             decode(paused.player, paused.player.totalSamples + 480);
             return paused.player.decodePos >= paused.player.totalSamples ? 0 : 5;
         });
-        SCOPED_TRACE("trial " + std::to_string(trial) + ": " + result.output);
-        if (result.exitStatus == 0) continue;
-        EXPECT_EQ(result.exitStatus, 255);
-        EXPECT_TRUE(result.output == "Fatal Error:OGG not seekable\n" ||
-                    result.output == "Fatal Error:Cannot use mono channel vorbis files at this time\n" ||
-                    result.output == "Fatal Error:Different samplerates detected inside file\n" ||
-                    result.output == "Fatal Error:Error seeking in ogg file\n" ||
-                    result.output == "Fatal Error:Error in ogg file\n");
+        SCOPED_TRACE("trial " + std::to_string(trial) + ": " + result.out);
+        if (result.exitCode == 0) continue;
+        EXPECT_EQ(result.exitCode, 255);
+        EXPECT_TRUE(result.out == "Fatal Error:OGG not seekable\n" ||
+                    result.out == "Fatal Error:Cannot use mono channel vorbis files at this time\n" ||
+                    result.out == "Fatal Error:Different samplerates detected inside file\n" ||
+                    result.out == "Fatal Error:Error seeking in ogg file\n" ||
+                    result.out == "Fatal Error:Error in ogg file\n");
     }
 }
 
@@ -606,16 +547,16 @@ TEST(MusicFatal, LinksWithDifferentSampleRates) {
 
 TEST(MusicFatal, ASecondPlayer) {
     std::vector<unsigned char> bytes = testFile("short48k.ogg");
-    ChildResult result = runInChild([&] {
+    ProcessResult result = runForked([&] {
         EXPECT_EQ(oggPlayer(), nullptr);
-        PortAudioOgg* first = createOggPlayer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        TimeSource* first = createOggPlayer(bytes.data(), static_cast<uint32_t>(bytes.size()));
         if (first == nullptr || oggPlayer() != first || !first->isPlaying()) return 3;
         std::printf("first player playing\n");
         createOggPlayer(bytes.data(), static_cast<uint32_t>(bytes.size()));
         return 4;
     });
-    EXPECT_EQ(result.exitStatus, 255);
-    EXPECT_EQ(result.output, "first player playing\nFatal Error:Ogg player already exists\n");
+    EXPECT_EQ(result.exitCode, 255);
+    EXPECT_EQ(result.out, "first player playing\nFatal Error:Ogg player already exists\n");
 }
 
 TEST(MusicFatal, NoDefaultOutputDevice) {
@@ -636,7 +577,7 @@ TEST(MusicFatal, NoDefaultOutputDevice) {
 }
 
 TEST(MusicFatal, SeekingWhereNoPageIsLeft) {
-    ChildResult result = runInChild([] {
+    ProcessResult result = runForked([] {
         PausedPlayer paused("stereo48k.ogg");
         std::vector<OggPage> pages = oggPages(paused.bytes);
         if (pages.size() < 5) return 3;
@@ -646,6 +587,6 @@ TEST(MusicFatal, SeekingWhereNoPageIsLeft) {
         std::printf("seek survived\n");
         return 4;
     });
-    EXPECT_EQ(result.exitStatus, 255);
-    EXPECT_EQ(result.output, "Fatal Error:Error seeking in ogg file\n");
+    EXPECT_EQ(result.exitCode, 255);
+    EXPECT_EQ(result.out, "Fatal Error:Error seeking in ogg file\n");
 }

@@ -3,7 +3,8 @@
 // resizes and the present step.
 #include "platform/gl.h"
 #include "platform/window.h"
-#include "process.h"
+#include "tests/support/process.h"
+#include "tests/support/services.h"
 
 #include <gtest/gtest.h>
 

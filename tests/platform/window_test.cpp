@@ -3,7 +3,8 @@
 // take screenshots of the root window.
 #include "attendance_environment.h"
 #include "platform/window.h"
-#include "process.h"
+#include "tests/support/process.h"
+#include "tests/support/services.h"
 
 #include <gtest/gtest.h>
 
@@ -64,15 +65,13 @@ protected:
     // The X window id of the loop's window, found by its process id.
     std::string windowOf(const ChildProcess& loop) {
         std::string found;
-        EXPECT_EQ(
-            runCommand(display->displayName(), "xdotool search --pid " + std::to_string(loop.pid()), &found),
-            0);
+        EXPECT_EQ(display->run("xdotool search --pid " + std::to_string(loop.pid()), &found), 0);
         return found.substr(0, found.find('\n'));
     }
 
     void xdotool(const std::string& arguments) {
         std::string output;
-        EXPECT_EQ(runCommand(display->displayName(), "xdotool " + arguments, &output), 0) << output;
+        EXPECT_EQ(display->run("xdotool " + arguments, &output), 0) << output;
     }
 
     // Keys taken by the loop so far, in order.
@@ -104,11 +103,11 @@ TEST_F(WindowLoop, FullScreenStartFillsTheScreenAndLogsInOrder) {
     EXPECT_EQ(loop->lines(), expected) << loop->output();
 
     std::string geometry;
-    runCommand(display->displayName(), "xdotool getwindowgeometry " + windowOf(*loop), &geometry);
+    display->run("xdotool getwindowgeometry " + windowOf(*loop), &geometry);
     EXPECT_NE(geometry.find("Position: 0,0"), std::string::npos) << geometry;
     EXPECT_NE(geometry.find("Geometry: 1000x600"), std::string::npos) << geometry;
     std::string title;
-    runCommand(display->displayName(), "xdotool getwindowname " + windowOf(*loop), &title);
+    display->run("xdotool getwindowname " + windowOf(*loop), &title);
     EXPECT_EQ(title, "DEMOWINDOW\n");
 
     xdotool("key Escape");
@@ -167,8 +166,7 @@ TEST_F(WindowLoop, ScreenshotShowsTheClearColourOfTheRamp) {
     for (int attempt = 0; attempt < 25 && wrong != 0; ++attempt) {
         usleep(200000);
         std::string output;
-        ASSERT_EQ(runCommand(display->displayName(), "import -window root -depth 8 rgb:" + shot, &output), 0)
-            << output;
+        ASSERT_EQ(display->run("import -window root -depth 8 rgb:" + shot, &output), 0) << output;
         std::ifstream file(shot, std::ios::binary);
         std::vector<unsigned char> pixels((std::istreambuf_iterator<char>(file)),
                                           std::istreambuf_iterator<char>());
@@ -298,7 +296,7 @@ TEST_F(AttendanceOnADisplay, FatalErrorShowsTheBoxAndExitsOnceItIsClosed) {
         loop.waitForLine("", 0.1);
         for (const std::string& line : loop.lines())
             failedToShow = failedToShow || line.rfind(boxFailed, 0) == 0;
-        runCommand(server.displayName(), "xdotool search --name '^NOVA31$'", &box);
+        server.run("xdotool search --name '^NOVA31$'", &box);
     }
     ASSERT_TRUE(failedToShow || !box.empty()) << loop.output();
     EXPECT_NE(loop.output().find("found version \"4.2"), std::string::npos) << loop.output();

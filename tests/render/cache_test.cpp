@@ -15,25 +15,14 @@ using namespace reference;
 
 namespace {
 
-const char* kKeyKernel = R"(#version 450 core
-//!!using:util.glsl
-//!!using:licache.glsl
-#ifdef COMPUTE
-layout(local_size_x = 64) in;
-uniform int arg0_count;
-layout(std430) buffer arg1_points { vec4 points[]; };
-layout(std430) buffer arg2_keys { uvec4 keys[]; };
-void main() {
-    int i = int(gl_GlobalInvocationID.x);
-    if (i >= arg0_count) return;
+const std::string kKeyKernel =
+    countedKernel({"util.glsl", "licache.glsl"}, "vec4 points[]", "uvec4 keys[]", R"(
     vec3 cam = points[3 * i].xyz, p = points[3 * i + 1].xyz, n = points[3 * i + 2].xyz;
     vec4 fb = fragBox(p, cam, LIC_DENSITY);
     uint dax = packSnorm4x8(vec4(dominantAxis(n), 0.0));
     keys[2 * i] = floatBitsToUint(fb);
     keys[2 * i + 1] = uvec4(fragBoxToHash(fb), dax, liKeyHash(fb, dax), 0u);
-}
-#endif
-)";
+)");
 
 const char* kLookupKernel = R"(#version 450 core
 //!!using:util.glsl
@@ -131,7 +120,7 @@ const Vec3 kPlusX{1, 0, 0};
 
 TEST(LightCacheKey, CellHashAndAxisMatchTheReference) {
     testRenderer();
-    static ShaderProgram* program = buildProgram(0, kKeyKernel);
+    static ShaderProgram* program = buildProgram(0, kKeyKernel.c_str());
     std::mt19937 random(3);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::vector<Vec4> points{{0, 0, 0, 0}, {10, 0, 0, 0}, {1, 0, 0, 0}}; // the worked key first

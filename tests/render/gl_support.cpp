@@ -84,3 +84,20 @@ void installEmptyScene() {
     std::vector<GPULightEntry> lights(100, GPULightEntry{});
     setHostBuffer("gpuLights", lights);
 }
+
+std::string countedKernel(const std::vector<std::string>& includes, const std::string& input,
+                          const std::string& output, const std::string& body) {
+    std::string source = "#version 450 core\n";
+    for (const std::string& name : includes) source += "//!!using:" + name + "\n";
+    return source +
+           "#ifdef COMPUTE\n"
+           "layout(local_size_x = 64) in;\n"
+           "uniform int arg0_count;\n"
+           "layout(std430) buffer arg1_input { " +
+           input + "; };\nlayout(std430) buffer arg2_output { " + output +
+           "; };\n"
+           "void main() {\n"
+           "    int i = int(gl_GlobalInvocationID.x);\n"
+           "    if (i >= arg0_count) return;\n" +
+           body + "}\n#endif\n";
+}

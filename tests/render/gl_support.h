@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 // The G-buffer size of the test renderer (the window is larger; tests draw into its corner).
@@ -50,6 +51,13 @@ template <typename T> std::vector<T> readBuffer(uint32_t glBuffer, size_t count)
     std::memcpy(values.data(), bytes.data(), bytes.size());
     return values;
 }
+
+// The source of a kernel for runCountedKernel: `includes` ("util.glsl", ...) pulled in, 64
+// invocations per work group, `int arg0_count`, the storage arrays `input` and `output` as
+// arguments 1 and 2 (for example "vec4 points[]"), and `body` run with `int i` for every
+// invocation below the count.
+std::string countedKernel(const std::vector<std::string>& includes, const std::string& input,
+                          const std::string& output, const std::string& body);
 
 // Runs a test kernel whose arguments are (int count, input buffer, output buffer), 64
 // invocations per work group, and reads `outputCount` results back. The outputs start as

@@ -13,42 +13,19 @@ using namespace reference;
 
 namespace {
 
-const char* kSegmentKernel = R"(#version 450 core
-//!!using:util.glsl
-#ifdef COMPUTE
-layout(local_size_x = 64) in;
-uniform int arg0_count;
-layout(std430) buffer arg1_cases { vec4 caseData[]; };
-layout(std430) buffer arg2_results { vec4 results[]; };
-void main() {
-    int i = int(gl_GlobalInvocationID.x);
-    if (i >= arg0_count) return;
+const std::string kSegmentKernel = countedKernel({"util.glsl"}, "vec4 caseData[]", "vec4 results[]", R"(
     vec3 o = caseData[7 * i].xyz;
     vec3 d = caseData[7 * i + 1].xyz;
     results[2 * i] = triHit(o, d, caseData[7 * i + 2].xyz, caseData[7 * i + 3].xyz, caseData[7 * i + 4].xyz);
     bool box = boxHitBound(caseData[7 * i + 5].xyz, caseData[7 * i + 6].xyz, o, 1.0 / d);
     results[2 * i + 1] = vec4(box ? 1.0 : 0.0);
-}
-#endif
-)";
+)");
 
-const char* kTraversalKernel = R"(#version 450 core
-//!!using:util.glsl
-//!!using:licache.glsl
-//!!using:ray.glsl
-#ifdef COMPUTE
-layout(local_size_x = 64) in;
-uniform int arg0_count;
-layout(std430) buffer arg1_segments { vec4 segments[]; };
-layout(std430) buffer arg2_results { vec4 results[]; };
-void main() {
-    int i = int(gl_GlobalInvocationID.x);
-    if (i >= arg0_count) return;
+const std::string kTraversalKernel =
+    countedKernel({"util.glsl", "licache.glsl", "ray.glsl"}, "vec4 segments[]", "vec4 results[]", R"(
     results[2 * i] = treeHitAny(segments[2 * i].xyz, segments[2 * i + 1].xyz, false);
     results[2 * i + 1] = treeHitAny(segments[2 * i].xyz, segments[2 * i + 1].xyz, true);
-}
-#endif
-)";
+)");
 
 using Vec4List = std::vector<Vec4>;
 
@@ -68,7 +45,7 @@ Vec4 point(Vec3 v) {
 
 TEST(Segments, TriangleAndBoxTestsMatchTheReference) {
     testRenderer();
-    static ShaderProgram* program = buildProgram(0, kSegmentKernel);
+    static ShaderProgram* program = buildProgram(0, kSegmentKernel.c_str());
     std::mt19937 random(7);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     auto randomVec = [&](float scale) {
@@ -136,7 +113,7 @@ TEST(Segments, TriangleAndBoxTestsMatchTheReference) {
 
 TEST(Traversal, BothModesAgreeWithBruteForce) {
     CachedGI& renderer = testRenderer();
-    static ShaderProgram* program = buildProgram(0, kTraversalKernel);
+    static ShaderProgram* program = buildProgram(0, kTraversalKernel.c_str());
     std::mt19937 random(11);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     auto randomVec = [&](float scale) {

@@ -1,11 +1,11 @@
 #include "store/store.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -13,11 +13,6 @@ namespace {
 std::string uniqueName(const char* stem) {
     static int counter = 0;
     return std::string(stem) + "_" + std::to_string(++counter);
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
 }
 
 } // namespace

@@ -1,14 +1,12 @@
 // The gltf2blob tool, run as a child process like a scene author runs it.
 #include "gltf_test_document.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <sys/wait.h>
 
 namespace {
 
@@ -20,15 +18,10 @@ struct ToolRun {
 };
 
 ToolRun runTool(const fs::path& workingDirectory, const std::string& arguments) {
-    std::string command =
-        "cd '" + workingDirectory.string() + "' && '" NOVA31_BINARY_DIR "/gltf2blob' " + arguments + " 2>&1";
     ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[512];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) run.output.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.status =
+        runShell("cd '" + workingDirectory.string() + "' && '" NOVA31_BINARY_DIR "/gltf2blob' " + arguments,
+                 &run.output);
     return run;
 }
 
@@ -45,25 +38,23 @@ protected:
                                     doc.addTriangle() + "}]}]");
         size_t start = json.find("data:");
         json.replace(start, json.find('"', start) - start, "hall_beside.bin");
-        std::ofstream(root_ / "scene" / "hall.gltf", std::ios::binary) << json;
-        std::ofstream(root_ / "scene" / "hall_beside.bin", std::ios::binary)
-            .write(reinterpret_cast<const char*>(doc.data().data()),
-                   static_cast<std::streamsize>(doc.data().size()));
+        writeFile(root_ / "scene" / "hall.gltf", json);
+        writeFile(root_ / "scene" / "hall_beside.bin", std::string(doc.data().begin(), doc.data().end()));
     }
-    ScratchDirectory scratch_;
+    ScratchFolder scratch_;
     fs::path root_;
 };
 
 TEST_F(Gltf2Blob, PacksWritesTheDumpAndSummarises) {
     ToolRun run = runTool(root_ / "out", (root_ / "scene" / "hall.gltf").string());
     ASSERT_EQ(run.status, 0) << run.output;
-    std::string blob = readFileBytes((root_ / "out" / "gltf.expbin").string());
+    std::string blob = readFile((root_ / "out" / "gltf.expbin").string());
     ASSERT_FALSE(blob.empty());
     std::string summary =
         "hall.gltf: 1 nodes, 1 primitives, 3 accessors, 0 channels, 1 materials, 0 lights, " +
         std::to_string(blob.size()) + " bytes\n";
     EXPECT_NE(run.output.find(summary), std::string::npos) << run.output;
-    std::string listing = readFileBytes((root_ / "out" / "hall.csv").string());
+    std::string listing = readFile((root_ / "out" / "hall.csv").string());
     EXPECT_EQ(listing.rfind("0000,\"$ 0000\", \"start\",\": 09,00\"\n", 0), 0u) << listing;
     EXPECT_NE(listing.find("\"Text:n\""), std::string::npos);
 }
@@ -71,7 +62,7 @@ TEST_F(Gltf2Blob, PacksWritesTheDumpAndSummarises) {
 TEST_F(Gltf2Blob, ListingPathCanBeGiven) {
     ToolRun run = runTool(root_ / "out", (root_ / "scene" / "hall.gltf").string() + " listing.csv");
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_FALSE(readFileBytes((root_ / "out" / "listing.csv").string()).empty());
+    EXPECT_FALSE(readFile((root_ / "out" / "listing.csv").string()).empty());
     EXPECT_FALSE(fs::exists(root_ / "out" / "hall.csv"));
 }
 

@@ -3,6 +3,7 @@
 #include "scene/blob.h"
 #include "scene/gltf_pack.h"
 #include "store/store.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -457,7 +458,7 @@ TEST(GltfPack, BuffersComeFromFilesWhenTheStoreLacksThem) {
     Packed embedded;
     pack(json, embedded);
     // A name without "." is not resolved by the store; the packer opens it as a file itself.
-    ScratchDirectory directory;
+    ScratchFolder directory;
     std::string path = (directory.path() / "buffer").string();
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(doc.data().data()),
@@ -488,14 +489,14 @@ protected:
         ASSERT_EQ(chdir(directory_.path().c_str()), 0);
     }
     void TearDown() override { EXPECT_EQ(chdir(previous_), 0); }
-    ScratchDirectory directory_;
+    ScratchFolder directory_;
     char previous_[4096];
 };
 
 TEST_F(GltfDump, WritesTheBlobAndItsListing) {
     Packed p;
     pack(kOneNode, p, "listing.csv");
-    std::string binary = readFileBytes("gltf.expbin");
+    std::string binary = readFile("gltf.expbin");
     EXPECT_EQ(std::vector<uint8_t>(binary.begin(), binary.end()), blobBytes(p.blob, p.size));
     const char* expected = R"csv(0000,"$ 0000", "start",": 09,00"
 0002,"$ 0002", "#### CHUNKPTR h ####",": 68,00,00,00,38,00  (Text:h   8 )"
@@ -519,7 +520,7 @@ TEST_F(GltfDump, WritesTheBlobAndItsListing) {
 0102,"$ 0066", "Text:",": 00"
 0103,"$ 0067", "Text:A",": 41,00,00,00,00  (Text:A    )"
 )csv";
-    EXPECT_EQ(readFileBytes("listing.csv"), expected);
+    EXPECT_EQ(readFile("listing.csv"), expected);
 }
 
 TEST_F(GltfDump, LabelsFollowAlignmentAndDataSpans) {
@@ -528,7 +529,7 @@ TEST_F(GltfDump, LabelsFollowAlignmentAndDataSpans) {
     pack(triangleDocument(doc,
                           R"(,"scenes":[{"nodes":[0]}],"nodes":[{"name":"abc","mesh":0,"scale":[1,1,1]}])"),
          p, "listing.csv");
-    std::string csv = readFileBytes("listing.csv");
+    std::string csv = readFile("listing.csv");
     // The scale array is 4-aligned after the odd-length name: its label sits on the aligned offset.
     BlobView v = p.view();
     int64_t scale = v.targetOffset(&v.nodes()[0].scale);

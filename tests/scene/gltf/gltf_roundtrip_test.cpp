@@ -6,6 +6,7 @@
 #include "scene/gltf.h"
 #include "scene/gltf_pack.h"
 #include "store/store.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -130,8 +131,8 @@ std::vector<float> sourceFloats(const GLTFMain& d, const std::string& bin, int i
 
 TEST(GltfRoundTrip, DemoScene) {
     std::string dir = std::string(NOVA31_SOURCE_DIR) + "/assets/";
-    std::string text = readFileBytes(dir + "scene1.gltf");
-    std::string bin = readFileBytes(dir + "scene1.bin");
+    std::string text = readFile(dir + "scene1.gltf");
+    std::string bin = readFile(dir + "scene1.bin");
     if (text.empty() || bin.empty()) GTEST_SKIP() << "assets/scene1.gltf is not there yet";
     GLTFMain d;
     std::istringstream in(text);

@@ -1,10 +1,6 @@
 #include "gltf_test_document.h"
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-#include <stdlib.h>
 
 std::string base64Encode(const std::vector<uint8_t>& bytes) {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -68,24 +64,6 @@ std::string primitiveMembers(int indices, int position, int normal, int texcoord
                           ",\"NORMAL\":" + std::to_string(normal);
     if (texcoord >= 0) members += ",\"TEXCOORD_0\":" + std::to_string(texcoord);
     return members + "}";
-}
-
-ScratchDirectory::ScratchDirectory() {
-    char pattern[] = "/tmp/nova31-gltf-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("no scratch directory");
-    path_ = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string readFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::vector<int> TestDocument::addInterleaved(const std::vector<std::vector<float>>& attributes,

@@ -60,19 +60,3 @@ std::vector<uint8_t> blobBytes(const void* blob, int size);
 
 // The members "indices" and "attributes" of a primitive's JSON; texcoord -1 leaves TEXCOORD_0 out.
 std::string primitiveMembers(int indices, int position, int normal, int texcoord = -1);
-
-// A fresh directory under /tmp, removed with everything in it when the object goes.
-class ScratchDirectory {
-public:
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-// A whole file, empty when it cannot be read.
-std::string readFileBytes(const std::string& path);

@@ -15,21 +15,16 @@
 #include <string>
 #include <unistd.h>
 
-#include "render/cached_gi.h"
+#include "render/gpu_layout.h"
 #include "scene/gltf_pack.h"
 #include "scene/image.h"
 #include "store/store.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace {
 
 const char* const kAssetFiles[] = {"scene1.gltf", "scene1.bin", "tex1.png", "tex2.png", "tex3.png"};
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 ShaderProgram* const kNoPrograms[] = {nullptr};
 
@@ -63,17 +58,14 @@ int DemoScene::blobSize = 0;
 } // namespace
 
 TEST_F(DemoScene, CommittedFilesAreWhatTheGeneratorMakes) {
-    std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("nova31-scenegen-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
-    std::string command = std::string(NOVA31_BINARY_DIR "/scenegen ") + folder.string() + " > /dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ScratchFolder folder("scenegen");
+    ProcessResult run = runProcess({NOVA31_BINARY_DIR "/scenegen", folder.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const char* name : kAssetFiles) {
-        EXPECT_EQ(readFile(folder / name),
+        EXPECT_EQ(readFile(folder.path() / name),
                   readFile(std::filesystem::path(NOVA31_SOURCE_DIR) / "assets" / name))
             << name << " is stale: run build/scenegen assets and commit the result";
     }
-    std::filesystem::remove_all(folder);
 }
 
 TEST_F(DemoScene, PacksWithinTheBlobLimitWithNormalsAndTextureCoordinatesEverywhere) {

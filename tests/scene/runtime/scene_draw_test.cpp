@@ -11,7 +11,7 @@
 
 #include "platform/gl.h"
 #include "platform/window.h"
-#include "render/cached_gi.h"
+#include "render/gpu_layout.h"
 #include "scene/image.h"
 #include "scene_documents.h"
 #include "store/store.h"

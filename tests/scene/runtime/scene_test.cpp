@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "render/cached_gi.h"
+#include "render/gpu_layout.h"
 #include "scene/image.h"
 #include "scene_documents.h"
 #include "store/store.h"

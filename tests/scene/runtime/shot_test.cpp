@@ -14,6 +14,9 @@
 
 #include <stb/stb_image.h>
 
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+
 namespace {
 
 constexpr int kWidth = 160, kHeight = 90;
@@ -32,26 +35,20 @@ struct Frame {
 
 // Runs nova31-shot in a fresh folder and loads the frame it wrote for `time`.
 Frame shoot(const std::string& fps, const std::string& time) {
-    std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("nova31-shot-" + std::to_string(getpid()) + "-" + fps);
-    std::filesystem::create_directories(folder);
-    std::string command = "cd '" + folder.string() +
-                          "' && '" NOVA31_BINARY_DIR "/nova31-shot' -data:'" NOVA31_BINARY_DIR
-                          "/nova31' --size " +
-                          std::to_string(kWidth) + "x" + std::to_string(kHeight) + " --fps " + fps + " " +
-                          time + " > shot.log 2>&1";
-    int status = std::system(command.c_str());
-    EXPECT_EQ(status, 0) << command << "\n(see " << folder / "shot.log"
-                         << ")";
+    ScratchFolder folder("shot");
+    ProcessResult run =
+        runProcess({NOVA31_BINARY_DIR "/nova31-shot", "-data:" NOVA31_BINARY_DIR "/nova31", "--size",
+                    std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps", fps, time},
+                   folder.string(), 200);
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     Frame frame;
-    std::string file = (folder / ("shot_" + time + ".png")).string();
+    std::string file = folder.file("shot_" + time + ".png");
     int channels = 0;
     unsigned char* pixels = stbi_load(file.c_str(), &frame.width, &frame.height, &channels, 4);
     EXPECT_NE(pixels, nullptr) << file;
     if (pixels != nullptr) {
         frame.rgba.assign(pixels, pixels + static_cast<size_t>(frame.width) * frame.height * 4);
         stbi_image_free(pixels);
-        std::filesystem::remove_all(folder);
     }
     return frame;
 }
@@ -100,10 +97,7 @@ TEST(Nova31Shot, FramesShowTheLitSceneAndIndirectLightBrightensIt) {
 TEST(Nova31Shot, BadCommandLinesAreRefusedBeforeAnythingStarts) {
     for (const char* arguments :
          {"", "abc", "25", "-1", "1.0 nan", "--size 10x10 1", "--size 320 1", "--fps -2 1", "--fps"}) {
-        std::string command =
-            std::string("'" NOVA31_BINARY_DIR "/nova31-shot' ") + arguments + " > /dev/null 2>&1";
-        int status = std::system(command.c_str());
-        ASSERT_TRUE(WIFEXITED(status)) << arguments;
-        EXPECT_EQ(WEXITSTATUS(status), 2) << "nova31-shot " << arguments;
+        EXPECT_EQ(runShell(std::string("'" NOVA31_BINARY_DIR "/nova31-shot' ") + arguments), 2)
+            << "nova31-shot " << arguments;
     }
 }

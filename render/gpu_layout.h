@@ -1,0 +1,68 @@
+/* gpu_layout.h — the records the host and the renderer's shaders share, and the capture switch.
+
+   Every structure here is std430 and mirrored field for field by a GLSL include file ("util.glsl",
+   "licache.glsl"); sizes are pinned by static_assert. The scene runtime includes this header to
+   publish lights and to feed triangle capture without linking the renderer:
+
+       auto* entries = static_cast<GPULightEntry*>(lights->hostData);   // "gpuLights"
+       if (captureTriangles != kCaptureOff) reserveDeviceBuffer(feedback, count + vertices);
+
+   Only plain records and constants live here: no functions, no GL calls. */
+#pragma once
+
+#include <cstdint>
+
+// ---- Triangle capture switch ----
+
+// Scene draws reserve room in "xfFeedback" while this holds kCaptureOn.
+constexpr int kCaptureOn = 4;
+constexpr int kCaptureOff = 1280;
+// Process-wide; defined here so that the scene runtime can read it without linking the renderer.
+inline int captureTriangles = kCaptureOff;
+
+// ---- GPU records (std430, mirrored by "util.glsl" and "licache.glsl") ----
+
+// A captured vertex: world position bits and packed normal, texture coordinate bits and handle.
+struct FVert {
+    uint32_t uposn[4]; // x, y, z float bits; w: packSnorm4x8(normal, 0)
+    uint32_t uvTI[4];  // u, v float bits; z, w: the texture handle words
+};
+static_assert(sizeof(FVert) == 32);
+
+// A node of the triangle tree: box corners as float bits, flags and index in the w words.
+struct BIVH {
+    int32_t mi[4]; // minimum x, y, z; w: flags (1, 2 leaf triangles; 4, 8 children present)
+    int32_t ma[4]; // maximum x, y, z; w: leaf: first vertex index; inner: first index of its level
+};
+static_assert(sizeof(BIVH) == 32);
+
+// A point light as the scene publishes it in "gpuLights".
+struct GPULightEntry {
+    float pos[4];   // world position (w unused)
+    float color[4]; // rgb, intensity; an intensity <= 0 ends the list
+};
+static_assert(sizeof(GPULightEntry) == 32);
+
+// One light-cache cell.
+struct LICEntry {
+    uint32_t lfHI;     // bits 25-31: frame tag; bits 0-24: low bits of the cell hash
+    uint32_t tracePos; // packUnorm4x8 of the traced point, as fractions of the cell
+    uint32_t normal;   // packSnorm4x8 of the surface normal
+    uint32_t dax;      // packSnorm4x8 of the dominant axis; 0: never claimed (or zero normal)
+    float posS[4];     // cell minimum corner xyz, edge length w (world units)
+    float diLight[4];  // direct light sum and weight at the claim
+    float inLight[4];  // indirect light: rgb sum, w total weight
+};
+static_assert(sizeof(LICEntry) == 64);
+
+// The light cache's control record, "licInfo".
+struct LICInfo {
+    uint32_t reserveCount; // reserved, unused
+    int32_t repeatCount;   // reserved, unused
+    int32_t licFrameNr;    // frame number; its low 7 bits are the frame tag
+    int32_t liEntryCount;  // entries in "liCache"
+};
+static_assert(sizeof(LICInfo) == 16);
+
+constexpr int32_t kLightCacheEntryCount = 140057;
+constexpr int32_t kLightCacheFirstFrame = 80;
