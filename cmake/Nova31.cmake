@@ -1,7 +1,9 @@
 # Helpers shared by the subsystem, test and benchmark folders.
 
 # nova31_test(NAME SOURCES a.cpp b.cpp LIBS lib... [LABELS gl audio ...] [ENV VAR=value ...])
-# One GoogleTest executable registered with CTest, one CTest entry per test case.
+# One GoogleTest executable registered with CTest, one CTest entry per test case. A cross-built
+# test (Windows) lists its cases when CTest runs, under the build's emulator (Wine), rather than
+# at build time.
 function(nova31_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -17,9 +19,14 @@ function(nova31_test name)
     if(ARG_ENV)
         list(APPEND properties ENVIRONMENT "${ARG_ENV}")
     endif()
+    set(discovery)
+    if(CMAKE_CROSSCOMPILING)
+        list(APPEND discovery DISCOVERY_MODE PRE_TEST)
+    endif()
     gtest_discover_tests(${name}
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
         DISCOVERY_TIMEOUT 60
+        ${discovery}
         PROPERTIES ${properties})
     if(ARG_LABELS)
         # Discovery passes its properties on as a flat list, which would split a list of labels;

@@ -28,3 +28,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # One self-contained executable: the C and C++ runtimes and winpthreads linked in statically,
 # so that only Windows system DLLs are imported.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# A release program ships without its symbol table (it is more than half of the image).
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

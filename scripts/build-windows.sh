@@ -128,9 +128,11 @@ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$r
     -DNOVA31_WINDOWS_PREFIX="$out/deps" -DNOVA31_BENCH=OFF
 cmake --build "$out" -j"$jobs"
 
-# ---- The Linux test programs that drive the Windows programs from outside ----
+# ---- What the Windows tests take from the Linux build ----
 
+# The demo program tests drive nova31.exe from outside; the music player's test files come from
+# the Linux build's encoder.
 if [[ ! -f "$root/build/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$root/build" -j"$jobs" --target demo_program_tests
+cmake --build "$root/build" -j"$jobs" --target demo_program_tests audio-test-files

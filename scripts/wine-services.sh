@@ -9,9 +9,10 @@ nova31_start_wine() {
     local root
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
     export NOVA31_WINE_DIR="${NOVA31_WINE_DIR:-$root/build-windows/wine}"
-    "$root/scripts/wine-run.sh" cmd /c exit 0
+    mkdir -p "$NOVA31_WINE_DIR/prefix"
     WINEPREFIX="$NOVA31_WINE_DIR/prefix" wineserver -p
     NOVA31_WINE_SERVER_STARTED=1
+    "$root/scripts/wine-run.sh" cmd /c exit 0
     echo "Started a persistent Wine server ($NOVA31_WINE_DIR/prefix)"
 }
 
