@@ -10,9 +10,11 @@ nova31_start_wine() {
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
     export NOVA31_WINE_DIR="${NOVA31_WINE_DIR:-$root/build-windows/wine}"
     mkdir -p "$NOVA31_WINE_DIR/prefix"
-    WINEPREFIX="$NOVA31_WINE_DIR/prefix" wineserver -p
+    # The server and the Wine services that the first program starts outlive this shell's
+    # commands: they must not hold its output open (a pipe reading it would never end).
+    WINEPREFIX="$NOVA31_WINE_DIR/prefix" wineserver -p </dev/null >/dev/null 2>&1
     NOVA31_WINE_SERVER_STARTED=1
-    "$root/scripts/wine-run.sh" cmd /c exit 0
+    "$root/scripts/wine-run.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1
     echo "Started a persistent Wine server ($NOVA31_WINE_DIR/prefix)"
 }
 
