@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything into build/ and runs every test (GL tests under a
-# private Xvfb display, audio tests on a JACK dummy server), then cross-builds the Windows
-# programs into build-windows/ and runs their tests under Wine. Options:
+# Sets up the machine, builds everything into build/ and runs every test (GL tests that only
+# draw on the headless context with no DISPLAY, window tests under a private Xvfb display, audio
+# tests on a JACK dummy server), then cross-builds the Windows programs into build-windows/ and
+# runs their tests under Wine. Options:
 #   --tsan   also build build-tsan with ThreadSanitizer and run the tests labelled "tsan" there
 #   --asan   build build-asan with AddressSanitizer + UndefinedBehaviorSanitizer and run all tests there
 set -euo pipefail

@@ -21,9 +21,10 @@
 
 namespace {
 
-int millisecondClock() {
+// Milliseconds modulo 2^32; the timeline subtracts two of them as unsigned values.
+uint32_t millisecondClock() {
     using namespace std::chrono;
-    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 // Handles to the named values the entry function writes every frame.
@@ -61,13 +62,13 @@ Variable* requireDemoFile(const char* name) {
     return file;
 }
 
-void loadDemoArchive(int argc, char** argv) {
+void loadDemoArchive(int argc, char** argv, const char* defaultArchive) {
     consoleLog("Demo start\n");
     // Images are decoded into textures as the archive's members enter the store.
     installImageHook();
-    // The executable itself holds the archive unless "-data:" names another file.
-    std::string self = executablePath();
-    const char* dataPath = dataPathFromArguments(argc, argv, self.c_str());
+    // The executable itself holds the archive unless "-data:" (or a tool) names another file.
+    std::string fallback = defaultArchive != nullptr ? std::string(defaultArchive) : executablePath();
+    const char* dataPath = dataPathFromArguments(argc, argv, fallback.c_str());
     loadArchive(dataPath, [](const char* name, uint32_t size, const void* bytes) {
         putFileVariable(name, size, bytes);
     });

@@ -26,9 +26,9 @@ struct DemoRenderer {
     Scene* scene = nullptr;
 };
 
-// Start-up steps 1-3: "Demo start", the archive path ("-data:" or the executable), every
-// member into the variable store.
-void loadDemoArchive(int argc, char** argv);
+// Start-up steps 1-3: "Demo start", the archive path ("-data:", else `defaultArchive`, else the
+// executable), every member into the variable store.
+void loadDemoArchive(int argc, char** argv, const char* defaultArchive = nullptr);
 
 // getVariable(name, 0), or fatalError naming the file when it is nowhere.
 Variable* requireDemoFile(const char* name);

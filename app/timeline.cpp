@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-TimelineState startTimeline(int nowMilliseconds) {
+TimelineState startTimeline(uint32_t nowMilliseconds) {
     TimelineState state;
     state.fpsEstimate = 0.1f;
     state.lastClock = nowMilliseconds - 100;
@@ -15,8 +15,8 @@ TimelineState startTimeline(int nowMilliseconds) {
 
 namespace {
 
-void updateFrameRate(TimelineState& state, int now) {
-    double elapsed = static_cast<double>(now - state.lastClock);
+void updateFrameRate(TimelineState& state, uint32_t now) {
+    double elapsed = static_cast<double>(now - state.lastClock); // modulo 2^32: right across the wrap
     state.fpsEstimate = static_cast<float>((1000.0 / (elapsed + 0.00001)) * 0.03 +
                                            static_cast<double>(state.fpsEstimate) * 0.97);
     if (state.frameCount % 10 == 0) consoleLog("%4.4f FPS\n", static_cast<double>(state.fpsEstimate));
@@ -25,7 +25,7 @@ void updateFrameRate(TimelineState& state, int now) {
 
 } // namespace
 
-PassOutcome beginLoopPass(TimelineState& state, int nowMilliseconds, int key, TimeSource& music) {
+PassOutcome beginLoopPass(TimelineState& state, uint32_t nowMilliseconds, int key, TimeSource& music) {
     state.prevPaused = state.paused;
     state.frameCount += 1;
     updateFrameRate(state, nowMilliseconds);

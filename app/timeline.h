@@ -17,6 +17,8 @@
    It does not sleep, draw or read the clock itself. */
 #pragma once
 
+#include <cstdint>
+
 class TimeSource;
 
 constexpr int kNoKey = -1;
@@ -29,7 +31,7 @@ struct TimelineState {
     bool prevPaused = false;  // `paused` at the start of the current pass
     int frameCount = 0;       // loop passes so far (not rendered frames)
     float fpsEstimate = 0.1f; // frames per second, smoothed with weight 0.03 per pass
-    int lastClock = 0;        // milliseconds at the previous pass
+    uint32_t lastClock = 0;   // milliseconds at the previous pass (a clock that wraps at 2^32)
 };
 
 enum class PassOutcome {
@@ -39,12 +41,15 @@ enum class PassOutcome {
     Render,  // draw a frame
 };
 
+// Clock values are milliseconds modulo 2^32: the time between two passes is their unsigned
+// difference, right across the wrap (which a millisecond count since boot reaches in 49.7 days).
+
 // State at the end of start-up: estimate 0.1, clock 100 ms in the past, no passes yet.
-TimelineState startTimeline(int nowMilliseconds);
+TimelineState startTimeline(uint32_t nowMilliseconds);
 
 // Steps 1-4 of a pass: pass count, frame-rate estimate (and its "%4.4f FPS" line every tenth
 // pass), the key (kNoKey when none was typed), the paused state.
-PassOutcome beginLoopPass(TimelineState& state, int nowMilliseconds, int key, TimeSource& music);
+PassOutcome beginLoopPass(TimelineState& state, uint32_t nowMilliseconds, int key, TimeSource& music);
 
 // Blue channel of the clear colour at music time t: ((1 + floor(30 t)) mod 256) / 255 for t >= 0.
 float clearColorBlue(float t);

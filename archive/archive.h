@@ -14,13 +14,24 @@
    readable ZIP prints "could not open zilfile:<path>" and returns true; a member that cannot
    be read is skipped. Both lines go to standard error.
 
+   Limits: what is read is bounded, so no file can take the machine's memory. A directory, a
+   FIFO or a device, and a file over 256 MiB, read as a file without a readable ZIP. A member
+   over 64 MiB, one whose name does not fit the reader's 4000-byte buffer, and members past
+   256 MiB delivered in all are skipped with a console line naming them (by index for a name
+   too long); so is a member that cannot be given memory. An allocation failure never ends
+   the process.
+
    It does not write archives, verify anything beyond what the ZIP reader checks (CRCs
    included), or keep the archive after it returns. */
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
 using ArchiveMemberSink = std::function<void(const char* name, uint32_t size, const void* bytes)>;
 
 bool loadArchive(const char* path, ArchiveMemberSink sink);
+
+// The walk of loadArchive over a file already in memory (`path` only names it in messages).
+void walkArchiveImage(const void* bytes, size_t size, const char* path, const ArchiveMemberSink& sink);

@@ -47,7 +47,7 @@ void main() {
         hi = i == 0 ? p : max(hi, p);
     }
     for (int j = 0; j < 2; ++j)
-        if ((flags & (1 << j)) != 0 && 6 * o + 3 * j + 2 < m) fillFaceNormal(6 * o + 3 * j);
+        if (bivhHasTriangle(flags, j) && 6 * o + 3 * j + 2 < m) fillFaceNormal(6 * o + 3 * j);
     leafItems[arg0.x + o] = BIVH(ivec4(floatBitsToInt(lo), flags), ivec4(floatBitsToInt(hi), 6 * o));
 }
 #endif

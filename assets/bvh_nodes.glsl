@@ -18,7 +18,7 @@ void main() {
     BIVH right = levelItems[2 * n + 1];
     vec3 lo = min(intBitsToFloat(left.mi.xyz), intBitsToFloat(right.mi.xyz));
     vec3 hi = max(intBitsToFloat(left.ma.xyz), intBitsToFloat(right.ma.xyz));
-    int flags = (left.mi.w != 0 ? 4 : 0) + (right.mi.w != 0 ? 8 : 0);
+    int flags = (left.mi.w != 0 ? BIVH_LEFT_CHILD : 0) + (right.mi.w != 0 ? BIVH_RIGHT_CHILD : 0);
     levelItems[n] = BIVH(ivec4(floatBitsToInt(lo), flags), ivec4(floatBitsToInt(hi), arg0_level));
 }
 #endif

@@ -32,7 +32,7 @@ void main() {
     a *= a;
     vec3 light = getLighting(p, n, 0, true);
     uint e = liGetEntry(cam, p, n);
-    if (e < 0x80000000u) light += licEntries[e].inLight.xyz / licEntries[e].inLight.w;
+    if (licFound(e)) light += licEntries[e].inLight.xyz / licEntries[e].inLight.w;
     frag0 = vec4(sqrt(light * a), 1.0);
 }
 #endif

@@ -1,5 +1,5 @@
 #version 430
-// Untextured primitives (positions only) into the G-buffer: a screen-position colour ramp, the
+// Primitives without texture coordinates into the G-buffer: their material's base colour, the
 // face normal and the world position. Vertices are captured like textured ones, with no
 // normal, texture coordinates or texture; the tree build gives them their face normal.
 //!!using:util.glsl
@@ -26,17 +26,13 @@ void main() {
 #endif
 
 #ifdef FRAGMENT
-uniform vec2 iResolution;
-uniform float shaderBlue;
+uniform vec4 baseColor;
 uniform mat4 invCamera;
 in vec4 vWorldPos;
-layout(location = 0) out vec4 frag0;
-layout(location = 1) out vec3 fragNormal;
-layout(location = 2) out vec3 fragPos;
+GBUFFER_OUTPUTS
 
 void main() {
-    float m = max(iResolution.x, iResolution.y);
-    frag0 = vec4(gl_FragCoord.x / m, iResolution.y / m - gl_FragCoord.y / m, shaderBlue, 1.0);
+    frag0 = baseColor;
     // The face normal in winding order: turned towards the viewer, then away again for back faces.
     vec3 p = vWorldPos.xyz;
     vec3 n = normalize(cross(dFdx(p), dFdy(p)));

@@ -26,7 +26,16 @@ layout(std430) buffer licInfo {
 #define LIC_PROBES 20
 #define LIC_CELL_STEPS 64
 #define LIC_NONE 0xFFFFFFFFu
+#define LIC_HASH_MASK 0x1FFFFFFu // lfHI bits 0-24: the low bits of the cell hash
+#define LIC_TAG_MASK 0xFE000000u // lfHI bits 25-31: the frame tag
+#define LIC_TAG_SHIFT 25
 #define PI 3.141592654
+
+// Whether an entry index from a lookup names an entry: LIC_NONE and every value with the top
+// bit set name none.
+bool licFound(uint e) {
+    return e < 0x80000000u;
+}
 
 // The cell (minimum corner, edge) of a point: the largest power-of-two cell, from twice the
 // distance down, whose edge is shorter than its centre's distance from the camera / density.
@@ -80,7 +89,7 @@ uint liGetNAEntry(vec3 camPos, vec3 suat, vec3 normal) {
     uint h = liKeyHash(fb, dax);
     uint slot = h % count;
     for (int probe = 0; probe < LIC_PROBES; ++probe) {
-        if ((licEntries[slot].lfHI & 0x1FFFFFFu) == (h & 0x1FFFFFFu) && licEntries[slot].posS == fb &&
+        if ((licEntries[slot].lfHI & LIC_HASH_MASK) == (h & LIC_HASH_MASK) && licEntries[slot].posS == fb &&
             licEntries[slot].dax == dax)
             return slot;
         slot = (slot + LIC_NEXT) % count;
@@ -97,7 +106,7 @@ uint liGetEntry(vec3 camPos, vec3 suat, vec3 normal) {
     vec3 axis = dominantAxis(normal);
     uint dax = packSnorm4x8(vec4(axis, 0.0));
     uint h = liKeyHash(fb, dax);
-    uint f = (h & 0x1FFFFFFu) + (uint(licFrameNr) << 25);
+    uint f = (h & LIC_HASH_MASK) + (uint(licFrameNr) << LIC_TAG_SHIFT);
     uint tracePos = packUnorm4x8(vec4((suat - fb.xyz) / fb.w, 0.0));
     uint packedNormal = packSnorm4x8(vec4(normal, 0.0));
     uint slot = h % count;
@@ -113,12 +122,12 @@ uint liGetEntry(vec3 camPos, vec3 suat, vec3 normal) {
             e = slot;
             slot = (slot + LIC_NEXT) % count;
             seenTag = licEntries[e].lfHI;
-            if ((seenTag & 0x1FFFFFFu) == (f & 0x1FFFFFFu)) {
+            if ((seenTag & LIC_HASH_MASK) == (f & LIC_HASH_MASK)) {
                 found = licEntries[e].posS == fb && licEntries[e].dax == dax;
                 if (found) break;
                 continue;
             }
-            claimable = int((f & 0xFE000000u) - (seenTag & 0xFE000000u)) < 0;
+            claimable = int((f & LIC_TAG_MASK) - (seenTag & LIC_TAG_MASK)) < 0;
             if (claimable) break;
         }
         if (found) {
@@ -144,7 +153,7 @@ uint liGetEntry(vec3 camPos, vec3 suat, vec3 normal) {
                 vec3 direction = vec3(0.0);
                 direction[d / 2] = (d % 2 == 0) ? -1.0 : 1.0;
                 uint neighbour = liGetNAEntry(camPos, centre + fb.w * direction, axis);
-                if (neighbour < 0x80000000u && neighbour != e) {
+                if (licFound(neighbour) && neighbour != e) {
                     licEntries[e].inLight = licEntries[neighbour].inLight;
                     break;
                 }

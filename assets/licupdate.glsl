@@ -16,10 +16,22 @@ uniform mat4 invCamera;
 const vec3 neighbourDirections[6] = vec3[6](vec3(-1.0, 0.0, 0.0), vec3(1.0, 0.0, 0.0), vec3(0.0, -1.0, 0.0),
                                             vec3(0.0, 1.0, 0.0), vec3(0.0, 0.0, -1.0), vec3(0.0, 0.0, 1.0));
 
+// True when every component is a finite number: its exponent bits are not all ones. Tested on
+// the bits because drivers may fold float comparisons as if NaN did not exist.
+bool licFinite(vec4 v) {
+    return all(notEqual(floatBitsToUint(v) & 0x7F800000u, uvec4(0x7F800000u)));
+}
+
+// A sum that is not finite (a light on a surface point gives a zero distance) or whose weight
+// is out of range restarts the entry's history.
+vec4 licRestartIfBroken(vec4 acc) {
+    return licFinite(acc) && acc.w >= 0.0 && acc.w <= 1000000.0 ? acc : vec4(0.0, 0.0, 0.0, 0.001);
+}
+
 bool touchedRecently(uint lfHI) {
-    uint tag = lfHI & 0xFE000000u;
+    uint tag = lfHI & LIC_TAG_MASK;
     for (int k = 0; k < 4; ++k)
-        if (tag == (uint(licFrameNr - k) << 25)) return true;
+        if (tag == (uint(licFrameNr - k) << LIC_TAG_SHIFT)) return true;
     return false;
 }
 
@@ -36,13 +48,13 @@ void main() {
     if (testV % 17u != 0u) {
         if ((testV & 1u) != 0u) return;
         vec3 axis = unpackSnorm4x8(dax).xyz;
-        vec4 acc = licEntries[i].inLight * 13.0;
+        vec4 acc = licRestartIfBroken(licEntries[i].inLight) * 13.0;
         vec3 centre = posS.xyz + posS.w * 0.5;
         for (int d = 0; d < 6; ++d) {
             uint e = liGetNAEntry(cam, centre + posS.w * neighbourDirections[d], axis);
-            if (e >= 0x80000000u) continue;
+            if (!licFound(e)) continue;
             vec4 neighbour = licEntries[e].inLight;
-            if (neighbour.w > 0.0001 && neighbour.w < 100.0) acc += neighbour;
+            if (neighbour.w > 0.0001 && neighbour.w < 100.0 && licFinite(neighbour)) acc += neighbour;
         }
         if (acc.w > LIC_BLEND_WEIGHT) acc *= LIC_BLEND_WEIGHT / acc.w;
         licEntries[i].inLight = acc;
@@ -51,15 +63,14 @@ void main() {
 
     vec3 p = posS.xyz + unpackUnorm4x8(licEntries[i].tracePos).xyz * posS.w;
     vec3 n = unpackSnorm4x8(licEntries[i].normal).xyz;
-    vec4 acc = licEntries[i].inLight;
-    // A weight out of range (or not a number) restarts the entry's history.
-    if (!(acc.w >= 0.0 && acc.w <= 1000000.0)) acc = vec4(0.0, 0.0, 0.0, 0.001);
+    vec4 acc = licRestartIfBroken(licEntries[i].inLight);
     int count = int(max((LIC_MAX_WEIGHT - acc.w) / 6.0, 1.0));
     for (int r = 0; r < count; ++r) {
         uint s = (i * 90849383u) ^ ((uint(licFrameNr) + uint(r)) * 78799649u);
         s = s + bitfieldReverse(s * 41781613u) + uint(r) * 0x26001234u;
         vec2 angles = unpackUnorm2x16(s) * vec2(PI, 2.0 * PI);
-        acc += litRay(cam, p, rotateNormal(n, angles));
+        vec4 ray = litRay(cam, p, rotateNormal(n, angles));
+        if (licFinite(ray)) acc += ray;
     }
     if (acc.w > LIC_MAX_WEIGHT) acc *= LIC_MAX_WEIGHT / acc.w;
     licEntries[i].inLight = acc;

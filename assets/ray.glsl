@@ -30,10 +30,10 @@ vec2 capturedUV(int b) {
 // From node n, with these flags when its box was hit (0 otherwise), to the next node of the
 // walk; 0 when there is none.
 void walkOn(inout int n, inout uint leftPending, int flags) {
-    if ((flags & 12) != 0) {
+    if ((flags & BIVH_CHILDREN) != 0) {
         // Into the right child, remembering the left one when both exist.
-        if ((flags & 12) == 12) leftPending |= 1u << (findMSB(n) + 1);
-        n = (flags & 8) != 0 ? 2 * n + 1 : 2 * n;
+        if ((flags & BIVH_CHILDREN) == BIVH_CHILDREN) leftPending |= 1u << (findMSB(n) + 1);
+        n = (flags & BIVH_RIGHT_CHILD) != 0 ? 2 * n + 1 : 2 * n;
     } else if (leftPending == 0u) {
         n = 0;
     } else {
@@ -72,12 +72,12 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
                 if (boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir))
                     flags = node.mi.w;
             }
-            if ((flags & 3) != 0) break;
+            if ((flags & BIVH_TRIANGLES) != 0) break;
             walkOn(n, leftPending, flags);
             if (++visit >= TREE_VISIT_LIMIT || n == 0) return best;
         }
         for (int j = 0; j < 2; ++j) {
-            if ((flags & (1 << j)) == 0) continue;
+            if (!bivhHasTriangle(flags, j)) continue;
             int b = node.ma.w + 3 * j;
             if (b < 0 || b + 2 >= vertexCount) continue;
             vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
@@ -135,6 +135,6 @@ vec4 litRay(vec3 camPos, vec3 origo, vec3 dir) {
     colour *= colour;
     vec3 light = getLighting(origo + hit.x * dir, normal, 0, true);
     uint e = liGetEntry(camPos, origo, normal);
-    if (e < 0x80000000u) light += licEntries[e].inLight.xyz / licEntries[e].inLight.w;
+    if (licFound(e)) light += licEntries[e].inLight.xyz / licEntries[e].inLight.w;
     return vec4(colour * light, 1.0);
 }

@@ -49,9 +49,7 @@ uniform vec4 baseColor;
 in vec4 vWorldPos;
 in vec2 vUV;
 in vec3 vNormal;
-layout(location = 0) out vec4 frag0;
-layout(location = 1) out vec3 fragNormal;
-layout(location = 2) out vec3 fragPos;
+GBUFFER_OUTPUTS
 
 void main() {
     vec4 c = textureHandleSample(baseColorTexture, vUV);

@@ -61,6 +61,24 @@ struct BIVH {
     ivec4 ma;
 };
 
+// The flags in mi.w: a leaf's triangles 0 and 1 (bits 0, 1); an inner node's children 2n and
+// 2n + 1 (bits 2, 3), each present when its subtree holds a triangle.
+#define BIVH_TRIANGLES 3
+#define BIVH_LEFT_CHILD 4
+#define BIVH_RIGHT_CHILD 8
+#define BIVH_CHILDREN 12
+
+bool bivhHasTriangle(int flags, int j) {
+    return (flags & (1 << j)) != 0;
+}
+
+// The fragment outputs of the geometry programs ("texm.glsl", "flat.glsl"): albedo, world-space
+// normal and world position, in the order of the G-buffer's colour attachments.
+#define GBUFFER_OUTPUTS                                                                                     \
+    layout(location = 0) out vec4 frag0;                                                                   \
+    layout(location = 1) out vec3 fragNormal;                                                              \
+    layout(location = 2) out vec3 fragPos;
+
 // A point light: position xyz; colour rgb with the intensity in w (<= 0 ends the list).
 struct GPULightEntry {
     vec4 pos;

@@ -1,11 +1,12 @@
 # Helpers shared by the subsystem, test and benchmark folders.
 
-# nova31_test(NAME SOURCES a.cpp b.cpp LIBS lib... [LABELS gl audio ...] [ENV VAR=value ...])
-# One GoogleTest executable registered with CTest, one CTest entry per test case. A cross-built
-# test (Windows) lists its cases when CTest runs, under the build's emulator (Wine), rather than
-# at build time.
+# nova31_test(NAME SOURCES a.cpp b.cpp LIBS lib... [LABELS gl audio ...] [ENV VAR=value ...] [HEADLESS])
+# One GoogleTest executable registered with CTest, one CTest entry per test case. HEADLESS: the
+# tests run with DISPLAY removed from their environment (they draw on the headless GL context)
+# and carry the label "headless" too. A cross-built test (Windows) lists its cases when CTest
+# runs, under the build's emulator (Wine), rather than at build time.
 function(nova31_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+    cmake_parse_arguments(ARG "HEADLESS" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -18,6 +19,10 @@ function(nova31_test name)
     set(properties TIMEOUT ${ARG_TIMEOUT})
     if(ARG_ENV)
         list(APPEND properties ENVIRONMENT "${ARG_ENV}")
+    endif()
+    if(ARG_HEADLESS)
+        list(APPEND properties ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
+        list(APPEND ARG_LABELS headless)
     endif()
     set(discovery)
     if(CMAKE_CROSSCOMPILING)

@@ -19,9 +19,10 @@
    - NOVA31_GL_ENTRY_POINTS: the demo's own entry points, in load order. The first thirteen are
      OpenGL 1.1 functions taken from the exports of the system GL library (libGL); the others
      come through the window system's lookup by name (SDL_GL_GetProcAddress).
-   - NOVA31_GL_ADDITIONAL_ENTRY_POINTS: everything else the shader system, the renderer and the
-     tests need (GL 1.x state and read-back functions included, so nothing is called from libGL
-     directly). Append one line per function here when you need one more.
+   - NOVA31_GL_ADDITIONAL_ENTRY_POINTS: exactly the other functions that the shader system, the
+     renderer, the tests and the benchmarks call (GL 1.x state and read-back functions included,
+     so nothing is called from libGL directly). Append one line per function when code starts to
+     call one more, and drop its line when the last call goes.
 
    The pointers live in namespace `gltable` (so they never collide with libGL's own exported
    symbols) and a using-directive brings them into the global namespace.
@@ -30,8 +31,7 @@
    exists: an entry is loaded only when its requirement holds (GL version of the current context
    or an extension in its extension string) and is null otherwise. In particular
    glGetTextureHandleARB and the other bindless functions are null without
-   GL_ARB_bindless_texture (llvmpipe has none), and the gl44/gl45 entries are null on a 4.3
-   context; callers test the pointer before such calls.
+   GL_ARB_bindless_texture (llvmpipe has none); callers test the pointer before such calls.
 
    This module does not create contexts (platform/window.h does), check GL errors after calls,
    or support more than one context. */
@@ -54,8 +54,6 @@ struct GLRequirement {
 
 namespace glrequirement {
 inline constexpr GLRequirement gl43{4, 3, nullptr};
-inline constexpr GLRequirement gl44{4, 4, nullptr};
-inline constexpr GLRequirement gl45{4, 5, nullptr};
 inline constexpr GLRequirement bindlessTexture{0, 0, "GL_ARB_bindless_texture"};
 inline constexpr GLRequirement debugOutput{0, 0, "GL_ARB_debug_output"};
 } // namespace glrequirement
@@ -71,6 +69,7 @@ inline constexpr GLRequirement debugOutput{0, 0, "GL_ARB_debug_output"};
     X(systemLibrary, gl43, GLenum, glGetError, (void)) \
     X(systemLibrary, gl43, const GLubyte*, glGetString, (GLenum name)) \
     X(systemLibrary, gl43, void, glViewport, (GLint x, GLint y, GLsizei width, GLsizei height)) \
+    X(systemLibrary, gl43, void, glScissor, (GLint x, GLint y, GLsizei width, GLsizei height)) \
     X(systemLibrary, gl43, void, glDrawArrays, (GLenum mode, GLint first, GLsizei count)) \
     X(systemLibrary, gl43, void, glDrawElements, (GLenum mode, GLsizei count, GLenum type, const void* indices)) \
     X(systemLibrary, gl43, void, glBindTexture, (GLenum target, GLuint texture)) \
@@ -137,195 +136,27 @@ inline constexpr GLRequirement debugOutput{0, 0, "GL_ARB_debug_output"};
 #define NOVA31_GL_ADDITIONAL_ENTRY_POINTS(X) \
     X(lookup, gl43, void, glGetIntegerv, (GLenum pname, GLint* data)) \
     X(lookup, gl43, void, glGetIntegeri_v, (GLenum target, GLuint index, GLint* data)) \
-    X(lookup, gl43, void, glGetInteger64v, (GLenum pname, GLint64* data)) \
-    X(lookup, gl43, void, glGetFloatv, (GLenum pname, GLfloat* data)) \
-    X(lookup, gl43, void, glGetBooleanv, (GLenum pname, GLboolean* data)) \
     X(lookup, gl43, const GLubyte*, glGetStringi, (GLenum name, GLuint index)) \
     X(lookup, gl43, GLboolean, glIsEnabled, (GLenum cap)) \
     X(lookup, gl43, void, glFinish, (void)) \
-    X(lookup, gl43, void, glFlush, (void)) \
-    X(lookup, gl43, void, glHint, (GLenum target, GLenum mode)) \
     X(lookup, gl43, void, glPixelStorei, (GLenum pname, GLint param)) \
     X(lookup, gl43, void, glReadPixels, (GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type, void* pixels)) \
     X(lookup, gl43, void, glReadBuffer, (GLenum src)) \
-    X(lookup, gl43, void, glDrawBuffer, (GLenum buf)) \
-    X(lookup, gl43, void, glScissor, (GLint x, GLint y, GLsizei width, GLsizei height)) \
-    X(lookup, gl43, void, glColorMask, (GLboolean red, GLboolean green, GLboolean blue, GLboolean alpha)) \
-    X(lookup, gl43, void, glDepthMask, (GLboolean flag)) \
-    X(lookup, gl43, void, glDepthFunc, (GLenum func)) \
-    X(lookup, gl43, void, glDepthRange, (GLdouble n, GLdouble f)) \
-    X(lookup, gl43, void, glClearDepth, (GLdouble depth)) \
-    X(lookup, gl43, void, glBlendFunc, (GLenum sfactor, GLenum dfactor)) \
-    X(lookup, gl43, void, glBlendFuncSeparate, (GLenum sfactorRGB, GLenum dfactorRGB, GLenum sfactorAlpha, GLenum dfactorAlpha)) \
-    X(lookup, gl43, void, glBlendEquation, (GLenum mode)) \
-    X(lookup, gl43, void, glCullFace, (GLenum mode)) \
-    X(lookup, gl43, void, glFrontFace, (GLenum mode)) \
-    X(lookup, gl43, void, glPolygonMode, (GLenum face, GLenum mode)) \
-    X(lookup, gl43, void, glPolygonOffset, (GLfloat factor, GLfloat units)) \
-    X(lookup, gl43, void, glPointSize, (GLfloat size)) \
-    X(lookup, gl43, void, glLineWidth, (GLfloat width)) \
-    X(lookup, gl43, void, glDrawArraysInstanced, (GLenum mode, GLint first, GLsizei count, GLsizei instancecount)) \
-    X(lookup, gl43, void, glDrawElementsInstanced, (GLenum mode, GLsizei count, GLenum type, const void* indices, GLsizei instancecount)) \
-    X(lookup, gl43, void, glDrawElementsBaseVertex, (GLenum mode, GLsizei count, GLenum type, const void* indices, GLint basevertex)) \
-    X(lookup, gl43, void, glDrawRangeElements, (GLenum mode, GLuint start, GLuint end, GLsizei count, GLenum type, const void* indices)) \
-    X(lookup, gl43, void, glDrawArraysIndirect, (GLenum mode, const void* indirect)) \
-    X(lookup, gl43, void, glDrawElementsIndirect, (GLenum mode, GLenum type, const void* indirect)) \
-    X(lookup, gl43, void, glMultiDrawArrays, (GLenum mode, const GLint* first, const GLsizei* count, GLsizei drawcount)) \
-    X(lookup, gl43, void, glDispatchComputeIndirect, (GLintptr indirect)) \
-    X(lookup, gl43, void, glDeleteVertexArrays, (GLsizei n, const GLuint* arrays)) \
-    X(lookup, gl43, void, glDisableVertexAttribArray, (GLuint index)) \
-    X(lookup, gl43, void, glVertexAttribIPointer, (GLuint index, GLint size, GLenum type, GLsizei stride, const void* pointer)) \
-    X(lookup, gl43, void, glVertexAttribDivisor, (GLuint index, GLuint divisor)) \
-    X(lookup, gl43, void, glBindAttribLocation, (GLuint program, GLuint index, const GLchar* name)) \
-    X(lookup, gl43, GLint, glGetAttribLocation, (GLuint program, const GLchar* name)) \
-    X(lookup, gl43, void, glDeleteTextures, (GLsizei n, const GLuint* textures)) \
-    X(lookup, gl43, GLboolean, glIsTexture, (GLuint texture)) \
-    X(lookup, gl43, void, glTexParameterf, (GLenum target, GLenum pname, GLfloat param)) \
-    X(lookup, gl43, void, glTexParameterfv, (GLenum target, GLenum pname, const GLfloat* params)) \
-    X(lookup, gl43, void, glTexParameteriv, (GLenum target, GLenum pname, const GLint* params)) \
-    X(lookup, gl43, void, glTexSubImage2D, (GLenum target, GLint level, GLint xoffset, GLint yoffset, GLsizei width, GLsizei height, GLenum format, GLenum type, const void* pixels)) \
-    X(lookup, gl43, void, glTexStorage2D, (GLenum target, GLsizei levels, GLenum internalformat, GLsizei width, GLsizei height)) \
-    X(lookup, gl43, void, glTexImage3D, (GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height, GLsizei depth, GLint border, GLenum format, GLenum type, const void* pixels)) \
-    X(lookup, gl43, void, glTexSubImage3D, (GLenum target, GLint level, GLint xoffset, GLint yoffset, GLint zoffset, GLsizei width, GLsizei height, GLsizei depth, GLenum format, GLenum type, const void* pixels)) \
-    X(lookup, gl43, void, glTexStorage3D, (GLenum target, GLsizei levels, GLenum internalformat, GLsizei width, GLsizei height, GLsizei depth)) \
-    X(lookup, gl43, void, glTexBuffer, (GLenum target, GLenum internalformat, GLuint buffer)) \
-    X(lookup, gl43, void, glGenerateMipmap, (GLenum target)) \
     X(lookup, gl43, void, glGetTexImage, (GLenum target, GLint level, GLenum format, GLenum type, void* pixels)) \
     X(lookup, gl43, void, glGetTexLevelParameteriv, (GLenum target, GLint level, GLenum pname, GLint* params)) \
-    X(lookup, gl43, void, glCopyImageSubData, (GLuint srcName, GLenum srcTarget, GLint srcLevel, GLint srcX, GLint srcY, GLint srcZ, GLuint dstName, GLenum dstTarget, GLint dstLevel, GLint dstX, GLint dstY, GLint dstZ, GLsizei srcWidth, GLsizei srcHeight, GLsizei srcDepth)) \
-    X(lookup, gl43, void, glGenSamplers, (GLsizei count, GLuint* samplers)) \
-    X(lookup, gl43, void, glDeleteSamplers, (GLsizei count, const GLuint* samplers)) \
-    X(lookup, gl43, void, glBindSampler, (GLuint unit, GLuint sampler)) \
-    X(lookup, gl43, void, glSamplerParameteri, (GLuint sampler, GLenum pname, GLint param)) \
-    X(lookup, gl43, GLboolean, glIsBuffer, (GLuint buffer)) \
-    X(lookup, gl43, void*, glMapBuffer, (GLenum target, GLenum access)) \
-    X(lookup, gl43, void*, glMapBufferRange, (GLenum target, GLintptr offset, GLsizeiptr length, GLbitfield access)) \
-    X(lookup, gl43, GLboolean, glUnmapBuffer, (GLenum target)) \
-    X(lookup, gl43, void, glFlushMappedBufferRange, (GLenum target, GLintptr offset, GLsizeiptr length)) \
-    X(lookup, gl43, void, glGetBufferParameteriv, (GLenum target, GLenum pname, GLint* params)) \
-    X(lookup, gl43, void, glGetBufferParameteri64v, (GLenum target, GLenum pname, GLint64* params)) \
     X(lookup, gl43, void, glClearBufferData, (GLenum target, GLenum internalformat, GLenum format, GLenum type, const void* data)) \
-    X(lookup, gl43, void, glClearBufferSubData, (GLenum target, GLenum internalformat, GLintptr offset, GLsizeiptr size, GLenum format, GLenum type, const void* data)) \
-    X(lookup, gl43, void, glInvalidateBufferData, (GLuint buffer)) \
-    X(lookup, gl43, void, glDeleteFramebuffers, (GLsizei n, const GLuint* framebuffers)) \
-    X(lookup, gl43, void, glFramebufferTexture, (GLenum target, GLenum attachment, GLuint texture, GLint level)) \
-    X(lookup, gl43, void, glFramebufferTextureLayer, (GLenum target, GLenum attachment, GLuint texture, GLint level, GLint layer)) \
-    X(lookup, gl43, void, glFramebufferRenderbuffer, (GLenum target, GLenum attachment, GLenum renderbuffertarget, GLuint renderbuffer)) \
-    X(lookup, gl43, void, glGenRenderbuffers, (GLsizei n, GLuint* renderbuffers)) \
-    X(lookup, gl43, void, glDeleteRenderbuffers, (GLsizei n, const GLuint* renderbuffers)) \
-    X(lookup, gl43, void, glBindRenderbuffer, (GLenum target, GLuint renderbuffer)) \
-    X(lookup, gl43, void, glRenderbufferStorage, (GLenum target, GLenum internalformat, GLsizei width, GLsizei height)) \
-    X(lookup, gl43, void, glBlitFramebuffer, (GLint srcX0, GLint srcY0, GLint srcX1, GLint srcY1, GLint dstX0, GLint dstY0, GLint dstX1, GLint dstY1, GLbitfield mask, GLenum filter)) \
-    X(lookup, gl43, void, glClearBufferfv, (GLenum buffer, GLint drawbuffer, const GLfloat* value)) \
-    X(lookup, gl43, void, glClearBufferiv, (GLenum buffer, GLint drawbuffer, const GLint* value)) \
-    X(lookup, gl43, void, glClearBufferuiv, (GLenum buffer, GLint drawbuffer, const GLuint* value)) \
-    X(lookup, gl43, GLboolean, glIsProgram, (GLuint program)) \
-    X(lookup, gl43, GLboolean, glIsShader, (GLuint shader)) \
-    X(lookup, gl43, void, glDetachShader, (GLuint program, GLuint shader)) \
-    X(lookup, gl43, void, glValidateProgram, (GLuint program)) \
-    X(lookup, gl43, void, glGetAttachedShaders, (GLuint program, GLsizei maxCount, GLsizei* count, GLuint* shaders)) \
-    X(lookup, gl43, void, glGetShaderSource, (GLuint shader, GLsizei bufSize, GLsizei* length, GLchar* source)) \
     X(lookup, gl43, GLint, glGetUniformLocation, (GLuint program, const GLchar* name)) \
-    X(lookup, gl43, GLuint, glGetUniformBlockIndex, (GLuint program, const GLchar* uniformBlockName)) \
-    X(lookup, gl43, void, glUniformBlockBinding, (GLuint program, GLuint uniformBlockIndex, GLuint uniformBlockBinding)) \
-    X(lookup, gl43, void, glGetActiveUniform, (GLuint program, GLuint index, GLsizei bufSize, GLsizei* length, GLint* size, GLenum* type, GLchar* name)) \
-    X(lookup, gl43, void, glGetActiveUniformsiv, (GLuint program, GLsizei uniformCount, const GLuint* uniformIndices, GLenum pname, GLint* params)) \
-    X(lookup, gl43, void, glGetActiveUniformBlockiv, (GLuint program, GLuint uniformBlockIndex, GLenum pname, GLint* params)) \
-    X(lookup, gl43, void, glGetActiveAttrib, (GLuint program, GLuint index, GLsizei bufSize, GLsizei* length, GLint* size, GLenum* type, GLchar* name)) \
     X(lookup, gl43, void, glGetUniformfv, (GLuint program, GLint location, GLfloat* params)) \
     X(lookup, gl43, void, glGetUniformiv, (GLuint program, GLint location, GLint* params)) \
-    X(lookup, gl43, void, glGetUniformuiv, (GLuint program, GLint location, GLuint* params)) \
     X(lookup, gl43, GLuint, glGetProgramResourceIndex, (GLuint program, GLenum programInterface, const GLchar* name)) \
-    X(lookup, gl43, GLint, glGetProgramResourceLocation, (GLuint program, GLenum programInterface, const GLchar* name)) \
-    X(lookup, gl43, void, glGetActiveAtomicCounterBufferiv, (GLuint program, GLuint bufferIndex, GLenum pname, GLint* params)) \
-    X(lookup, gl43, void, glUniform1f, (GLint location, GLfloat v0)) \
-    X(lookup, gl43, void, glUniform2f, (GLint location, GLfloat v0, GLfloat v1)) \
-    X(lookup, gl43, void, glUniform3f, (GLint location, GLfloat v0, GLfloat v1, GLfloat v2)) \
-    X(lookup, gl43, void, glUniform4f, (GLint location, GLfloat v0, GLfloat v1, GLfloat v2, GLfloat v3)) \
-    X(lookup, gl43, void, glUniform2i, (GLint location, GLint v0, GLint v1)) \
-    X(lookup, gl43, void, glUniform3i, (GLint location, GLint v0, GLint v1, GLint v2)) \
-    X(lookup, gl43, void, glUniform4i, (GLint location, GLint v0, GLint v1, GLint v2, GLint v3)) \
-    X(lookup, gl43, void, glUniform1ui, (GLint location, GLuint v0)) \
-    X(lookup, gl43, void, glUniform2ui, (GLint location, GLuint v0, GLuint v1)) \
-    X(lookup, gl43, void, glUniform3ui, (GLint location, GLuint v0, GLuint v1, GLuint v2)) \
-    X(lookup, gl43, void, glUniform4ui, (GLint location, GLuint v0, GLuint v1, GLuint v2, GLuint v3)) \
-    X(lookup, gl43, void, glUniform3fv, (GLint location, GLsizei count, const GLfloat* value)) \
-    X(lookup, gl43, void, glUniform1uiv, (GLint location, GLsizei count, const GLuint* value)) \
-    X(lookup, gl43, void, glUniform3uiv, (GLint location, GLsizei count, const GLuint* value)) \
-    X(lookup, gl43, void, glUniform4uiv, (GLint location, GLsizei count, const GLuint* value)) \
-    X(lookup, gl43, void, glUniformMatrix3fv, (GLint location, GLsizei count, GLboolean transpose, const GLfloat* value)) \
-    X(lookup, gl43, void, glUniformMatrix2x3fv, (GLint location, GLsizei count, GLboolean transpose, const GLfloat* value)) \
-    X(lookup, gl43, void, glUniformMatrix3x4fv, (GLint location, GLsizei count, GLboolean transpose, const GLfloat* value)) \
-    X(lookup, gl43, void, glUniformMatrix4x3fv, (GLint location, GLsizei count, GLboolean transpose, const GLfloat* value)) \
-    X(lookup, gl43, void, glGenTransformFeedbacks, (GLsizei n, GLuint* ids)) \
-    X(lookup, gl43, void, glDeleteTransformFeedbacks, (GLsizei n, const GLuint* ids)) \
-    X(lookup, gl43, void, glBindTransformFeedback, (GLenum target, GLuint id)) \
-    X(lookup, gl43, void, glPauseTransformFeedback, (void)) \
-    X(lookup, gl43, void, glResumeTransformFeedback, (void)) \
     X(lookup, gl43, void, glGetTransformFeedbackVarying, (GLuint program, GLuint index, GLsizei bufSize, GLsizei* length, GLsizei* size, GLenum* type, GLchar* name)) \
     X(lookup, gl43, void, glGenQueries, (GLsizei n, GLuint* ids)) \
     X(lookup, gl43, void, glDeleteQueries, (GLsizei n, const GLuint* ids)) \
-    X(lookup, gl43, void, glBeginQuery, (GLenum target, GLuint id)) \
-    X(lookup, gl43, void, glEndQuery, (GLenum target)) \
     X(lookup, gl43, void, glQueryCounter, (GLuint id, GLenum target)) \
-    X(lookup, gl43, void, glGetQueryiv, (GLenum target, GLenum pname, GLint* params)) \
-    X(lookup, gl43, void, glGetQueryObjectiv, (GLuint id, GLenum pname, GLint* params)) \
-    X(lookup, gl43, void, glGetQueryObjectuiv, (GLuint id, GLenum pname, GLuint* params)) \
-    X(lookup, gl43, void, glGetQueryObjecti64v, (GLuint id, GLenum pname, GLint64* params)) \
     X(lookup, gl43, void, glGetQueryObjectui64v, (GLuint id, GLenum pname, GLuint64* params)) \
-    X(lookup, gl43, GLsync, glFenceSync, (GLenum condition, GLbitfield flags)) \
-    X(lookup, gl43, GLenum, glClientWaitSync, (GLsync sync, GLbitfield flags, GLuint64 timeout)) \
-    X(lookup, gl43, void, glWaitSync, (GLsync sync, GLbitfield flags, GLuint64 timeout)) \
-    X(lookup, gl43, void, glDeleteSync, (GLsync sync)) \
-    X(lookup, gl43, void, glGetSynciv, (GLsync sync, GLenum pname, GLsizei count, GLsizei* length, GLint* values)) \
     X(lookup, gl43, void, glDebugMessageCallback, (GLDEBUGPROC callback, const void* userParam)) \
-    X(lookup, gl43, void, glDebugMessageControl, (GLenum source, GLenum type, GLenum severity, GLsizei count, const GLuint* ids, GLboolean enabled)) \
     X(lookup, gl43, void, glDebugMessageInsert, (GLenum source, GLenum type, GLuint id, GLenum severity, GLsizei length, const GLchar* buf)) \
-    X(lookup, gl43, GLuint, glGetDebugMessageLog, (GLuint count, GLsizei bufSize, GLenum* sources, GLenum* types, GLuint* ids, GLenum* severities, GLsizei* lengths, GLchar* messageLog)) \
-    X(lookup, gl43, void, glObjectLabel, (GLenum identifier, GLuint name, GLsizei length, const GLchar* label)) \
-    X(lookup, gl43, void, glPushDebugGroup, (GLenum source, GLuint id, GLsizei length, const GLchar* message)) \
-    X(lookup, gl43, void, glPopDebugGroup, (void)) \
-    X(lookup, gl44, void, glBufferStorage, (GLenum target, GLsizeiptr size, const void* data, GLbitfield flags)) \
-    X(lookup, gl44, void, glClearTexImage, (GLuint texture, GLint level, GLenum format, GLenum type, const void* data)) \
-    X(lookup, gl44, void, glClearTexSubImage, (GLuint texture, GLint level, GLint xoffset, GLint yoffset, GLint zoffset, GLsizei width, GLsizei height, GLsizei depth, GLenum format, GLenum type, const void* data)) \
-    X(lookup, gl44, void, glBindBuffersBase, (GLenum target, GLuint first, GLsizei count, const GLuint* buffers)) \
-    X(lookup, gl44, void, glBindBuffersRange, (GLenum target, GLuint first, GLsizei count, const GLuint* buffers, const GLintptr* offsets, const GLsizeiptr* sizes)) \
-    X(lookup, gl44, void, glBindTextures, (GLuint first, GLsizei count, const GLuint* textures)) \
-    X(lookup, gl44, void, glBindImageTextures, (GLuint first, GLsizei count, const GLuint* textures)) \
-    X(lookup, gl45, void, glCreateBuffers, (GLsizei n, GLuint* buffers)) \
-    X(lookup, gl45, void, glNamedBufferData, (GLuint buffer, GLsizeiptr size, const void* data, GLenum usage)) \
-    X(lookup, gl45, void, glNamedBufferSubData, (GLuint buffer, GLintptr offset, GLsizeiptr size, const void* data)) \
-    X(lookup, gl45, void, glNamedBufferStorage, (GLuint buffer, GLsizeiptr size, const void* data, GLbitfield flags)) \
-    X(lookup, gl45, void, glGetNamedBufferSubData, (GLuint buffer, GLintptr offset, GLsizeiptr size, void* data)) \
-    X(lookup, gl45, void, glCopyNamedBufferSubData, (GLuint readBuffer, GLuint writeBuffer, GLintptr readOffset, GLintptr writeOffset, GLsizeiptr size)) \
-    X(lookup, gl45, void, glClearNamedBufferData, (GLuint buffer, GLenum internalformat, GLenum format, GLenum type, const void* data)) \
-    X(lookup, gl45, void, glClearNamedBufferSubData, (GLuint buffer, GLenum internalformat, GLintptr offset, GLsizeiptr size, GLenum format, GLenum type, const void* data)) \
-    X(lookup, gl45, void*, glMapNamedBufferRange, (GLuint buffer, GLintptr offset, GLsizeiptr length, GLbitfield access)) \
-    X(lookup, gl45, GLboolean, glUnmapNamedBuffer, (GLuint buffer)) \
-    X(lookup, gl45, void, glCreateTextures, (GLenum target, GLsizei n, GLuint* textures)) \
-    X(lookup, gl45, void, glTextureStorage2D, (GLuint texture, GLsizei levels, GLenum internalformat, GLsizei width, GLsizei height)) \
-    X(lookup, gl45, void, glTextureSubImage2D, (GLuint texture, GLint level, GLint xoffset, GLint yoffset, GLsizei width, GLsizei height, GLenum format, GLenum type, const void* pixels)) \
-    X(lookup, gl45, void, glTextureParameteri, (GLuint texture, GLenum pname, GLint param)) \
-    X(lookup, gl45, void, glGenerateTextureMipmap, (GLuint texture)) \
-    X(lookup, gl45, void, glBindTextureUnit, (GLuint unit, GLuint texture)) \
-    X(lookup, gl45, void, glGetTextureImage, (GLuint texture, GLint level, GLenum format, GLenum type, GLsizei bufSize, void* pixels)) \
-    X(lookup, gl45, void, glGetTextureSubImage, (GLuint texture, GLint level, GLint xoffset, GLint yoffset, GLint zoffset, GLsizei width, GLsizei height, GLsizei depth, GLenum format, GLenum type, GLsizei bufSize, void* pixels)) \
-    X(lookup, gl45, void, glCreateFramebuffers, (GLsizei n, GLuint* framebuffers)) \
-    X(lookup, gl45, void, glNamedFramebufferTexture, (GLuint framebuffer, GLenum attachment, GLuint texture, GLint level)) \
-    X(lookup, gl45, void, glCreateVertexArrays, (GLsizei n, GLuint* arrays)) \
-    X(lookup, gl45, void, glReadnPixels, (GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type, GLsizei bufSize, void* data)) \
-    X(lookup, gl45, void, glGetnTexImage, (GLenum target, GLint level, GLenum format, GLenum type, GLsizei bufSize, void* pixels)) \
-    X(lookup, gl45, void, glTextureBarrier, (void)) \
-    X(lookup, gl45, void, glMemoryBarrierByRegion, (GLbitfield barriers)) \
-    X(lookup, gl45, void, glClipControl, (GLenum origin, GLenum depth)) \
-    X(lookup, bindlessTexture, GLuint64, glGetTextureSamplerHandleARB, (GLuint texture, GLuint sampler)) \
-    X(lookup, bindlessTexture, void, glMakeTextureHandleNonResidentARB, (GLuint64 handle)) \
     X(lookup, bindlessTexture, GLboolean, glIsTextureHandleResidentARB, (GLuint64 handle)) \
-    X(lookup, bindlessTexture, void, glUniformHandleui64ARB, (GLint location, GLuint64 value)) \
-    X(lookup, bindlessTexture, void, glProgramUniformHandleui64ARB, (GLuint program, GLint location, GLuint64 value)) \
-    X(lookup, bindlessTexture, GLuint64, glGetImageHandleARB, (GLuint texture, GLint level, GLboolean layered, GLint layer, GLenum format)) \
-    X(lookup, bindlessTexture, void, glMakeImageHandleResidentARB, (GLuint64 handle, GLenum access)) \
-    X(lookup, bindlessTexture, void, glMakeImageHandleNonResidentARB, (GLuint64 handle)) \
     X(lookup, gl43, void, glGetTexParameteriv, (GLenum target, GLenum pname, GLint* params)) \
     X(lookup, gl43, void, glGetVertexAttribiv, (GLuint index, GLenum pname, GLint* params))
 
@@ -354,8 +185,8 @@ bool loadGLEntryPoints();
 
 // Why the table is unusable for the demo, naming what was missing and what was found (a
 // version below 4.3, a missing window-system extension, a missing 4.3 entry point), or null when
-// everything a 4.3 context must provide was loaded. Optional entries (bindless, 4.4, 4.5, the
-// ARB debug callback) never count. Meaningful after loadGLEntryPoints.
+// everything a 4.3 context must provide was loaded. Optional entries (bindless, the ARB debug
+// callback) never count. Meaningful after loadGLEntryPoints.
 const char* glEntryPointProblem();
 
 // True when `version` (a GL_VERSION string, "M.m..." with single digits) names OpenGL 4.3 or

@@ -1,9 +1,11 @@
-// The demo window on SDL2: creation and full-screen placement, the GL context, event pumping
-// into the key queue, the present step and the fatal-error message box.
+// The demo window on SDL2: creation and full-screen placement, the GL context (or the headless
+// one, on EGL), event pumping into the key queue, the present step and the fatal-error message
+// box.
 #include "platform/window.h"
 
 #include "app/console.h"
 #include "platform/gl.h"
+#include "platform/headless_egl.h"
 #include "platform/window_shared.h"
 #include "platform/window_system.h"
 
@@ -22,6 +24,7 @@ namespace {
 
 SDL_Window* demoWindow = nullptr;
 SDL_GLContext demoContext = nullptr;
+bool headless = false; // the context is the headless one: no window, no SDL
 PresentFrameHook presentFrameHook = nullptr;
 
 // ---- Typed text ----
@@ -148,8 +151,13 @@ void createContext() {
                          reason.c_str(), probeDriverVersion().c_str());
     }
     SDL_GL_MakeCurrent(demoWindow, demoContext);
-    loadGLEntryPoints(); // false only for optional entries; what the demo needs is checked next
     SDL_GL_GetDrawableSize(demoWindow, &windowWidth, &windowHeight);
+}
+
+// What both kinds of context get once current: the entry points, the compute check, debug
+// output, the viewport over windowWidth x windowHeight and the vertex array of the run.
+void setUpCurrentContext() {
+    loadGLEntryPoints(); // false only for optional entries; what the demo needs is checked next
     finishContextSetup();
 }
 
@@ -186,13 +194,38 @@ extern "C" const char* __lsan_default_suppressions() {
            "leak:swrast_dri.so\n"
            "leak:libgallium\n"
            "leak:libLLVM\n"
-           "leak:libX11.so\n";
+           "leak:libX11.so\n"
+           "leak:libEGL_mesa.so\n"
+           "leak:libEGL.so\n";
+}
+
+void createHeadlessContext(int width, int height) {
+    if (headless || demoWindow != nullptr) {
+        createDemoWindow(false, width, height); // shares what is there
+        return;
+    }
+    std::string problem;
+    if (!openHeadlessEGLContext(width, height, &problem)) {
+        fatalErrorFormat("Error, could not initialize a headless GL context: %s", problem.c_str());
+    }
+    headless = true;
+    headlessEGLSurfaceSize(&windowWidth, &windowHeight);
+    consoleLog("KeyCount:%d\n", queuedCharacterCount());
+    setUpCurrentContext();
 }
 
 void createDemoWindow(bool fullScreen, int width, int height) {
-    if (demoWindow != nullptr) {
-        // One window per process: a later call (several test suites in one process) shares it.
-        SDL_GL_MakeCurrent(demoWindow, demoContext);
+    if (demoWindow != nullptr || headless) {
+        // One context per process: a later call (several test suites in one process) shares it.
+        if (headless)
+            makeHeadlessEGLContextCurrent();
+        else
+            SDL_GL_MakeCurrent(demoWindow, demoContext);
+        return;
+    }
+    const char* displayVariable = std::getenv("DISPLAY");
+    if (!fullScreen && (displayVariable == nullptr || displayVariable[0] == '\0')) {
+        createHeadlessContext(width, height); // nowhere to show a window: tools and tests go on
         return;
     }
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
@@ -234,6 +267,7 @@ void createDemoWindow(bool fullScreen, int width, int height) {
     pumpMessages();
 
     createContext();
+    setUpCurrentContext();
 }
 
 void pumpMessages() {
@@ -248,13 +282,17 @@ int pendingKeyCount() {
 }
 
 int nextKey() {
+    if (demoWindow == nullptr && queuedCharacterCount() == 0) return 27; // nothing can ever be typed: "quit"
     while (pendingKeyCount() == 0) SDL_Delay(1);
     return takeOldestCharacter();
 }
 
 void presentFrame() {
     if (presentFrameHook != nullptr) presentFrameHook();
-    SDL_GL_SwapWindow(demoWindow);
+    if (headless)
+        presentHeadlessEGLFrame();
+    else
+        SDL_GL_SwapWindow(demoWindow);
 }
 
 void setPresentFrameHook(PresentFrameHook hook) {

@@ -25,15 +25,27 @@
    character 27, Return 13, Backspace 8 and Tab 9. The queue holds 300 characters; characters
    typed while it is full are dropped. A close request does not close the window.
 
-   GL tests and tools call createDemoWindow(false, width, height) to get a context: it works on
-   any X display, Xvfb included, and never waits for a person.
+   Tools call createDemoWindow(false, width, height) to get a context: it works on any X display,
+   Xvfb included, and never waits for a person. With no display (DISPLAY unset or empty) it gives
+   the headless context instead, as createHeadlessContext does; a full-screen window still needs
+   a display.
 
-   Built on SDL2 (video only) with GLX on Linux (window.cpp) and on Win32 with WGL on Windows
-   (win32_window.cpp: a popup window of class "X_FRAME\n" over the primary screen, system-DPI
-   aware when shcore.dll offers it, a legacy context and then the 4.5 core debug context through
-   wglCreateContextAttribsARB); the build picks one by target. It does not own audio, input
-   devices other than the keyboard's characters, or more than one window. Everything runs on
-   the main thread. */
+   Headless: createHeadlessContext(width, height) asks for no window at all (the GL tests do, and
+   any program that only reads back what it draws). The context, OpenGL 4.5 core debug (4.3
+   accepted) made through EGL on an EGL device or Mesa's surfaceless platform, draws into a
+   width x height RGBA8 + depth-24 pbuffer that is framebuffer 0, so the frame is read back from
+   GL_BACK as a window's would be. Everything else stays: the same entry points, gates, debug
+   output, viewport, vertex array and log lines ("KeyCount:%d\n"); presentFrame runs its step and
+   hands the frame's work to the driver; no key ever arrives (nextKey returns 27 rather than wait
+   forever) and the size never changes. With no EGL display that gives such a context:
+   fatalError naming what each display answered.
+
+   Built on SDL2 (video only) with GLX, and EGL for the headless context, on Linux (window.cpp);
+   on Win32 with WGL on Windows (win32_window.cpp: a popup window of class "X_FRAME\n" over the
+   primary screen, system-DPI aware when shcore.dll offers it, a legacy context and then the 4.5
+   core debug context through wglCreateContextAttribsARB; no headless context). The build picks
+   one by target. It does not own audio, input devices other than the keyboard's characters, or
+   more than one window. Everything runs on the main thread. */
 #pragma once
 
 // The window's client size in pixels; kept current across resizes (a size of 0, as a
@@ -45,6 +57,10 @@ extern int windowHeight;
 // a later call keeps the existing window and context (and makes the context current again).
 void createDemoWindow(bool fullScreen, int width, int height);
 
+// Makes the headless context (no window; see above) current, creating it on the first call. A
+// later call, or one after createDemoWindow, keeps whatever context exists.
+void createHeadlessContext(int width, int height);
+
 // Handles every waiting window event (size changes, typed characters, close requests).
 // Never blocks.
 void pumpMessages();
@@ -53,7 +69,8 @@ void pumpMessages();
 int pendingKeyCount();
 
 // Waits (pumping events, 1 ms naps) until a character is queued, then removes the oldest one
-// and returns it as a signed 8-bit value widened to int.
+// and returns it as a signed 8-bit value widened to int. With no window and nothing queued it
+// returns 27 at once.
 int nextKey();
 
 // Ends a rendered frame: runs the installed end-of-frame step, then swaps the buffers.

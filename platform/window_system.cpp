@@ -1,5 +1,7 @@
 #include "platform/window_system.h"
 
+#include "platform/headless_egl.h"
+
 #include <GL/glx.h>
 #include <SDL.h>
 #include <X11/Xatom.h>
@@ -11,14 +13,16 @@ void* systemGLFunction(const char* name) {
 }
 
 void* lookupGLFunction(const char* name) {
+    if (headlessContextIsCurrent()) return headlessEGLFunction(name);
     return SDL_GL_GetProcAddress(name);
 }
 
 bool glContextIsCurrent() {
-    return SDL_GL_GetCurrentContext() != nullptr;
+    return SDL_GL_GetCurrentContext() != nullptr || headlessContextIsCurrent();
 }
 
 const char* windowSystemExtensions() {
+    if (headlessContextIsCurrent()) return headlessEGLExtensions();
     Display* display = glXGetCurrentDisplay();
     if (display == nullptr) return nullptr;
     return glXQueryExtensionsString(display, DefaultScreen(display));

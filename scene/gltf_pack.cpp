@@ -6,6 +6,7 @@
 #include "scene/gltf.h"
 #include "store/store.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,11 +24,13 @@ namespace {
 struct ByteSpan {
     const uint8_t* data = nullptr;
     size_t size = 0;
+    bool present = false; // false: the buffer has no data at all (not the same as 0 bytes)
 };
 
 struct PackInput {
     std::string json;
-    std::vector<ByteSpan> buffers;                  // bufferView.buffer indexes this list
+    ByteSpan binaryChunk;                           // the .glb's first "BIN" chunk, if any
+    std::vector<ByteSpan> buffers;                  // one per document buffer; bufferView.buffer indexes it
     std::vector<std::vector<uint8_t>> ownedBuffers; // decoded "data:" URIs and file reads
 };
 
@@ -58,8 +61,8 @@ void splitBinaryContainer(const uint8_t* data, size_t size, PackInput& input) {
         const uint8_t* bytes = data + position + 8;
         if (std::memcmp(type, "JSON", 4) == 0) {
             input.json.assign(reinterpret_cast<const char*>(bytes), length);
-        } else if (std::memcmp(type, "BIN\0", 4) == 0) {
-            input.buffers.push_back({bytes, static_cast<size_t>(length)});
+        } else if (std::memcmp(type, "BIN\0", 4) == 0 && !input.binaryChunk.present) {
+            input.binaryChunk = {bytes, static_cast<size_t>(length), true}; // later ones carry no buffer
         }
         position += 8 + length;
     }
@@ -121,11 +124,25 @@ bool isDataUri(const std::string& uri) {
     return uri.size() > 5 && uri.compare(0, 5, "data:") == 0;
 }
 
+// A Variable's own bytes. The image hook links a file whose name looks like an image (say
+// "tex1.png") to its decoded texture, so variableData(currentVariable(v)) is a texture record
+// from then on; the file keeps its bytes and their count in the Variable itself.
+ByteSpan fileBytes(Variable* v) {
+    return {static_cast<const uint8_t*>(variableData(v)), v->dataSize, true};
+}
+
+// One entry per document buffer, in document order. A buffer without a URI is the binary
+// chunk when it is the first buffer of a .glb that has one; any other such buffer has no data,
+// and a view that reads it is refused when the view is met.
 void fetchBuffers(const GLTFMain& document, PackInput& input) {
+    input.buffers.assign(document.buffers.size(), ByteSpan{});
     for (size_t i = 0; i < document.buffers.size(); ++i) {
         const GLTFBuffer& buffer = document.buffers[i];
         int index = static_cast<int>(i);
-        if (buffer.uri.empty()) continue; // the binary container's chunk
+        if (buffer.uri.empty()) {
+            if (i == 0) input.buffers[i] = input.binaryChunk;
+            continue;
+        }
         if (buffer.byteLength < 0) fatalErrorFormat("glTF: buffer %d has a negative byteLength", index);
         size_t byteLength = static_cast<size_t>(buffer.byteLength);
         if (isDataUri(buffer.uri)) {
@@ -135,13 +152,12 @@ void fetchBuffers(const GLTFMain& document, PackInput& input) {
                                  bytes.size(), byteLength);
             input.ownedBuffers.push_back(std::move(bytes));
         } else if (Variable* v = getVariable(buffer.uri.c_str(), 0)) {
-            Variable* current = currentVariable(v);
-            input.buffers.push_back({static_cast<const uint8_t*>(variableData(current)), v->dataSize});
+            input.buffers[i] = fileBytes(v);
             continue;
         } else {
             input.ownedBuffers.push_back(readBufferFile(buffer.uri, index, byteLength));
         }
-        input.buffers.push_back({input.ownedBuffers.back().data(), input.ownedBuffers.back().size()});
+        input.buffers[i] = {input.ownedBuffers.back().data(), input.ownedBuffers.back().size(), true};
     }
 }
 
@@ -153,7 +169,7 @@ struct AccessorData {
     int64_t stride = 0;             // bytes from one element to the next
     int32_t count = 0;
     int components = 0;    // 1-4
-    int componentType = 0; // 5123 or 5126
+    int componentType = 0; // 5121, 5123, 5125 (index lists) or 5126; the blob holds only 5123 and 5126
     int componentBytes = 0;
 
     float floatAt(int32_t element, int c) const {
@@ -164,6 +180,13 @@ struct AccessorData {
     uint16_t shortAt(int32_t element, int c) const {
         const uint8_t* p = first + element * stride + c * 2;
         return static_cast<uint16_t>(p[0] | p[1] << 8);
+    }
+    // Element of an index list of 8-, 16- or 32-bit unsigned integers.
+    uint32_t indexAt(int32_t element) const {
+        const uint8_t* p = first + element * stride;
+        if (componentBytes == 1) return p[0];
+        if (componentBytes == 2) return shortAt(element, 0);
+        return readU32(p);
     }
 };
 
@@ -187,8 +210,33 @@ struct Plan {
     std::vector<PlannedNode> nodes;
     std::map<int, std::vector<PlannedPrimitive>> meshes; // every mesh a packed node uses
     std::vector<PlannedChannel> channels;
-    std::map<int, AccessorData> accessors; // every accessor the blob copies
+    // Every accessor the blob copies: glTF accessors under their index, and accessors the packer
+    // makes itself (widened index lists, flat normals, ...) under negative keys from -2 down.
+    std::map<int, AccessorData> accessors;
+    std::deque<std::vector<uint8_t>> madeData; // the elements of the accessors the packer made
+    std::map<int, std::string> imageNames;     // image held in the document -> its file in the store
 };
+
+constexpr uint16_t kComponentTypeUnsignedByte = 5121;
+constexpr uint16_t kComponentTypeUnsignedInt = 5125;
+
+// Bytes of one component, 0 for a component type the packer does not read.
+int componentBytesOf(int componentType) {
+    switch (componentType) {
+    case kComponentTypeUnsignedByte:
+        return 1;
+    case kComponentTypeUnsignedShort:
+        return 2;
+    case kComponentTypeUnsignedInt:
+    case kComponentTypeFloat:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+// Index lists use 16 bits in the blob, so a drawn list reaches at most this many vertices.
+constexpr int64_t kMaxIndexedVertices = 65536;
 
 int componentCountOf(const std::string& type) {
     if (type == "SCALAR") return 1;
@@ -254,29 +302,20 @@ private:
             fatalErrorFormat(
                 "glTF: accessor %d has type \"%s\"; only SCALAR, VEC2, VEC3 and VEC4 can be packed", index,
                 a.type.c_str());
-        if (a.componentType != kComponentTypeUnsignedShort && a.componentType != kComponentTypeFloat)
-            fatalErrorFormat("glTF: accessor %d has component type %d; only 5123 (unsigned short) and 5126 "
-                             "(float) can be packed",
+        data.componentBytes = componentBytesOf(a.componentType);
+        if (data.componentBytes == 0)
+            fatalErrorFormat("glTF: accessor %d has component type %d; only 5121 (unsigned byte), 5123 "
+                             "(unsigned short), 5125 (unsigned int) and 5126 (float) can be packed",
                              index, a.componentType);
         data.componentType = a.componentType;
-        data.componentBytes = a.componentType == kComponentTypeFloat ? 4 : 2;
         checkShape(data, index, use, componentType, components);
         if (a.count < 0) fatalErrorFormat("glTF: accessor %d has no element count", index);
         data.count = a.count;
 
-        if (a.bufferView < 0 || static_cast<size_t>(a.bufferView) >= document_.bufferViews.size())
-            fatalErrorFormat("glTF: accessor %d refers to buffer view %d, which does not exist", index,
-                             a.bufferView);
+        char user[32];
+        std::snprintf(user, sizeof user, "accessor %d", index);
+        const uint8_t* viewData = viewBytes(a.bufferView, user);
         const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(a.bufferView)];
-        if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
-            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", a.bufferView,
-                             view.buffer);
-        const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
-        if (view.byteOffset < 0 || view.byteLength < 0 ||
-            static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
-            fatalErrorFormat("glTF: buffer view %d (offset %d, %d bytes) reaches past the end of buffer %d "
-                             "(%zu bytes)",
-                             a.bufferView, view.byteOffset, view.byteLength, view.buffer, buffer.size);
         int64_t elementBytes = static_cast<int64_t>(data.components) * data.componentBytes;
         data.stride = view.byteStride != 0 ? view.byteStride : elementBytes;
         if (data.stride < elementBytes)
@@ -289,9 +328,30 @@ private:
         if (end > view.byteLength)
             fatalErrorFormat("glTF: accessor %d reads past the end of buffer view %d (%lld of %d bytes)",
                              index, a.bufferView, static_cast<long long>(end), view.byteLength);
-        data.first = buffer.data + view.byteOffset + a.byteOffset;
+        data.first = viewData + a.byteOffset;
         if (data.componentType == kComponentTypeFloat) checkFloats(data, index);
         return plan_.accessors.emplace(index, data).first->second;
+    }
+
+    // The first byte of buffer view `v`, checked against its buffer; `user` ("accessor 3") names
+    // who refers to the view.
+    const uint8_t* viewBytes(int v, const char* user) const {
+        if (v < 0 || static_cast<size_t>(v) >= document_.bufferViews.size())
+            fatalErrorFormat("glTF: %s refers to buffer view %d, which does not exist", user, v);
+        const GLTFBufferView& view = document_.bufferViews[static_cast<size_t>(v)];
+        if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input_.buffers.size())
+            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which was not found", v, view.buffer);
+        const ByteSpan& buffer = input_.buffers[static_cast<size_t>(view.buffer)];
+        if (!buffer.present)
+            fatalErrorFormat("glTF: buffer view %d refers to buffer %d, which has no data (no URI and no "
+                             "binary chunk)",
+                             v, view.buffer);
+        if (view.byteOffset < 0 || view.byteLength < 0 ||
+            static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
+            fatalErrorFormat("glTF: buffer view %d (offset %d, %d bytes) reaches past the end of buffer %d "
+                             "(%zu bytes)",
+                             v, view.byteOffset, view.byteLength, view.buffer, buffer.size);
+        return buffer.data + view.byteOffset;
     }
 
     static void checkShape(const AccessorData& data, int index, const char* use, int componentType,
@@ -403,46 +463,174 @@ private:
         if (plan_.meshes.count(mesh) != 0) return;
         std::vector<PlannedPrimitive>& planned = plan_.meshes[mesh];
         const auto& primitives = document_.meshes[static_cast<size_t>(mesh)].primitives;
-        char use[96];
+        char where[64], use[96];
         for (size_t p = 0; p < primitives.size(); ++p) {
             const GLTFMeshPrimitive& primitive = primitives[p];
-            if (primitive.indices == -1) {
-                consoleLog("glTF: mesh %d primitive %zu has no indices; skipped\n", mesh, p);
-                continue;
-            }
+            std::snprintf(where, sizeof where, "mesh %d primitive %zu", mesh, p);
             PlannedPrimitive result{};
-            std::snprintf(use, sizeof use, "mesh %d primitive %zu indices", mesh, p);
-            const AccessorData& indices = accessor(primitive.indices, use, kComponentTypeUnsignedShort, 1);
-            result.indices = primitive.indices;
-            if (indices.count == 0) {
-                consoleLog("glTF: mesh %d primitive %zu has no indices; skipped\n", mesh, p);
-                continue;
-            }
+            // The index list is checked first, the attributes next, as the blob lists them.
+            if (primitive.indices != -1) indexAccessor(primitive, where);
             int32_t vertexCount = std::numeric_limits<int32_t>::max();
             auto attribute = [&](const char* name, int components, bool required) {
                 auto found = primitive.attributes.find(name);
                 if (found == primitive.attributes.end()) {
-                    if (required)
-                        fatalErrorFormat("glTF: mesh %d primitive %zu has no %s attribute", mesh, p, name);
+                    if (required) fatalErrorFormat("glTF: %s has no %s attribute", where, name);
                     return -1;
                 }
-                std::snprintf(use, sizeof use, "mesh %d primitive %zu %s", mesh, p, name);
+                std::snprintf(use, sizeof use, "%s %s", where, name);
                 vertexCount = std::min(vertexCount,
                                        accessor(found->second, use, kComponentTypeFloat, components).count);
                 return found->second;
             };
             result.position = attribute("POSITION", 3, true);
-            result.normal = attribute("NORMAL", 3, true);
+            result.normal = attribute("NORMAL", 3, false);
             result.texcoord = attribute("TEXCOORD_0", 2, false);
-            // The scene runtime expands every attribute through the index list.
-            for (int32_t i = 0; i < indices.count; ++i)
-                if (indices.shortAt(i, 0) >= vertexCount)
-                    fatalErrorFormat("glTF: mesh %d primitive %zu index %d is %u, past its %d vertices", mesh,
-                                     p, i, indices.shortAt(i, 0), vertexCount);
+            for (const auto& [name, index] : primitive.attributes)
+                if (name != "POSITION" && name != "NORMAL" && name != "TEXCOORD_0")
+                    consoleLog("glTF: %s attribute %s is not used\n", where, name.c_str());
+            std::vector<uint32_t> indices = planIndices(primitive, where, vertexCount, result);
+            if (indices.empty()) {
+                consoleLog("glTF: %s has no indices; skipped\n", where);
+                continue;
+            }
+            if (result.normal == -1) planFlatNormals(indices, where, result);
             result.material = primitive.material;
             if (result.material != -1) checkMaterial(result.material, mesh, static_cast<int>(p));
             planned.push_back(result);
         }
+    }
+
+    // The primitive's index accessor, checked: SCALAR of unsigned bytes, shorts or ints.
+    const AccessorData& indexAccessor(const GLTFMeshPrimitive& primitive, const char* where) {
+        char use[96];
+        std::snprintf(use, sizeof use, "%s indices", where);
+        int componentType = kComponentTypeUnsignedShort;
+        if (primitive.indices >= 0 && static_cast<size_t>(primitive.indices) < document_.accessors.size()) {
+            int given = document_.accessors[static_cast<size_t>(primitive.indices)].componentType;
+            if (given == kComponentTypeUnsignedByte || given == kComponentTypeUnsignedInt)
+                componentType = given;
+        }
+        return accessor(primitive.indices, use, componentType, 1);
+    }
+
+    // The primitive's index list, checked against its vertices. result.indices becomes an
+    // unsigned-short accessor: the document's own, or one made here for 8-bit and 32-bit lists and
+    // for a primitive without indices, whose vertices glTF draws in order (0, 1, ..., n - 1).
+    std::vector<uint32_t> planIndices(const GLTFMeshPrimitive& primitive, const char* where,
+                                      int32_t vertexCount, PlannedPrimitive& result) {
+        std::vector<uint32_t> indices;
+        if (primitive.indices == -1) {
+            if (vertexCount > kMaxIndexedVertices)
+                fatalErrorFormat("glTF: %s has %d vertices and no indices; at most %lld can be drawn", where,
+                                 vertexCount, static_cast<long long>(kMaxIndexedVertices));
+            indices.resize(static_cast<size_t>(vertexCount));
+            for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint32_t>(i);
+            result.indices = makeIndexAccessor(indices);
+            return indices;
+        }
+        const AccessorData& data = indexAccessor(primitive, where);
+        int componentType = data.componentType;
+        indices.resize(static_cast<size_t>(data.count));
+        for (int32_t i = 0; i < data.count; ++i) {
+            uint32_t value = data.indexAt(i);
+            if (value > 0xFFFF)
+                fatalErrorFormat("glTF: %s indices accessor %d holds index %u at element %d; indices above "
+                                 "65535 cannot be packed",
+                                 where, primitive.indices, value, i);
+            // The scene runtime expands every attribute through the index list.
+            if (value >= static_cast<uint32_t>(vertexCount))
+                fatalErrorFormat("glTF: %s index %d is %u, past its %d vertices", where, i, value,
+                                 vertexCount);
+            indices[static_cast<size_t>(i)] = value;
+        }
+        if (componentType == kComponentTypeUnsignedShort) {
+            result.indices = primitive.indices;
+        } else {
+            auto widened = widenedIndices_.find(primitive.indices);
+            if (widened == widenedIndices_.end())
+                widened = widenedIndices_.emplace(primitive.indices, makeIndexAccessor(indices)).first;
+            result.indices = widened->second;
+        }
+        return indices;
+    }
+
+    // glTF asks for flat normals when a primitive has none. Each triangle gets three vertices of
+    // its own carrying its face normal, and the index list becomes 0, 1, ..., n - 1.
+    void planFlatNormals(const std::vector<uint32_t>& indices, const char* where, PlannedPrimitive& result) {
+        if (static_cast<int64_t>(indices.size()) > kMaxIndexedVertices)
+            fatalErrorFormat("glTF: %s has no NORMAL and %zu indices; flat normals need a vertex per index, "
+                             "at most %lld",
+                             where, indices.size(), static_cast<long long>(kMaxIndexedVertices));
+        const AccessorData& position = plan_.accessors.at(result.position);
+        std::vector<float> normals(3 * indices.size(), 0.0f);
+        for (size_t t = 0; t + 2 < indices.size(); t += 3) {
+            std::array<std::array<double, 3>, 3> corner;
+            for (int v = 0; v < 3; ++v)
+                for (int c = 0; c < 3; ++c)
+                    corner[v][c] = position.floatAt(static_cast<int32_t>(indices[t + v]), c);
+            double e1[3], e2[3];
+            for (int c = 0; c < 3; ++c) {
+                e1[c] = corner[1][c] - corner[0][c];
+                e2[c] = corner[2][c] - corner[0][c];
+            }
+            double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                           e1[0] * e2[1] - e1[1] * e2[0]};
+            double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            if (length == 0.0 || !std::isfinite(length)) continue; // no area: never drawn
+            for (int v = 0; v < 3; ++v)
+                for (int c = 0; c < 3; ++c) normals[3 * (t + v) + c] = static_cast<float>(n[c] / length);
+        }
+        result.position = expandedAccessor(result.position, indices);
+        if (result.texcoord != -1) result.texcoord = expandedAccessor(result.texcoord, indices);
+        result.normal = makeFloatAccessor(normals, 3);
+        std::vector<uint32_t> inOrder(indices.size());
+        for (size_t i = 0; i < inOrder.size(); ++i) inOrder[i] = static_cast<uint32_t>(i);
+        result.indices = makeIndexAccessor(inOrder);
+        consoleLog("glTF: %s has no NORMAL; packed with flat normals\n", where);
+    }
+
+    // ---- Accessors the packer makes ----
+
+    int addMadeAccessor(std::vector<uint8_t> bytes, int32_t count, int components, int componentType) {
+        plan_.madeData.push_back(std::move(bytes));
+        AccessorData data;
+        data.first = plan_.madeData.back().data();
+        data.componentBytes = componentBytesOf(componentType);
+        data.stride = static_cast<int64_t>(components) * data.componentBytes;
+        data.count = count;
+        data.components = components;
+        data.componentType = componentType;
+        int key = nextMadeKey_--;
+        plan_.accessors.emplace(key, data);
+        return key;
+    }
+
+    int makeIndexAccessor(const std::vector<uint32_t>& indices) {
+        std::vector<uint8_t> bytes(2 * indices.size());
+        for (size_t i = 0; i < indices.size(); ++i) {
+            bytes[2 * i] = static_cast<uint8_t>(indices[i]);
+            bytes[2 * i + 1] = static_cast<uint8_t>(indices[i] >> 8);
+        }
+        return addMadeAccessor(std::move(bytes), static_cast<int32_t>(indices.size()), 1,
+                               kComponentTypeUnsignedShort);
+    }
+
+    int makeFloatAccessor(const std::vector<float>& values, int components) {
+        std::vector<uint8_t> bytes(4 * values.size());
+        if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
+        return addMadeAccessor(std::move(bytes), static_cast<int32_t>(values.size()) / components, components,
+                               kComponentTypeFloat);
+    }
+
+    // The float accessor `key` read through the index list: element j is element indices[j].
+    int expandedAccessor(int key, const std::vector<uint32_t>& indices) {
+        const AccessorData& source = plan_.accessors.at(key);
+        std::vector<float> values;
+        values.reserve(indices.size() * static_cast<size_t>(source.components));
+        for (uint32_t index : indices)
+            for (int c = 0; c < source.components; ++c)
+                values.push_back(source.floatAt(static_cast<int32_t>(index), c));
+        return makeFloatAccessor(values, source.components);
     }
 
     void checkMaterial(int material, int mesh, int primitive) {
@@ -459,6 +647,56 @@ private:
         int source = document_.textures[static_cast<size_t>(texture)].source;
         if (source != -1 && (source < 0 || static_cast<size_t>(source) >= document_.images.size()))
             fatalErrorFormat("glTF: texture %d refers to image %d, which does not exist", texture, source);
+        if (source != -1) planImage(source);
+    }
+
+    // An image the document holds itself (in a buffer view, as every textured .glb does, or as a
+    // "data:" URI) enters the store as a file of its own, which the image hook decodes like an
+    // archive member; the material then names that file. Other URIs are archive members or files
+    // that the store finds by the URI itself.
+    void planImage(int source) {
+        if (plan_.imageNames.count(source) != 0) return;
+        const GLTFImage& image = document_.images[static_cast<size_t>(source)];
+        std::vector<uint8_t> decoded;
+        const uint8_t* bytes = nullptr;
+        size_t size = 0;
+        if (isDataUri(image.uri)) {
+            decoded = decodeDataUri(image.uri, std::numeric_limits<size_t>::max());
+            bytes = decoded.data();
+            size = decoded.size();
+        } else if (image.uri.empty() && image.bufferView != -1) {
+            char user[32];
+            std::snprintf(user, sizeof user, "image %d", source);
+            bytes = viewBytes(image.bufferView, user);
+            size =
+                static_cast<size_t>(document_.bufferViews[static_cast<size_t>(image.bufferView)].byteLength);
+        } else {
+            return;
+        }
+        if (size > 0xFFFFFFF0u)
+            fatalErrorFormat("glTF: image %d holds %zu bytes, too many for the store", source, size);
+        std::string name = imageFileName(source, image.mimeType, bytes, size);
+        // The name follows the bytes, so a second document with the same image finds it stored.
+        if (getVariable(name.c_str(), 0) == nullptr)
+            putFileVariable(name.c_str(), static_cast<uint32_t>(size), bytes);
+        plan_.imageNames.emplace(source, name);
+    }
+
+    // "gltf-image<index>-<FNV-1a hash of the bytes>" plus the extension that makes the image hook
+    // pick its decoder: from the bytes' signature, else from the MIME type.
+    static std::string imageFileName(int source, const std::string& mimeType, const uint8_t* bytes,
+                                     size_t size) {
+        uint32_t hash = 2166136261u;
+        for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 16777619u;
+        const char* extension = ".bin";
+        if ((size >= 8 && std::memcmp(bytes, "\x89PNG", 4) == 0) || mimeType == "image/png")
+            extension = ".png";
+        else if ((size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) ||
+                 mimeType == "image/jpeg")
+            extension = ".jpg";
+        char name[64];
+        std::snprintf(name, sizeof name, "gltf-image%d-%08x%s", source, hash, extension);
+        return name;
     }
 
     void planChannels() {
@@ -518,13 +756,37 @@ private:
     const GLTFMain& document_;
     const PackInput& input_;
     Plan plan_;
-    std::vector<int> packedNodes_; // glTF node -> packed index, -1 when not packed
+    std::vector<int> packedNodes_;      // glTF node -> packed index, -1 when not packed
+    std::map<int, int> widenedIndices_; // 8-bit or 32-bit index accessor -> its 16-bit copy
+    int nextMadeKey_ = -2;              // key of the next accessor the packer makes
 };
 
 // ---- Blob writer ----
 
 // Blob offset at which a write placed its bytes (wide enough for a sizing pass that overshoots).
 using fptr = int64_t;
+
+// What the bytes of a blob are spent on, for the message about a scene that does not fit.
+// Records are everything outside the data heap; the heap's items have rooms of their own.
+#define NOVA31_BLOB_ROOMS(X)                                                                                 \
+    X(vertexData, "vertex data")                                                                             \
+    X(animationData, "animation data")                                                                       \
+    X(texts, "texts")                                                                                        \
+    X(transforms, "node transforms")                                                                         \
+    X(records, "records")
+
+enum class Room {
+#define NOVA31_BLOB_ROOM_ENUM(identifier, text) identifier,
+    NOVA31_BLOB_ROOMS(NOVA31_BLOB_ROOM_ENUM)
+#undef NOVA31_BLOB_ROOM_ENUM
+        count
+};
+
+const char* const kRoomNames[] = {
+#define NOVA31_BLOB_ROOM_NAME(identifier, text) text,
+    NOVA31_BLOB_ROOMS(NOVA31_BLOB_ROOM_NAME)
+#undef NOVA31_BLOB_ROOM_NAME
+};
 
 // One writer serves both passes: the sizing pass (no blob) only advances positions, the
 // writing pass copies bytes. Labels for the dump are kept in the writing pass only.
@@ -559,6 +821,7 @@ public:
     void beginPass(uint8_t* blob, bool keepLabels) {
         blob_ = blob;
         keepLabels_ = keepLabels;
+        for (int64_t& bytes : roomBytes_) bytes = 0;
         for (chunkw& c : chunks_) {
             c.position = c.start;
             c.labelAt = -1;
@@ -584,15 +847,17 @@ public:
         if (blob_ != nullptr && n > 0) std::memcpy(blob_ + at, bytes, n);
         c.position += static_cast<int64_t>(n);
         c.labelAt = -1;
-        // Stops the sizing pass as soon as the blob cannot fit, however much input is left.
-        if (c.position - c.start > static_cast<int64_t>(kMaxBlobBytes))
-            fatalErrorFormat("glTF: the packed scene needs more than %u bytes, the most a scene blob holds",
-                             kMaxBlobBytes);
+        spend(tag, static_cast<int64_t>(n));
         return at;
     }
+    // The room the next writes into the data heap are spent on.
+    void dataRoom(Room room) { dataRoom_ = room; }
+    // Bytes spent on each room in this pass (the chunks' padding is not counted).
+    int64_t roomBytes(Room room) const { return roomBytes_[static_cast<int>(room)]; }
     void align(BlobChunk tag, int n) {
         chunkw& c = chunk(tag);
         int64_t aligned = (c.position + n - 1) / n * n;
+        spend(tag, aligned - c.position);
         if (aligned != c.position && c.labelAt == c.position && keepLabels_) {
             // The label belongs to what is written next, so it moves with the position.
             auto found = labels_.find(c.position);
@@ -634,12 +899,19 @@ public:
     }
     // A NUL-terminated text in the data heap.
     fptr text(const std::string& value) {
+        dataRoom(Room::texts);
         label(BlobChunk::Data, "Text:" + value);
         return write(BlobChunk::Data, value.c_str(), value.size() + 1);
     }
 
 private:
+    void spend(BlobChunk tag, int64_t n) {
+        roomBytes_[static_cast<int>(tag == BlobChunk::Data ? dataRoom_ : Room::records)] += n;
+    }
+
     chunkw chunks_[kBlobChunkCount];
+    int64_t roomBytes_[static_cast<int>(Room::count)] = {};
+    Room dataRoom_ = Room::texts;
     uint8_t* blob_ = nullptr;
     bool keepLabels_ = false;
     std::map<int64_t, std::string> labels_; // blob offset -> label
@@ -693,6 +965,7 @@ private:
             w_.i32(BlobChunk::Nodes, 0);
             return;
         }
+        w_.dataRoom(Room::transforms);
         w_.label(BlobChunk::Data, dataLabel);
         w_.align(BlobChunk::Data, 4);
         fptr at = w_.write(BlobChunk::Data, values.data(), values.size() * sizeof(float));
@@ -754,6 +1027,7 @@ private:
     // Returns the index of the new accessor record.
     int writeAccessor(int index, fptr nameText, const std::string& labelName) {
         const AccessorData& data = plan_.accessors.at(index);
+        w_.dataRoom(nameText < 0 ? Room::animationData : Room::vertexData);
         w_.label(BlobChunk::Accessors, "AttDATA:" + labelName + "(CT/RelTeTy/SzCCount/ECount/ComPtrs4)");
         w_.u16(BlobChunk::Accessors, static_cast<uint16_t>(data.componentType));
         w_.u16(BlobChunk::Accessors, static_cast<uint16_t>(data.componentBytes << 4 | data.components));
@@ -830,6 +1104,8 @@ private:
         if (texture == -1) return nullptr;
         int source = document_.textures[static_cast<size_t>(texture)].source;
         if (source == -1) return nullptr;
+        auto stored = plan_.imageNames.find(source);
+        if (stored != plan_.imageNames.end()) return &stored->second;
         return &document_.images[static_cast<size_t>(source)].uri;
     }
 
@@ -907,11 +1183,20 @@ void writeDump(const uint8_t* blob, int64_t size, const std::map<int64_t, std::s
     if (std::fclose(csv) != 0) fatalError("Could not write CSV from GLTF");
 }
 
-void readDocument(const std::string& json, GLTFMain& document) {
+// False when the text does not read to its end; with `report`, one console line says so.
+bool readDocument(const std::string& json, GLTFMain& document, bool report) {
     std::istringstream in(json);
     try {
-        if (!refl::json::parse<GLTFMain>(in, document, false, true))
-            consoleLog("glTF: the JSON text is not valid; packing what was read before the error\n");
+        if (refl::json::parse<GLTFMain>(in, document, false, true)) return true;
+        if (report) {
+            in.clear();
+            long long at = static_cast<long long>(in.tellg());
+            consoleLog(
+                "glTF: the JSON text is not valid (the reader stopped at byte %lld of %zu); packing what "
+                "was read before the error\n",
+                at < 0 ? static_cast<long long>(json.size()) : at, json.size());
+        }
+        return false;
     } catch (const std::invalid_argument&) {
         fatalError("glTF: a number in the JSON text cannot be converted");
     } catch (const std::out_of_range&) {
@@ -920,17 +1205,23 @@ void readDocument(const std::string& json, GLTFMain& document) {
 }
 
 // Splits a .glb into JSON text and binary chunks (a .gltf is all text) and reads the text.
-void readInput(const void* data, size_t size, PackInput& input, GLTFMain& document) {
+// Returns whether the text read to its end; `report` prints what went wrong.
+bool readInput(const void* data, size_t size, PackInput& input, GLTFMain& document, bool report) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     size_t first = 0; // JSON may begin with blanks
     while (first < size &&
            (bytes[first] == ' ' || bytes[first] == '\t' || bytes[first] == '\n' || bytes[first] == '\r'))
         ++first;
-    if (size >= 4 && std::memcmp(bytes, "glTF", 4) == 0)
+    if (size >= 4 && std::memcmp(bytes, "glTF", 4) == 0) {
         splitBinaryContainer(bytes, size, input);
-    else if (first < size && bytes[first] == '{')
+        if (report && input.json.empty()) consoleLog("glTF: the binary container has no JSON chunk\n");
+    } else if (first < size && bytes[first] == '{') {
         input.json.assign(reinterpret_cast<const char*>(bytes), size);
-    readDocument(input.json, document);
+    } else if (report) {
+        consoleLog("glTF: the input (%zu bytes) is neither JSON text nor a binary glTF container\n", size);
+    }
+    // An empty text was reported above.
+    return readDocument(input.json, document, report && !input.json.empty());
 }
 
 } // namespace
@@ -939,9 +1230,15 @@ void readInput(const void* data, size_t size, PackInput& input, GLTFMain& docume
 
 void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
                std::vector<std::string>* outUris) {
+    return loadGLTFChecked(data, size, outSize, csvPath, outUris, nullptr);
+}
+
+void* loadGLTFChecked(const void* data, size_t size, int* outSize, const char* csvPath,
+                      std::vector<std::string>* outUris, bool* textComplete) {
     PackInput input;
     GLTFMain document;
-    readInput(data, size, input, document);
+    bool complete = readInput(data, size, input, document, true);
+    if (textComplete != nullptr) *textComplete = complete;
     fetchBuffers(document, input);
     Plan plan = Planner(document, input).make();
 
@@ -951,9 +1248,15 @@ void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
     sizing.run();
     writer.endSizingPass();
     int64_t total = writer.layout();
-    if (total > static_cast<int64_t>(kMaxBlobBytes))
-        fatalErrorFormat("glTF: the packed scene needs %lld bytes, more than the %u a scene blob holds",
-                         static_cast<long long>(total), kMaxBlobBytes);
+    if (total > static_cast<int64_t>(kMaxBlobBytes)) {
+        std::string room;
+        for (int r = 0; r < static_cast<int>(Room::count); ++r) {
+            room += r == 0 ? "" : ", ";
+            room += kRoomNames[r] + std::string(" ") + std::to_string(writer.roomBytes(static_cast<Room>(r)));
+        }
+        fatalErrorFormat("glTF: the packed scene needs %lld bytes, more than the %u a scene blob holds (%s)",
+                         static_cast<long long>(total), kMaxBlobBytes, room.c_str());
+    }
     if (sizing.accessorCount > 0xFFFF)
         fatalErrorFormat("glTF: the packed scene needs %d accessors; at most 65535 fit",
                          sizing.accessorCount);
@@ -979,13 +1282,14 @@ void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
 
 void* loadGLTFVariable(Variable* v, int* outSize) {
     if (v == nullptr || v->dataSize == 0) return nullptr;
-    return loadGLTF(variableData(currentVariable(v)), v->dataSize, outSize, nullptr, nullptr);
+    ByteSpan document = fileBytes(v);
+    return loadGLTF(document.data, document.size, outSize, nullptr, nullptr);
 }
 
 std::vector<std::string> gltfExternalBufferUris(const void* data, size_t size) {
     PackInput input;
     GLTFMain document;
-    readInput(data, size, input, document);
+    readInput(data, size, input, document, false);
     std::vector<std::string> uris;
     for (const GLTFBuffer& buffer : document.buffers)
         if (!buffer.uri.empty() && !isDataUri(buffer.uri)) uris.push_back(buffer.uri);

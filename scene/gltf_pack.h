@@ -17,11 +17,21 @@
    Dump: with csvPath set, the blob is also written to "gltf.expbin" in the working directory
    and an annotated byte listing to csvPath, one line per labelled span.
 
+   Standard glTF that the blob's fixed layout does not hold directly is converted: index lists
+   of unsigned bytes are widened to 16 bits, unsigned-int lists are taken when every index fits
+   in 16 bits, a primitive without indices gets the list 0, 1, ..., n - 1, and a primitive
+   without NORMAL gets flat normals (each triangle its own three vertices with its face normal,
+   as glTF asks of a loader; one console line says so). An image the document holds itself (a
+   buffer view, as in every textured .glb, or a "data:" URI) is put into the store as a file
+   named "gltf-image<index>-<hash of its bytes>.png" (or ".jpg"), where the image hook decodes
+   it, and the material refers to that name.
+
    A document the blob cannot represent faithfully (indices or accessors out of range, data
-   past the end of its buffer, unsupported accessor types, a node hierarchy that is not a
-   tree, more than 65535 bytes, ...) ends the process through fatalError with a message that
-   names the item. Items the demo does not use are skipped with a console line: primitives
-   without indices, channels of other paths (for example "weights") or of unknown
+   past the end of its buffer, unsupported accessor types, indices above 65535, a node
+   hierarchy that is not a tree, more than 65535 bytes, ...) ends the process through
+   fatalError with a message that names the item. Items the demo does not use are skipped with
+   a console line: primitives with an empty index list, attributes other than POSITION, NORMAL
+   and TEXCOORD_0, channels of other paths (for example "weights") or of unknown
    interpolations, channels whose node is not in the default scene. JSON syntax errors are
    not fatal: the document is packed as far as it was read. */
 #pragma once
@@ -37,6 +47,12 @@ struct Variable;
 // passes, the image URI of every textured material record written, in material order.
 void* loadGLTF(const void* data, size_t size, int* outSize, const char* csvPath,
                std::vector<std::string>* outUris);
+
+// loadGLTF that also tells whether the document's JSON text read to its end: false when it is
+// not valid JSON (or not glTF at all) and the blob holds only what was read before the error.
+// For tools, which refuse such a file where the demo plays what it could read.
+void* loadGLTFChecked(const void* data, size_t size, int* outSize, const char* csvPath,
+                      std::vector<std::string>* outUris, bool* textComplete);
 
 // loadGLTF over the current data of a file Variable; null when v is null or empty.
 void* loadGLTFVariable(Variable* v, int* outSize = nullptr);

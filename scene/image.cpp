@@ -1,5 +1,6 @@
 #include "scene/image.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,8 +12,12 @@
 
 namespace {
 
-// Larger images are refused: their mip chains would not fit the memory a demo can expect.
+// Larger images are refused: their mip chains would not fit the memory a demo can expect. The
+// texel budget (64 MiB of level 0, 85 MiB with the mips) also bounds what a few bytes of a
+// compressed file may claim: a 21-byte header announcing 12654 x 9738 texels would otherwise
+// allocate over a gigabyte and decode for seconds.
 constexpr int kMaxImageSide = 16384;
+constexpr int64_t kMaxImageTexels = int64_t{4096} * 4096;
 constexpr const char* kLoadedImageSuffix = "_loadedimage";
 constexpr uint32_t kTextureVariableBytes = 64;
 
@@ -55,7 +60,7 @@ bool sizeAcceptable(int width, int height, std::string* problem) {
         *problem = "image has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }
-    if (width > kMaxImageSide || height > kMaxImageSide) {
+    if (width > kMaxImageSide || height > kMaxImageSide || int64_t{width} * height > kMaxImageTexels) {
         *problem = "image is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }
@@ -64,9 +69,69 @@ bool sizeAcceptable(int width, int height, std::string* problem) {
 
 // ---- PNG and JPEG through stb_image ----
 
+// stb_image picks its decoder by the content (TGA, BMP, GIF, PSD, ... as well), whatever the
+// name says; only PNG and JPEG files are handed to it.
+bool hasPngOrJpegSignature(const uint8_t* bytes, size_t size) {
+    static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    static const uint8_t jpeg[3] = {0xFF, 0xD8, 0xFF};
+    return (size >= sizeof png && std::memcmp(bytes, png, sizeof png) == 0) ||
+           (size >= sizeof jpeg && std::memcmp(bytes, jpeg, sizeof jpeg) == 0);
+}
+
+// stb_image 2.27 builds a Huffman table from its 16 code counts without checking that they add
+// up to at most 256 symbols, and then writes past the table. Its "define Huffman tables"
+// segments are checked here first, read the way stb reads them. A damaged segment before one can
+// make stb find markers elsewhere than the segment lengths say, so every 0xFF 0xC4 of the file
+// is taken for such a segment: a sound file has that pair nowhere else (its entropy-coded data
+// stuffs every 0xFF with a zero). False when some table claims more than 256 codes.
+bool jpegHuffmanTablesFit(const uint8_t* bytes, size_t size) {
+    // Past the end of the file stb reads zeros.
+    auto byteAt = [&](size_t at) -> unsigned { return at < size ? bytes[at] : 0u; };
+    for (size_t marker = 0; marker + 1 < size; ++marker) {
+        if (bytes[marker] != 0xFF || bytes[marker + 1] != 0xC4) continue;
+        size_t at = marker + 2;
+        long remaining = static_cast<long>(byteAt(at) << 8 | byteAt(at + 1)) - 2;
+        at += 2;
+        while (remaining > 0 && at < size) {
+            unsigned symbols = 0;
+            for (size_t i = 1; i <= 16; ++i) symbols += byteAt(at + i);
+            if (symbols > 256) return false;
+            at += 17 + symbols;
+            remaining -= 17 + static_cast<long>(symbols);
+        }
+    }
+    return true;
+}
+
+// stb_image gives a PNG's image data chunk memory for the length it declares before reading
+// it, so a few bytes declaring 2 GiB take 2 GiB. Every chunk's data must lie in the file.
+bool pngChunksInsideFile(const uint8_t* bytes, size_t size) {
+    constexpr size_t kSignatureBytes = 8;
+    for (size_t at = kSignatureBytes; at + 8 <= size;) {
+        size_t length = static_cast<size_t>(bytes[at]) << 24 | static_cast<size_t>(bytes[at + 1]) << 16 |
+                        static_cast<size_t>(bytes[at + 2]) << 8 | bytes[at + 3];
+        if (length > size - at - 8) return false;
+        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0) break;
+        at += 12 + length; // length, type, data, CRC
+    }
+    return true;
+}
+
 bool decodeWithStb(const uint8_t* bytes, size_t size, TextureRecord* texture, std::string* problem) {
     if (size > static_cast<size_t>(INT32_MAX)) {
         *problem = "file is too large";
+        return false;
+    }
+    if (!hasPngOrJpegSignature(bytes, size)) {
+        *problem = "not a PNG or JPEG file";
+        return false;
+    }
+    if (bytes[0] == 0xFF && !jpegHuffmanTablesFit(bytes, size)) {
+        *problem = "corrupt JPEG: a Huffman table of more than 256 codes";
+        return false;
+    }
+    if (bytes[0] != 0xFF && !pngChunksInsideFile(bytes, size)) {
+        *problem = "corrupt PNG: a chunk runs past the end of the file";
         return false;
     }
     int length = static_cast<int>(size);

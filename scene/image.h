@@ -19,8 +19,12 @@
    TGA: uncompressed true-colour (image type 2) with 24 or 32 bits per pixel, either row
    order; the image-ID field and any colour map are skipped. 24-bit files get alpha 255.
 
-   A file that cannot be decoded (corrupt or truncated data, an unsupported TGA, absurd
-   sizes) does not end the demo: its texture becomes a visible 16 x 16 magenta-and-grey
+   stb_image is only handed files that begin with a PNG or JPEG signature (it would take other
+   formats by their content). Images over 16384 texels on a side or 4096 x 4096 texels in all
+   are refused before anything is allocated for them.
+
+   A file that cannot be decoded (corrupt or truncated data, an unsupported TGA, another
+   format, absurd sizes) does not end the demo: its texture becomes a visible 16 x 16 magenta-and-grey
    checkerboard and one console line names the file and the problem. No decoder reads
    outside the file's bytes. Other names pass through untouched. The hook keeps nothing
    besides the Variables it appends and the pixel arrays, which live for the run. */

@@ -1,8 +1,10 @@
 #include "scene/scene.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "app/console.h"
 #include "platform/gl.h"
@@ -14,10 +16,41 @@ namespace {
 constexpr int kLightEntryCount = 100; // entries of "gpuLights" the shaders read
 constexpr int kLightEntryBytes = static_cast<int>(sizeof(GPULightEntry));
 
+// Bounds that any point widens.
+constexpr float kHuge = std::numeric_limits<float>::max();
+constexpr std::array<float, 6> kNoBounds = {kHuge, kHuge, kHuge, -kHuge, -kHuge, -kHuge};
+
+// The shading divides a light's intensity by 1000 and by the squared distance (ray.glsl):
+// intensity 1000 d^2 lights a surface at distance d facing it with 1.
+constexpr float kIntensityPerSquaredDistance = 1000.0f;
+
 Variable* namedValue(const char* name, uint32_t size) {
     Variable* v = getVariable(name, size);
     if (v == nullptr) fatalErrorFormat("Scene: the named value \"%s\" is missing", name);
     return v;
+}
+
+// The texture of materials without one: a single white texel, so they show their base colour.
+// One for the process: every texture the shader system creates keeps its handle for the run.
+TextureRecord* whiteTexture() {
+    static uint32_t texel = 0xFFFFFFFFu;
+    static TextureRecord texture = [] {
+        TextureRecord t{};
+        t.width = t.height = t.uploadWidth = t.uploadHeight = 1;
+        t.pixels = &texel;
+        std::memcpy(t.label, "white", 6);
+        return t;
+    }();
+    return &texture;
+}
+
+// An accessor's shape before anything is allocated for it: 1 to 4 components (the record holds
+// four references) and no more elements than a blob could hold codes for, 2 bytes each.
+void checkAccessorShape(const PackedAccessor& accessor, const char* what, int index) {
+    if (accessor.componentCount() < 1 || accessor.componentCount() > 4)
+        fatalErrorFormat("Scene blob: %s %d has %d components", what, index, accessor.componentCount());
+    if (accessor.count < 0 || accessor.count > static_cast<int32_t>(kMaxBlobBytes / 2))
+        fatalErrorFormat("Scene blob: %s %d claims %d elements", what, index, accessor.count);
 }
 
 // One pointer lent to a Variable for the duration of a draw.
@@ -73,6 +106,7 @@ void Scene::init(const void* sceneBlob) {
     }
 
     consoleLog("Pre-attchunk!\n");
+    primitiveBounds_.assign(primitiveCount, kNoBounds);
     currentIndices_ = {};
     currentIndexCount_ = 0;
     for (int p = 0; p < primitiveCount; ++p) {
@@ -97,6 +131,9 @@ void Scene::init(const void* sceneBlob) {
         decodeAnimationAccessor(channel.keyTimes + 1);
     }
 
+    defaultLight_ = view_->lights().empty();
+    if (defaultLight_) consoleLog("Scene: no KHR_lights_punctual lights; a white light follows the camera\n");
+
     size_t nodeCount = view_->nodes().size();
     localTransforms_.assign(nodeCount, kRestTransform);
     worldMatrices_.assign(nodeCount * 16, 0.0f);
@@ -108,6 +145,7 @@ bool Scene::accessorsInRange(const PackedPrimitive& p) const {
 }
 
 void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAccessor& g) {
+    checkAccessorShape(accessor, "an accessor of primitive", primitive);
     g.name = accessor.name != 0 ? view_->text(&accessor.name) : nullptr;
     if (g.name != nullptr && std::strcmp(g.name, "idx") == 0) {
         if (accessor.componentType != kComponentTypeUnsignedShort || accessor.componentCount() != 1)
@@ -145,11 +183,20 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
         g.variable = getVariable(g.name, 32);
     else
         consoleLog("Dummy-accessor for decomp\n");
+    if (g.name != nullptr && std::strcmp(g.name, "pos") == 0 && components == 3) {
+        std::array<float, 6>& bounds = primitiveBounds_[primitive];
+        for (int32_t j = 0; j < n; ++j)
+            for (int c = 0; c < 3; ++c) {
+                bounds[c] = std::min(bounds[c], out[3 * j + c]);
+                bounds[3 + c] = std::max(bounds[3 + c], out[3 * j + c]);
+            }
+    }
 }
 
 void Scene::decodeAnimationAccessor(int accessorIndex) {
     const PackedAccessor& accessor = accessors[accessorIndex];
     GpuAccessor& g = gpuAccessors[accessorIndex];
+    checkAccessorShape(accessor, "animation accessor", accessorIndex);
     if (accessor.componentType != kComponentTypeFloat)
         fatalErrorFormat("Scene blob: animation accessor %d is not float data", accessorIndex);
     const int components = accessor.componentCount();
@@ -213,8 +260,8 @@ int Scene::drawPrimitive(int index, ShaderProgram* const* programs) {
     materialColour_[2] = (colour & 255) / 255.0f;
     materialColour_[3] = ((colour >> 24) & 255) / 255.0f;
     lend(named_.baseColor, materialColour_);
-    if (Variable* texture = textures[p.material])
-        lend(named_.baseColorTexture, currentData<TextureRecord>(texture));
+    Variable* texture = textures[p.material];
+    lend(named_.baseColorTexture, texture != nullptr ? currentData<TextureRecord>(texture) : whiteTexture());
 
     const int32_t vertexCount = indexCount > 0 ? indexCount / 3 * 3 : 0;
     if (captureTriangles != kCaptureOff) {
@@ -240,6 +287,11 @@ void Scene::publishLights(const float* worldMatrices, int nodeCount) {
 
     auto* entries = static_cast<GPULightEntry*>(buffer->hostData);
     std::span<const PackedLight> lights = view_->lights();
+    if (defaultLight_) {
+        placeDefaultLight(worldMatrices, entries[0].pos, entries[0].color);
+        for (int j = 1; j < kLightEntryCount; ++j) std::memset(entries[j].color, 0, sizeof entries[j].color);
+        return;
+    }
     for (int j = 0; j < kLightEntryCount; ++j) {
         GPULightEntry& entry = entries[j];
         if (j < static_cast<int>(lights.size())) {
@@ -257,6 +309,43 @@ void Scene::publishLights(const float* worldMatrices, int nodeCount) {
             std::memset(entry.color, 0, sizeof entry.color);
         }
     }
+}
+
+void Scene::placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const {
+    const float* eye = currentData<float>(named_.invCamera) + 12; // the camera's position
+    std::memcpy(position, eye, 3 * sizeof(float));
+    position[3] = 1.0f;
+    // World-space bounds of every drawn primitive: the corners of its bounds, transformed.
+    std::array<float, 6> world = kNoBounds;
+    std::span<const PackedNode> nodes = view_->nodes();
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        const float* w = worldMatrices + 16 * k;
+        for (int i = 0; i < nodes[k].primitiveCount; ++i) {
+            int p = nodes[k].firstPrimitive + i;
+            if (p < 0 || p >= primitiveCount || primitiveBounds_[p][0] > primitiveBounds_[p][3]) continue;
+            const std::array<float, 6>& b = primitiveBounds_[p];
+            for (int corner = 0; corner < 8; ++corner) {
+                float x = b[corner & 1 ? 3 : 0], y = b[corner & 2 ? 4 : 1], z = b[corner & 4 ? 5 : 2];
+                for (int c = 0; c < 3; ++c) {
+                    float v = w[c] * x + w[4 + c] * y + w[8 + c] * z + w[12 + c];
+                    world[c] = std::min(world[c], v);
+                    world[3 + c] = std::max(world[3 + c], v);
+                }
+            }
+        }
+    }
+    float distance = 1.0f; // an empty scene: any light will do
+    if (world[0] <= world[3]) {
+        float toCentre = 0.0f, radius = 0.0f;
+        for (int c = 0; c < 3; ++c) {
+            float centre = 0.5f * (world[c] + world[3 + c]), half = 0.5f * (world[3 + c] - world[c]);
+            toCentre += (centre - eye[c]) * (centre - eye[c]);
+            radius += half * half;
+        }
+        distance = std::max(std::sqrt(toCentre), std::sqrt(radius));
+    }
+    colour[0] = colour[1] = colour[2] = 1.0f;
+    colour[3] = kIntensityPerSquaredDistance * std::max(distance * distance, 1e-6f);
 }
 
 int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {

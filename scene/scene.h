@@ -21,9 +21,15 @@
    "gpuLights", and before each node's draws "objXF" and "iobjXF". Every call starts again from
    the blob's static transforms, so the picture is a pure function of the time.
 
+   A scene without lights would be black. It gets one white light at the camera's position
+   instead (init says so on the console), as bright as a light of intensity 1000 d^2 makes a
+   surface at distance d facing it: d is the distance from the camera to the centre of the
+   scene's bounds, or their radius when the camera is inside them.
+
    drawPrimitive picks the first program of the list whose vertex inputs the primitive
    supplies, lends the primitive's arrays to the Variables "pos", "normal", "uv" and its
-   material to "baseColor" and "baseColorTexture" for the one draw, reserves room in
+   material to "baseColor" and "baseColorTexture" (a white texel for a material without a
+   texture, or whose texture was not found) for the one draw, reserves room in
    "xfFeedback" while the renderer captures triangles, draws, advances "xfTriCount" and puts
    every lent pointer back.
 
@@ -33,6 +39,7 @@
    problem. The scene is used on the GL thread only and is never destroyed in the demo. */
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -92,6 +99,8 @@ private:
     bool accessorsInRange(const PackedPrimitive& p) const;
     ShaderProgram* chooseProgram(const PackedPrimitive& p, ShaderProgram* const* programs) const;
     void publishLights(const float* worldMatrices, int nodeCount);
+    // The light of a scene without lights: position (x, y, z, 1) and colour (r, g, b, intensity).
+    void placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const;
 
     std::optional<BlobView> view_;
     std::span<const PackedMaterial> materials_;
@@ -101,6 +110,9 @@ private:
     int32_t currentIndexCount_ = 0;
     float materialColour_[4] = {};            // lent to "baseColor" during a draw
     std::vector<uint8_t> reportedPrimitives_; // primitives whose skip was already logged
+    // Object-space bounds of each primitive's "pos" array: minimum x, y, z, then maximum x, y, z.
+    std::vector<std::array<float, 6>> primitiveBounds_;
+    bool defaultLight_ = false; // the scene has no lights: one follows the camera
     // Per-frame working arrays, sized by the node count once in init.
     std::vector<NodeTransform> localTransforms_;
     std::vector<float> worldMatrices_;

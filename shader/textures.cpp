@@ -45,6 +45,9 @@ uint32_t reserveDeviceBuffer(BufferRecord* buffer, int32_t count) {
         glBindBuffer(GL_COPY_WRITE_BUFFER, grown);
         glBufferData(GL_COPY_WRITE_BUFFER, capacity, nullptr, GL_DYNAMIC_COPY);
         if (buffer->glBuffer != 0 && buffer->glCapacity != 0) {
+            // Shaders may just have written the old store as a storage buffer (the vertex stages
+            // capture triangles into it); the copy must see those writes.
+            glMemoryBarrier(GL_BUFFER_UPDATE_BARRIER_BIT);
             glBindBuffer(GL_COPY_READ_BUFFER, buffer->glBuffer);
             glCopyBufferSubData(GL_COPY_READ_BUFFER, GL_COPY_WRITE_BUFFER, 0, 0, buffer->glCapacity);
             glBindBuffer(GL_COPY_READ_BUFFER, 0);

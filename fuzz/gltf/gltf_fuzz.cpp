@@ -1,28 +1,14 @@
 // libFuzzer target for the glTF packer: any input must end in a blob the reader accepts or in a
 // fatal rejection with a message, never in a crash, a hang or an out-of-bounds access.
-//
-// fatalError ends the process; here its presenter throws instead, so a rejection unwinds back
-// to this entry and the next input runs. The demo itself installs no such presenter.
-#include "app/console.h"
+#include "fuzz/rejection.h"
 #include "scene/blob.h"
 #include "scene/gltf_pack.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-struct Rejected {};
-
-[[noreturn]] void throwRejection(const char*) {
-    throw Rejected{};
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // fatalError clears the presenter before calling it, so it is set again for every input.
-    setFatalErrorPresenter(throwRejection);
+    expectRejections();
     void* blob = nullptr;
     try {
         int blobSize = 0;
@@ -55,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (channel.keyTimes + 1u >= view.accessors().size() ||
                 static_cast<size_t>(channel.node()) >= view.nodes().size())
                 std::abort();
-    } catch (const Rejected&) {
+    } catch (const FuzzRejected&) {
     }
     std::free(blob);
     return 0;

@@ -31,11 +31,12 @@ public:
 };
 
 struct TimelineRun {
-    TimelineState state = startTimeline(1000);
+    explicit TimelineRun(uint32_t start = 1000) : state(startTimeline(start)), clock(start) {}
+    TimelineState state;
     FakeMusic music;
-    int clock = 1000;
+    uint32_t clock;
 
-    PassOutcome pass(int key = kNoKey, int elapsed = 16) {
+    PassOutcome pass(int key = kNoKey, uint32_t elapsed = 16) {
         clock += elapsed;
         return beginLoopPass(state, clock, key, music);
     }
@@ -130,6 +131,17 @@ TEST(Timeline, FrameRateConvergesToThePassRate) {
     for (int i = 0; i < 600; ++i) run.pass(kNoKey, 20);
     ::testing::internal::GetCapturedStdout();
     EXPECT_NEAR(run.state.fpsEstimate, 50.0f, 0.01f);
+}
+
+TEST(Timeline, FrameRateStaysRightAcrossTheClockWrap) {
+    // Where a signed 32-bit count overflows (24.8 days of uptime) and where the clock wraps to 0.
+    for (uint32_t start : {0x7FFFFF00u, 0xFFFFFF00u, 0xFFFFFFFFu}) {
+        TimelineRun run(start);
+        ::testing::internal::CaptureStdout();
+        for (int i = 0; i < 600; ++i) run.pass(kNoKey, 20);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_NEAR(run.state.fpsEstimate, 50.0f, 0.01f) << start;
+    }
 }
 
 TEST(ClearColor, RampStepsThirtyTimesPerSecondAndWraps) {

@@ -8,11 +8,61 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
+
+// ---- Allocation watch ----
+// Every operator new of this program records its size, so a test can check that loading a file
+// never asked for more memory than the reader's limits allow.
+
+namespace {
+std::atomic<size_t> largestAllocation{0};
+
+void* watchedAllocation(size_t size) noexcept {
+    size_t seen = largestAllocation.load();
+    while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
+    }
+    return std::malloc(size > 0 ? size : 1);
+}
+void* watchedAllocationOrThrow(size_t size) {
+    if (void* p = watchedAllocation(size)) return p;
+    throw std::bad_alloc();
+}
+} // namespace
+
+void* operator new(size_t size) {
+    return watchedAllocationOrThrow(size);
+}
+void* operator new[](size_t size) {
+    return watchedAllocationOrThrow(size);
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    return watchedAllocation(size);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    return watchedAllocation(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -32,6 +82,7 @@ struct LoadResult {
 
 LoadResult load(const std::string& path) {
     LoadResult result;
+    largestAllocation = 0;
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     result.opened = loadArchive(path.c_str(), [&](const char* name, uint32_t size, const void* bytes) {
@@ -259,3 +310,98 @@ TEST(Archive, ZipFilesWrittenByOtherTools) {
     expectSampleMembers(load(dir + "/infozip.zip"));
 }
 #endif
+
+// ---- Limits: names, file kinds and sizes ----
+
+TEST(Archive, NameThatFillsTheNameBufferIsSkippedByIndex) {
+    // The reader's name buffer holds 4000 bytes; a name that fills it is left unterminated.
+    struct Case {
+        size_t nameLength;
+        bool delivered;
+    } cases[] = {{3999, true}, {4000, false}, {4500, false}};
+    for (const Case& c : cases) {
+        std::string longName(c.nameLength, 'n');
+        LoadResult result = load(writeZip(
+            "long-name.zip",
+            buildZip({{"a.txt", "first", true}, {longName, "middle", false}, {"c.txt", "last", true}})
+                .bytes));
+        std::vector<std::string> expected = {"a.txt", "c.txt"};
+        if (c.delivered) expected.insert(expected.begin() + 1, longName);
+        ASSERT_EQ(result.members.size(), expected.size()) << c.nameLength;
+        for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(result.members[i].name, expected[i]);
+        std::string line =
+            "member 1: its name of " + std::to_string(c.nameLength) + " bytes is too long; skipped\n";
+        EXPECT_EQ(result.out.find(line) != std::string::npos, !c.delivered) << c.nameLength;
+    }
+}
+
+// FIFOs and device files: POSIX only.
+#ifndef _WIN32
+TEST(Archive, DirectoriesFifosAndDevicesReadAsFilesWithoutArchive) {
+    std::string directory = scratchPath("a-directory.zip");
+    std::filesystem::create_directories(directory);
+    std::string fifo = scratchPath("a-fifo.zip");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // /dev/zero never ends: a reader that reads to the end runs out of memory.
+    for (const std::string& path : {directory, fifo, std::string("/dev/zero"), std::string("/dev/null")}) {
+        LoadResult result = load(path);
+        EXPECT_TRUE(result.opened) << path;
+        EXPECT_TRUE(result.members.empty()) << path;
+        EXPECT_EQ(result.err, "could not open zilfile:" + path + "\n");
+        EXPECT_EQ(result.out, "archive " + path + " is not a regular file\n");
+        EXPECT_LT(largestAllocation.load(), size_t{1} << 20) << path;
+    }
+}
+#endif
+
+TEST(Archive, MemberClaimingGigabytesIsSkippedWithoutAllocating) {
+    // 4 MB of stored data whose headers claim nearly 4 GB: plausible for deflate's ratio, so only
+    // an explicit limit keeps the reader from allocating it.
+    std::string data = pseudoRandomText(4 << 20, 9);
+    BuiltZip zip = buildZip({{"huge.bin", data, false}, {"next.txt", "fine", false}});
+    for (size_t at : {zip.localHeaderOffsets[0] + 22, zip.centralEntryOffsets[0] + 24})
+        setLittle32(zip.bytes, at, 0xFFFFF000u);
+    LoadResult result = load(writeZip("huge.zip", zip.bytes));
+    ASSERT_EQ(result.members.size(), 1u);
+    EXPECT_EQ(result.members[0].name, "next.txt");
+    EXPECT_NE(
+        result.out.find("file:huge.bin claims 4294963200 bytes, more than a member may hold; skipped\n"),
+        std::string::npos)
+        << result.out;
+    EXPECT_LT(largestAllocation.load(), size_t{64} << 20);
+}
+
+TEST(Archive, MembersPastTheDeliveryLimitAreSkipped) {
+    // Four members of 64 MiB (the most one may hold) fill the 256 MiB the archive may deliver.
+    std::string block(size_t{64} << 20, '\0');
+    std::vector<ZipMemberSpec> members;
+    for (int i = 0; i < 5; ++i) members.push_back({"block" + std::to_string(i) + ".bin", block, true});
+    members.push_back({"small.txt", "tiny", false});
+    std::string path = writeZip("many-blocks.zip", buildZip(members).bytes);
+    std::vector<std::pair<std::string, uint32_t>> delivered;
+    ::testing::internal::CaptureStdout();
+    loadArchive(path.c_str(),
+                [&](const char* name, uint32_t size, const void*) { delivered.emplace_back(name, size); });
+    std::string out = ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(delivered.size(), 4u);
+    for (const auto& [name, size] : delivered) EXPECT_EQ(size, 64u << 20) << name;
+    EXPECT_NE(
+        out.find("file:block4.bin claims 67108864 bytes, more than the archive may still deliver; skipped\n"),
+        std::string::npos);
+    EXPECT_NE(out.find("file:small.txt claims 4 bytes, more than the archive may still deliver; skipped\n"),
+              std::string::npos);
+}
+
+TEST(Archive, FileLargerThanTheImageLimitIsNotRead) {
+    std::string path = scratchPath("sparse.zip");
+    { std::ofstream create(path); }
+    ASSERT_EQ(truncate(path.c_str(), (off_t{256} << 20) + 1), 0); // sparse: no disk used
+    LoadResult result = load(path);
+    EXPECT_TRUE(result.opened);
+    EXPECT_EQ(result.err, "could not open zilfile:" + path + "\n");
+    EXPECT_EQ(result.out,
+              "archive " + path + " is 268435457 bytes, more than the 268435456 an archive may hold\n");
+    EXPECT_LT(largestAllocation.load(), size_t{1} << 20);
+    std::filesystem::remove(path);
+}

@@ -530,6 +530,15 @@ TEST(MusicFatal, BytesThatAreNoOggFile) {
                 "Fatal Error:OGG not seekable\n");
 }
 
+TEST(MusicFatal, AChainedFileDamagedWhereItsSecondLinkBegins) {
+    // Found by fuzzing: Tremor fails opening the second link (leaking the few bytes it took for
+    // it, inside the library); the player refuses the file.
+    std::vector<unsigned char> bytes = readFile(NOVA31_SOURCE_DIR "/tests/audio/damaged-second-link.ogg");
+    ASSERT_EQ(bytes.size(), 8850u);
+    expectFatal([&] { createOggPlayer(bytes.data(), static_cast<uint32_t>(bytes.size())); },
+                "Fatal Error:OGG not seekable\n");
+}
+
 TEST(MusicFatal, FilesWithoutExactlyTwoChannels) {
     for (const char* name : {"mono48k.ogg", "six48k.ogg", "mono_second_link.ogg"}) {
         std::vector<unsigned char> bytes = testFile(name);

@@ -1,6 +1,7 @@
 // The window and GL context inside the test process, against the real driver: the loaded
 // entry-point table, extension tests, debug output, the key queue fed with window events,
 // resizes and the present step.
+#include "context_checks.h"
 #include "platform/gl.h"
 #include "platform/window.h"
 #include "tests/support/process.h"
@@ -82,79 +83,20 @@ TEST_F(GLContext, ALaterCallKeepsTheWindowAndContext) {
 }
 
 TEST_F(GLContext, IsA43CoreDebugContextWithAVertexArrayBound) {
-    EXPECT_TRUE(passesGLVersionGate(reinterpret_cast<const char*>(glGetString(GL_VERSION))));
-    GLint profile = 0, flags = 0, vertexArray = 0;
-    glGetIntegerv(GL_CONTEXT_PROFILE_MASK, &profile);
-    glGetIntegerv(GL_CONTEXT_FLAGS, &flags);
-    glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &vertexArray);
-    EXPECT_TRUE(profile & GL_CONTEXT_CORE_PROFILE_BIT);
-    EXPECT_TRUE(flags & GL_CONTEXT_FLAG_DEBUG_BIT);
-    EXPECT_NE(vertexArray, 0);
-    EXPECT_TRUE(glIsEnabled(GL_DEBUG_OUTPUT));
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    expectCoreDebugContextSetUp();
 }
 
 TEST_F(GLContext, EveryEntryPointIsLoadedExactlyWhenItsRequirementHolds) {
-    EXPECT_EQ(glEntryPointProblem(), nullptr);
-    GLint major = 0, minor = 0;
-    glGetIntegerv(GL_MAJOR_VERSION, &major);
-    glGetIntegerv(GL_MINOR_VERSION, &minor);
-    auto expectedPresent = [&](const GLRequirement& requirement) {
-        if (requirement.extension != nullptr) return hasExtension(requirement.extension);
-        return major > requirement.major || (major == requirement.major && minor >= requirement.minor);
-    };
-    bool allMainEntries = true;
-    int mainEntries = 0;
-#define CHECK_ENTRY(source, requirement, returnType, name, parameters)                                       \
-    EXPECT_EQ(name != nullptr, expectedPresent(glrequirement::requirement)) << #name;
-#define CHECK_MAIN_ENTRY(source, requirement, returnType, name, parameters)                                  \
-    CHECK_ENTRY(source, requirement, returnType, name, parameters)                                           \
-    allMainEntries = allMainEntries && name != nullptr;                                                      \
-    ++mainEntries;
-    NOVA31_GL_ENTRY_POINTS(CHECK_MAIN_ENTRY)
-    NOVA31_GL_ADDITIONAL_ENTRY_POINTS(CHECK_ENTRY)
-#undef CHECK_MAIN_ENTRY
-#undef CHECK_ENTRY
-    EXPECT_EQ(mainEntries, 69);
-    // Reloading gives the same answer: true only when the bindless extension is there too.
-    EXPECT_EQ(loadGLEntryPoints(), allMainEntries);
-    EXPECT_EQ(allMainEntries, hasExtension("GL_ARB_bindless_texture") && hasExtension("GL_ARB_debug_output"));
+    expectEntryPointsFollowTheirRequirements();
 }
 
 TEST_F(GLContext, HasExtensionSearchesTheDriversAndTheWindowSystemsStrings) {
-    GLint count = 0;
-    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
-    ASSERT_GT(count, 0);
-    for (GLint index = 0; index < count; ++index) {
-        const char* name =
-            reinterpret_cast<const char*>(glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(index)));
-        EXPECT_TRUE(hasExtension(name)) << name;
-    }
-    EXPECT_TRUE(hasExtension("GL_ARB_compute_shader"));
-    EXPECT_FALSE(hasExtension("GL_ARB_compute"));
-    EXPECT_FALSE(hasExtension("GL_NOVA31_no_such_extension"));
     // GLX's own string, and the Windows gates answered by their GLX counterparts.
-    EXPECT_TRUE(hasExtension("GLX_ARB_create_context"));
-    EXPECT_TRUE(hasExtension("WGL_ARB_create_context"));
-    EXPECT_TRUE(hasExtension("WGL_ARB_pixel_format"));
-    EXPECT_TRUE(hasExtension("WGL_ARB_extensions_string"));
-    EXPECT_FALSE(hasExtension("WGL_ARB_pixel"));
-    EXPECT_FALSE(hasExtension("GLX_ARB_create"));
+    expectExtensionsFound("GLX_ARB_create_context", "EGL_KHR_create_context");
 }
 
 TEST_F(GLContext, DriverMessagesReachTheConsoleExceptFilteredIds) {
-    glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS); // deliver on this thread, before the insert returns
-    ::testing::internal::CaptureStdout();
-    glDebugMessageInsert(GL_DEBUG_SOURCE_APPLICATION, GL_DEBUG_TYPE_ERROR, 4242, GL_DEBUG_SEVERITY_HIGH, -1,
-                         "inserted by the test");
-    glDebugMessageInsert(GL_DEBUG_SOURCE_APPLICATION, GL_DEBUG_TYPE_MARKER, 4343,
-                         GL_DEBUG_SEVERITY_NOTIFICATION, -1, "a marker");
-    glDebugMessageInsert(GL_DEBUG_SOURCE_APPLICATION, GL_DEBUG_TYPE_OTHER, 131185,
-                         GL_DEBUG_SEVERITY_NOTIFICATION, -1, "filtered");
-    std::string printed = ::testing::internal::GetCapturedStdout();
-    glDisable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
-    EXPECT_EQ(printed, "GL GL_DEBUG_TYPE_ERROR MSG: 4242 :inserted by the test\n"
-                       "GL Unknown type MSG: 4343 :a marker\n");
+    expectDriverMessagesOnTheConsole();
 }
 
 TEST_F(GLContext, KeyQueueKeepsTypingOrderAndCase) {
@@ -238,17 +180,8 @@ TEST_F(GLContext, ZeroSizeOfAMinimisedWindowIsNotTakenOver) {
     EXPECT_EQ(windowHeight, height);
 }
 
-int presentHookCalls = 0;
-
 TEST_F(GLContext, PresentRunsTheEndOfFrameStepThenSwaps) {
-    setPresentFrameHook([] { ++presentHookCalls; });
-    presentHookCalls = 0;
-    presentFrame();
-    presentFrame();
-    EXPECT_EQ(presentHookCalls, 2);
-    setPresentFrameHook(nullptr);
-    presentFrame();
-    EXPECT_EQ(presentHookCalls, 2);
+    expectPresentRunsTheEndOfFrameStep();
 }
 
 TEST_F(GLContext, ClearedBackBufferReadsBackTheRampColour) {

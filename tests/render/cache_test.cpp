@@ -296,3 +296,91 @@ TEST(LightCacheUpdate, BlendsWithNeighbourCells) {
     }
     EXPECT_GT(blendedWithNeighbours, 3);
 }
+
+// ---- Non-finite light ----
+
+namespace {
+
+// Sums the update must not keep or spread: infinite or NaN colour with a normal weight, a
+// non-finite weight; and one sound sum.
+const float kInf = INFINITY, kNaN = NAN;
+const float kBrokenLights[][4] = {{kInf, 1, 1, 5}, {kNaN, 1, 1, 5}, {1, -kInf, 1, 5},
+                                  {1, 1, 1, kNaN}, {1, 1, 1, kInf}, {1, 2, 3, 4}};
+constexpr size_t kBrokenLightCount = sizeof kBrokenLights / sizeof kBrokenLights[0];
+
+bool finiteLight(const LICEntry& entry) {
+    for (float c : entry.inLight)
+        if (!std::isfinite(c)) return false;
+    return true;
+}
+
+// Every entry the update wrote this frame holds a finite sum, and the GPU agrees with the CPU.
+void expectUpdatedEntriesFinite(const LightCache& before, const std::vector<LICEntry>& gpu) {
+    int updated = 0;
+    for (uint32_t i = 0; i < gpu.size(); ++i) {
+        UpdateStep step = updateStep(before.entries[i], i, before.frame);
+        if (step != UpdateStep::blend && step != UpdateStep::gather) continue;
+        ++updated;
+        EXPECT_TRUE(finiteLight(gpu[i]))
+            << "entry " << i << (step == UpdateStep::blend ? " (blend)" : " (gather)") << ": "
+            << gpu[i].inLight[0] << " " << gpu[i].inLight[1] << " " << gpu[i].inLight[2] << " "
+            << gpu[i].inLight[3];
+        if (!finiteLight(gpu[i])) return;
+    }
+    EXPECT_GT(updated, 0);
+}
+
+} // namespace
+
+TEST(LightCacheUpdate, NonFiniteSumsRestartAndNeverSpread) {
+    CachedGI& renderer = testRenderer();
+    installEmptyScene();
+    float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    std::memcpy(storeValue<float>("invCamera", 64), identity, sizeof(identity));
+
+    // Every entry in use, in cells far apart, cycling through the broken sums: blends and
+    // gathers must restart each one.
+    LightCache alone = initialCache();
+    for (uint32_t i = 0; i < alone.entries.size(); ++i) {
+        LICEntry& entry = alone.entries[i];
+        entry.lfHI = 0x155u + (80u << 25);
+        entry.dax = 0x7F;
+        entry.normal = packSnorm4x8({0, 0, 1, 0});
+        entry.tracePos = 0x00808080;
+        float posS[4] = {1000.0f + static_cast<float>(i), 0, 0, 0.5f};
+        std::memcpy(entry.posS, posS, sizeof(posS));
+        std::memcpy(entry.inLight, kBrokenLights[i % kBrokenLightCount], sizeof(entry.inLight));
+    }
+    upload(alone);
+    renderer.updateLightCache();
+    std::vector<LICEntry> gpu = downloadCache();
+    expectUpdatedEntriesFinite(alone, gpu);
+    LightCache cpu = alone;
+    updateWithoutGeometry(cpu, kOrigin);
+    expectSameTable(gpu, cpu, 1e-5f);
+
+    // A checkerboard patch whose resting half holds the broken sums: the blending half must
+    // not take them in.
+    LightCache patch = initialCache();
+    int broken = 0;
+    for (int j = -3; j <= 3; ++j)
+        for (int k = -3; k <= 3; ++k) {
+            uint32_t e = liGetEntry(patch, kOrigin, {10.1f, 0.1f + 0.5f * j, 0.1f + 0.5f * k}, kPlusX);
+            ASSERT_LT(e, 0x80000000u);
+            LICEntry& entry = patch.entries[e];
+            float sound[4] = {1, 2, 3, 4};
+            if ((j + k) % 2 != 0) {
+                entry.lfHI = (entry.lfHI & 0x1FFFFFFu) + (70u << 25);
+                std::memcpy(entry.inLight, kBrokenLights[broken++ % (kBrokenLightCount - 1)], sizeof(sound));
+            } else {
+                std::memcpy(entry.inLight, sound, sizeof(sound));
+            }
+        }
+    upload(patch);
+    renderer.updateLightCache();
+    gpu = downloadCache();
+    expectUpdatedEntriesFinite(patch, gpu);
+    cpu = patch;
+    updateWithoutGeometry(cpu, kOrigin);
+    expectSameTable(gpu, cpu, 1e-5f);
+}

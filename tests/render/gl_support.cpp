@@ -27,7 +27,7 @@ void loadAsset(const char* name) {
 
 CachedGI& testRenderer() {
     static CachedGI* renderer = [] {
-        createDemoWindow(true, 800, 450);
+        createHeadlessContext(800, 450);
         for (const char* name : kShaderFiles) loadAsset(name);
         int width = windowWidth, height = windowHeight;
         windowWidth = kTestWidth;
@@ -63,6 +63,14 @@ void setHostBufferBytes(const char* name, const void* data, size_t count, int32_
     std::memcpy(record->hostData, data, bytes);
     record->elementSize = elementSize;
     record->elementCount = record->pending = static_cast<int32_t>(count);
+}
+
+std::vector<float> readTarget(const char* name, int components) {
+    std::vector<float> texels(static_cast<size_t>(kTestWidth) * kTestHeight * components);
+    glBindTexture(GL_TEXTURE_2D, storeValue<TextureRecord>(name, 64)->glTexture);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, components == 3 ? GL_RGB : GL_RGBA, GL_FLOAT, texels.data());
+    return texels;
 }
 
 void dispatchInvocations(int32_t count) {

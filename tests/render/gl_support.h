@@ -1,4 +1,4 @@
-// Shared set-up of the renderer's GL tests: one window, the shader files in the store, one
+// Shared set-up of the renderer's GL tests: one headless context, the shader files in the store, one
 // renderer with a small G-buffer, and buffer helpers.
 #pragma once
 
@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-// The G-buffer size of the test renderer (the window is larger; tests draw into its corner).
+// The G-buffer size of the test renderer (the frame is larger; tests draw into its corner).
 constexpr int kTestWidth = 192;
 constexpr int kTestHeight = 108;
 
-// Opens the window on first use and returns the renderer, built from the files in assets/.
+// Makes the context on first use and returns the renderer, built from the files in assets/.
 CachedGI& testRenderer();
 
 // Puts assets/NAME into the variable store.
@@ -42,6 +42,10 @@ template <typename T> BufferRecord hostRecord(std::vector<T>& data) {
 // Sets the host copy of a store buffer Variable to `data` (copied) and marks it all pending.
 template <typename T> void setHostBuffer(const char* name, const std::vector<T>& data);
 void setHostBufferBytes(const char* name, const void* data, size_t count, int32_t elementSize);
+
+// The level 0 texels of a G-buffer target ("gBufferAlb", "gBufferNorm", "gBufferPos") as floats,
+// 3 (rgb) or 4 (rgba) per texel, bottom row first.
+std::vector<float> readTarget(const char* name, int components);
 
 void dispatchInvocations(int32_t count);
 std::vector<unsigned char> readBufferBytes(uint32_t glBuffer, size_t bytes);

@@ -308,6 +308,22 @@ int gatherRayCount(float weight) {
     return static_cast<int>(std::max((120.0f - weight) / 6.0f, 1.0f));
 }
 
+namespace {
+
+bool finite(const Vec4& v) {
+    return std::all_of(v.begin(), v.end(), [](float c) { return std::isfinite(c); });
+}
+
+// An entry's sum as the update starts from it: a non-finite sum or a weight out of range restarts.
+Vec4 restartIfBroken(const float* inLight) {
+    Vec4 acc;
+    std::memcpy(acc.data(), inLight, sizeof(acc));
+    if (!finite(acc) || !(acc[3] >= 0.0f && acc[3] <= 1000000.0f)) acc = {0.0f, 0.0f, 0.0f, 0.001f};
+    return acc;
+}
+
+} // namespace
+
 void updateWithoutGeometry(LightCache& cache, Vec3 cam) {
     const std::vector<LICEntry> before = cache.entries;
     LightCache snapshot{before, cache.frame};
@@ -319,8 +335,8 @@ void updateWithoutGeometry(LightCache& cache, Vec3 cam) {
         case UpdateStep::leave:
             break;
         case UpdateStep::blend: {
-            Vec4 acc;
-            for (int c = 0; c < 4; ++c) acc[c] = entry.inLight[c] * 13.0f;
+            Vec4 acc = restartIfBroken(entry.inLight);
+            for (float& c : acc) c *= 13.0f;
             Vec4 axis = unpackSnorm4x8(entry.dax);
             for (int d = 0; d < 6; ++d) {
                 Vec3 neighbour;
@@ -328,8 +344,9 @@ void updateWithoutGeometry(LightCache& cache, Vec3 cam) {
                 neighbour[d / 2] += entry.posS[3] * (d % 2 == 0 ? -1.0f : 1.0f);
                 uint32_t found = liGetNAEntry(snapshot, cam, neighbour, {axis[0], axis[1], axis[2]});
                 if (found >= 0x80000000u) continue;
-                const float* light = before[found].inLight;
-                if (light[3] > 0.0001f && light[3] < 100.0f)
+                Vec4 light;
+                std::memcpy(light.data(), before[found].inLight, sizeof(light));
+                if (light[3] > 0.0001f && light[3] < 100.0f && finite(light))
                     for (int c = 0; c < 4; ++c) acc[c] += light[c];
             }
             if (acc[3] > 40.0f) {
@@ -340,9 +357,7 @@ void updateWithoutGeometry(LightCache& cache, Vec3 cam) {
             break;
         }
         case UpdateStep::gather: {
-            Vec4 acc;
-            std::memcpy(acc.data(), entry.inLight, sizeof(acc));
-            if (!(acc[3] >= 0.0f && acc[3] <= 1000000.0f)) acc = {0.0f, 0.0f, 0.0f, 0.001f};
+            Vec4 acc = restartIfBroken(entry.inLight);
             int rays = gatherRayCount(acc[3]);
             for (int r = 0; r < rays; ++r) acc[3] += 0.0001f;
             if (acc[3] > 120.0f) {

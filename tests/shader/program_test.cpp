@@ -492,6 +492,56 @@ TEST_F(ProgramTest, ReserveDeviceBufferGrowthRuleAndContents) {
     EXPECT_EQ(wide.glCapacity, 131072) << "100000 x 1.3 = 130000 -> 131072";
 }
 
+namespace {
+
+// The GL calls of a growth, in order, each passed on to the driver.
+std::vector<std::string> growthCalls;
+glMemoryBarrierFunction driverMemoryBarrier = nullptr;
+glCopyBufferSubDataFunction driverCopyBufferSubData = nullptr;
+
+void APIENTRY recordMemoryBarrier(GLbitfield barriers) {
+    growthCalls.push_back((barriers & GL_BUFFER_UPDATE_BARRIER_BIT) != 0 ? "buffer-update barrier"
+                                                                         : "other barrier");
+    driverMemoryBarrier(barriers);
+}
+
+void APIENTRY recordCopyBufferSubData(GLenum readTarget, GLenum writeTarget, GLintptr readOffset,
+                                      GLintptr writeOffset, GLsizeiptr size) {
+    growthCalls.push_back("copy");
+    driverCopyBufferSubData(readTarget, writeTarget, readOffset, writeOffset, size);
+}
+
+} // namespace
+
+TEST_F(ProgramTest, GrowthCopiesWhatShadersWroteIntoTheOldStore) {
+    // A shader fills the store through a storage block, as the vertex stages fill the capture
+    // buffer, right before the store grows: the copy must wait for those writes.
+    ShaderProgram* writer =
+        buildProgram(0, "#version 430\n#ifdef COMPUTE\nlayout(local_size_x = 1) in;\n"
+                        "layout(std430) buffer growthStore { int values[]; };\n"
+                        "void main() { values[gl_WorkGroupID.x] = int(gl_WorkGroupID.x) * 3 + 1; }\n"
+                        "#endif\n");
+    BufferRecord* store = storeValue<BufferRecord>("growthStore", 32);
+    store->elementSize = 4;
+    reserveDeviceBuffer(store, 64);
+    use(writer);
+    glDispatchCompute(64, 1, 1);
+
+    growthCalls.clear();
+    driverMemoryBarrier = glMemoryBarrier;
+    driverCopyBufferSubData = glCopyBufferSubData;
+    glMemoryBarrier = recordMemoryBarrier;
+    glCopyBufferSubData = recordCopyBufferSubData;
+    reserveDeviceBuffer(store, 4096);
+    glMemoryBarrier = driverMemoryBarrier;
+    glCopyBufferSubData = driverCopyBufferSubData;
+
+    EXPECT_EQ(growthCalls, (std::vector<std::string>{"buffer-update barrier", "copy"}));
+    std::vector<int32_t> expected(64);
+    for (int i = 0; i < 64; ++i) expected[i] = i * 3 + 1;
+    EXPECT_EQ(readBuffer(store->glBuffer, 64), expected);
+}
+
 TEST_F(ProgramTest, PresentFrameEmptiesTheCaptureBuffer) {
     BufferRecord* feedback = storeValue<BufferRecord>("xfFeedback", 32);
     reserveDeviceBuffer(feedback, 300);

@@ -1,4 +1,5 @@
-// Shared by the shader system's GL tests: one window per test process, and a draw read back.
+// Shared by the shader system's GL tests: one headless context per test process, and a draw
+// read back.
 #pragma once
 
 #include "platform/gl.h"
@@ -11,15 +12,15 @@
 class ShaderGLTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // Death tests re-run the test in a fresh process, which opens its own window.
+        // Death tests re-run the test in a fresh process, which makes its own context.
         GTEST_FLAG_SET(death_test_style, "threadsafe");
         static bool opened = false;
-        if (!opened) createDemoWindow(true, 800, 450);
+        if (!opened) createHeadlessContext(800, 450);
         opened = true;
     }
 };
 
-// Draws the bound program's first triangle into a size x size corner of the window (cleared to
+// Draws the bound program's first triangle into a size x size corner of the frame (cleared to
 // transparent black) and reads back the RGBA8 pixel at its centre.
 inline std::array<unsigned char, 4> drawAndReadCentre(int size) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);

@@ -2,7 +2,9 @@
 // blob to "gltf.expbin" in the working directory and its annotated byte listing (by default
 // beside the blob, named after the input), and prints what the blob holds. External buffers
 // are looked for beside the input file. A file the packer rejects ends with its message and
-// exit status 255.
+// exit status 255. A file whose JSON text is not valid (empty, cut off, a .glb with a bad magic)
+// is packed as far as it was read, as the demo does, but the tool says so and exits with status
+// 1, so that a build script notices.
 #include "app/console.h"
 #include "scene/blob.h"
 #include "scene/gltf_pack.h"
@@ -53,7 +55,8 @@ int main(int argc, char** argv) {
     std::vector<char> bytes = readWholeFile(input);
     registerBuffersBeside(input, bytes);
     int size = 0;
-    void* blob = loadGLTF(bytes.data(), bytes.size(), &size, listing.c_str(), nullptr);
+    bool complete = false;
+    void* blob = loadGLTFChecked(bytes.data(), bytes.size(), &size, listing.c_str(), nullptr, &complete);
 
     BlobView view(blob, static_cast<size_t>(size));
     std::printf("%s: %zu nodes, %zu primitives, %zu accessors, %zu channels, %zu materials, %zu lights, "
@@ -63,5 +66,11 @@ int main(int argc, char** argv) {
                 view.lights().size(), view.size());
     std::printf("wrote gltf.expbin and %s\n", listing.c_str());
     std::free(blob);
+    if (!complete) {
+        std::fprintf(stderr,
+                     "gltf2blob: %s is not a valid glTF document; the blob holds only what was read\n",
+                     input.c_str());
+        return 1;
+    }
     return 0;
 }

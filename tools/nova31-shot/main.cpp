@@ -9,19 +9,28 @@
    written to "shot_TIME.png" in the working directory, TIME as given on the command line.
    --fps 0 draws only the requested frames (a cold light cache: no indirect light yet).
 
+   Without "-data:" the frames are those of the demo itself: the archive is read from the demo
+   program "nova31" in the same folder as nova31-shot (found through nova31-shot's own path, so
+   the working directory does not matter), or from nova31-shot itself when no such file is
+   there (a copy with the archive appended). "-data:FILE" reads FILE instead, as the demo does.
+
    The window is an ordinary window of the given size (default 800x450) on the current X
-   display. For scene authors, captures and the tests. Exit status 0, or 2 for a bad command
-   line; start-up failures end through the demo's own fatal errors. */
+   display; with no display (DISPLAY unset or empty) the frames are drawn without a window, on
+   the headless GL context (EGL), and come out the same. For scene authors, captures, the tests
+   and GPU machines without an X server. Exit status 0, or 2 for a bad command line; start-up
+   failures end through the demo's own fatal errors. */
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <stb/stb_image_write.h>
 
+#include "app/command_line.h"
 #include "app/demo.h"
 #include "app/timeline.h"
 #include "platform/gl.h"
@@ -83,7 +92,7 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
-// Reads the drawn frame from the window's back buffer (before the swap) and writes it top row first.
+// Reads the drawn frame from the back buffer (before the swap) and writes it top row first.
 void writeShot(const Shot& shot) {
     const int width = windowWidth, height = windowHeight;
     std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
@@ -114,11 +123,21 @@ void renderFrame(DemoRenderer& demo, float t, const Shot* shot) {
     finishDemoFrame(demo);
 }
 
+// The demo program beside this tool ("nova31", with this tool's own extension), or this tool itself.
+std::string demoArchivePath() {
+    std::filesystem::path self = executablePath();
+    std::filesystem::path demo = self;
+    demo.replace_filename("nova31" + self.extension().string());
+    std::error_code error;
+    return std::filesystem::is_regular_file(demo, error) ? demo.string() : self.string();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Options options = parseOptions(argc, argv);
-    loadDemoArchive(argc, argv);
+    std::string demoArchive = demoArchivePath();
+    loadDemoArchive(argc, argv, demoArchive.c_str());
     const void* blob = packDemoScene();
     createDemoWindow(false, options.width, options.height);
     DemoRenderer demo = createDemoRenderer(blob);

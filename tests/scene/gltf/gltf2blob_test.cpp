@@ -76,4 +76,29 @@ TEST_F(Gltf2Blob, RejectedFileEndsWithItsMessage) {
     EXPECT_EQ(runTool(root_ / "out", "no-such-file.gltf").status, 255);
 }
 
+TEST_F(Gltf2Blob, FileThatIsNotValidJsonIsPackedAsFarAsReadButFails) {
+    struct Unreadable {
+        const char* what;
+        std::string bytes;
+        const char* warning;
+    };
+    const Unreadable cases[] = {
+        {"empty", "", "glTF: the input (0 bytes) is neither JSON text nor a binary glTF container"},
+        {"broken", "{]", "glTF: the JSON text is not valid (the reader stopped at byte 1 of 2)"},
+        {"cut off", R"({"scenes":[{"nodes":[0]}],"nodes":[{"name":"A"})", "glTF: the JSON text is not valid"},
+        {"bad magic", std::string("gltF\2\0\0\0\24\0\0\0", 12) + "{}",
+         "glTF: the input (14 bytes) is neither JSON text nor a binary glTF container"},
+    };
+    for (const Unreadable& c : cases) {
+        ASSERT_TRUE(writeFile(root_ / "scene" / "bad.gltf", c.bytes)) << c.what;
+        ToolRun run = runTool(root_ / "out", (root_ / "scene" / "bad.gltf").string());
+        EXPECT_EQ(run.status, 1) << c.what << "\n" << run.output;
+        EXPECT_NE(run.output.find(c.warning), std::string::npos) << c.what << "\n" << run.output;
+        EXPECT_NE(run.output.find("is not a valid glTF document; the blob holds only what was read"),
+                  std::string::npos)
+            << c.what << "\n"
+            << run.output;
+    }
+}
+
 } // namespace

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -266,7 +267,7 @@ TEST(GltfPack, DataUriWithPaddingDecodesToExactlyByteLength) {
     }
 }
 
-TEST(GltfPack, ImageGivenByBufferViewLeavesTheMaterialUntextured) {
+TEST(GltfPack, ImageGivenByBufferViewIsStoredUnderANameOfItsOwn) {
     TestDocument doc;
     std::string json = triangleDocument(
         doc,
@@ -279,8 +280,15 @@ TEST(GltfPack, ImageGivenByBufferViewLeavesTheMaterialUntextured) {
     BlobView v = p.view();
     ASSERT_EQ(v.materials().size(), 1u);
     EXPECT_EQ(v.materials()[0].baseColor, 0xBFFF7F3Fu);
-    EXPECT_STREQ(v.text(&v.materials()[0].texture), "");
-    EXPECT_NE(v.materials()[0].texture, 0);
+    // The name carries the image index, a hash of its bytes, and the extension its MIME type gives.
+    std::string name = v.text(&v.materials()[0].texture);
+    EXPECT_TRUE(std::regex_match(name, std::regex("gltf-image0-[0-9a-f]{8}\\.png"))) << name;
+    EXPECT_EQ(p.uris, (std::vector<std::string>{name, name}));
+    // The store holds the view's bytes (the three indices) under that name.
+    Variable* stored = getVariable(name.c_str(), 0);
+    ASSERT_NE(stored, nullptr);
+    ASSERT_EQ(stored->dataSize, 6u);
+    EXPECT_EQ(std::memcmp(currentData<uint8_t>(stored), doc.data().data(), 6), 0);
 }
 
 TEST(GltfPack, MaterialsAreWrittenOnFirstUseAndUrisListedInEachPass) {
@@ -422,7 +430,7 @@ TEST(GltfPack, SkippedItemsLeaveTheRestPacked) {
     int times = doc.addFloats({0, 1}, "SCALAR");
     int values = doc.addFloats({0, 0, 0, 1, 1, 1}, "VEC3");
     std::string sampler = R"({"input":)" + std::to_string(times) + R"(,"output":)" + std::to_string(values);
-    // The second primitive has no indices; channels: weights, an unknown interpolation, none given.
+    // Channels: weights, an unknown interpolation, none given.
     std::string json = triangleDocument(
         doc,
         R"(,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"animations":[{"channels":[)"
@@ -430,7 +438,6 @@ TEST(GltfPack, SkippedItemsLeaveTheRestPacked) {
         R"({"sampler":2,"target":{"node":0,"path":"translation"}}],"samplers":[)" +
             sampler + R"(,"interpolation":"LINEAR"},)" + sampler + R"(,"interpolation":"SMOOTH"},)" +
             sampler + "}]}]");
-    json.replace(json.find("}]}]"), 4, R"(},{"attributes":{"POSITION":3,"NORMAL":4}}]}])");
     Packed p;
     pack(json, p);
     BlobView v = p.view();

@@ -36,17 +36,29 @@ int TestDocument::addFloats(const std::vector<float>& values, const char* type) 
 }
 
 int TestDocument::addShorts(const std::vector<uint16_t>& values) {
+    return addIndices(std::vector<uint32_t>(values.begin(), values.end()), 5123);
+}
+
+int TestDocument::addView(const std::vector<uint8_t>& bytes) {
     align4();
     size_t offset = data_.size();
-    for (uint16_t v : values) {
-        data_.push_back(static_cast<uint8_t>(v));
-        data_.push_back(static_cast<uint8_t>(v >> 8));
-    }
+    data_.insert(data_.end(), bytes.begin(), bytes.end());
     views_.push_back("{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
-                     ",\"byteLength\":" + std::to_string(2 * values.size()) + "}");
+                     ",\"byteLength\":" + std::to_string(bytes.size()) + "}");
+    return static_cast<int>(views_.size() - 1);
+}
+
+int TestDocument::addIndices(const std::vector<uint32_t>& values, int componentType) {
+    align4();
+    size_t offset = data_.size();
+    int bytes = componentType == 5121 ? 1 : componentType == 5123 ? 2 : 4;
+    for (uint32_t v : values)
+        for (int b = 0; b < bytes; ++b) data_.push_back(static_cast<uint8_t>(v >> (8 * b)));
+    views_.push_back("{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
+                     ",\"byteLength\":" + std::to_string(bytes * values.size()) + "}");
     accessors_.push_back("{\"bufferView\":" + std::to_string(views_.size() - 1) +
-                         ",\"componentType\":5123,\"count\":" + std::to_string(values.size()) +
-                         ",\"type\":\"SCALAR\"}");
+                         ",\"componentType\":" + std::to_string(componentType) +
+                         ",\"count\":" + std::to_string(values.size()) + ",\"type\":\"SCALAR\"}");
     return static_cast<int>(accessors_.size() - 1);
 }
 

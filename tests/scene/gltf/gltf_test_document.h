@@ -15,6 +15,10 @@ public:
     // Each returns the new accessor's index; data gets its own buffer view.
     int addFloats(const std::vector<float>& values, const char* type);
     int addShorts(const std::vector<uint16_t>& values);
+    // Raw bytes (an image, say) in a buffer view of their own; returns the view's index.
+    int addView(const std::vector<uint8_t>& bytes);
+    // A SCALAR index list of component type 5121, 5123 or 5125.
+    int addIndices(const std::vector<uint32_t>& values, int componentType);
     // The triangle (0,0,0), (1,0,0), (0,1,0) facing +z, indices 0, 1, 2 (and texture coordinates):
     // returns its primitive's members, see primitiveMembers.
     std::string addTriangle(bool texcoords = false);

@@ -331,3 +331,68 @@ TEST_F(ImageDecoding, EveryTruncationOfAValidFileEndsInATextureOrThePlaceholder)
         std::free(record.pixels);
     }
 }
+
+namespace {
+
+// A copy of `file` whose big-endian width and height (`bytes` each) at `at` say otherwise.
+std::vector<uint8_t> withBigEndianSize(std::vector<uint8_t> file, size_t at, uint32_t width, uint32_t height,
+                                       int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        file[at + i] = static_cast<uint8_t>(width >> (8 * (bytes - 1 - i)));
+        file[at + bytes + i] = static_cast<uint8_t>(height >> (8 * (bytes - 1 - i)));
+    }
+    return file;
+}
+
+} // namespace
+
+TEST_F(ImageDecoding, FilesThatClaimMoreThanTheyHoldOrOtherFormatsGiveThePlaceholder) {
+    std::vector<uint8_t> png = encodePng(2, 2, std::vector<Rgba>(4, {9, 9, 9, 255}));
+    std::vector<uint8_t> jpeg;
+    ASSERT_TRUE(stbi_write_jpg_to_func(appendToVector, &jpeg, 16, 16, 3,
+                                       std::vector<uint8_t>(16 * 16 * 3, 90).data(), 90));
+    size_t sof = 0; // the JPEG frame header: FF C0, length, precision, then height and width
+    while (sof + 1 < jpeg.size() && !(jpeg[sof] == 0xFF && jpeg[sof + 1] == 0xC0)) ++sof;
+    ASSERT_LT(sof + 9, jpeg.size());
+    // Found by fuzzing: a Huffman table whose 16 code counts add up to more than 256 symbols makes
+    // stb_image 2.27 write past its table.
+    std::vector<uint8_t> jpegBadTable = jpeg;
+    size_t dht = 0;
+    while (dht + 1 < jpeg.size() && !(jpeg[dht] == 0xFF && jpeg[dht + 1] == 0xC4)) ++dht;
+    ASSERT_LT(dht + 21, jpeg.size());
+    for (size_t i = 0; i < 16; ++i) jpegBadTable[dht + 5 + i] = 0x11; // 16 x 17 = 272 codes
+    // Found by fuzzing: a PNG data chunk declaring 2 GiB that stb_image allocated before reading.
+    std::vector<uint8_t> pngLongChunk = withBigEndianSize(png, 33, 0x80000000u, 0x49444154u, 4);
+    std::vector<uint8_t> jpegHuge = jpeg;
+    jpegHuge[sof + 5] = 0x20, jpegHuge[sof + 6] = 0x00, jpegHuge[sof + 7] = 0x20, jpegHuge[sof + 8] = 0x00;
+    // Found by fuzzing: 21 bytes of a 16-bit TGA header claiming 12654 x 9738, named .jpg.
+    const std::vector<uint8_t> tgaAsJpeg = {0x00, 0x00, 0x02, 0x00, 0x00, 0x0a, 0x26, 0x6e, 0x10, 0x0a, 0x50,
+                                            0x7a, 0x6e, 0x31, 0x0a, 0x26, 0x10, 0x0a, 0x50, 0x7a, 0x02};
+    struct Case {
+        const char* what;
+        const char* name;
+        std::vector<uint8_t> file;
+        const char* problem;
+    } cases[] = {
+        {"TGA named .jpg", "claim.jpg", tgaAsJpeg, "not a PNG or JPEG file"},
+        {"TGA named .png", "claim.png", makeTga(2, 2, 2, 32, 0x20, std::vector<uint8_t>(16, 1)),
+         "not a PNG or JPEG file"},
+        {"PNG claiming 8192 x 4096", "claim.png", withBigEndianSize(png, 16, 8192, 4096, 4),
+         "image is too large (8192 x 4096)"},
+        {"PNG claiming 20000 x 1", "claim.png", withBigEndianSize(png, 16, 20000, 1, 4),
+         "image is too large (20000 x 1)"},
+        {"JPEG claiming 8192 x 8192", "claim.jpg", jpegHuge, "image is too large (8192 x 8192)"},
+        {"PNG data chunk of 2 GiB", "claim.png", pngLongChunk,
+         "corrupt PNG: a chunk runs past the end of the file"},
+        {"JPEG Huffman table of 272 codes", "claim.jpg", jpegBadTable,
+         "corrupt JPEG: a Huffman table of more than 256 codes"},
+    };
+    for (const Case& c : cases) {
+        TextureRecord record{};
+        std::string problem;
+        EXPECT_FALSE(decodeImage(c.name, c.file.data(), c.file.size(), &record, &problem)) << c.what;
+        EXPECT_EQ(problem, c.problem) << c.what;
+        expectPlaceholder(&record);
+        std::free(record.pixels);
+    }
+}

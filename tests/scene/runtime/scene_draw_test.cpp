@@ -104,7 +104,7 @@ protected:
         if (ready) return;
         ready = true;
         installImageHook();
-        createDemoWindow(false, 64, 64);
+        createHeadlessContext(64, 64);
         std::ifstream util(NOVA31_SOURCE_DIR "/assets/util.glsl", std::ios::binary);
         std::stringstream text;
         text << util.rdbuf();

@@ -372,6 +372,36 @@ TEST_F(SceneRuntime, DamagedRecordsEndInAFatalErrorNamingTheProblem) {
                 "index accessor of primitive 0");
 }
 
+TEST_F(SceneRuntime, AccessorShapesNoBlobCanHoldAreFatalBeforeAnythingIsAllocated) {
+    // Found by fuzzing: an animation accessor claiming a billion elements was given memory first.
+    GltfBuilder gltf;
+    int mover = gltf.addNode(node("Mover"));
+    gltf.addRootNode(mover);
+    gltf.addChannel(mover, "translation", "LINEAR", {0.0f, 1.0f}, {1, 2, 3, 4, 5, 6});
+    const auto* packed = static_cast<const uint8_t*>(packScene(gltf));
+    const std::vector<uint8_t> animated(packed, packed + BlobView(packed).size());
+    struct Case {
+        std::vector<uint8_t> blob;
+        int accessor;
+        int32_t count;  // -1 keeps the count
+        int components; // -1 keeps the component count
+        const char* message;
+    } cases[] = {
+        {cubeBlobCopy(), 0, 0x40000000, -1,
+         "Scene blob: an accessor of primitive 0 claims 1073741824 elements"},
+        {cubeBlobCopy(), 1, -1, 9, "Scene blob: an accessor of primitive 0 has 9 components"},
+        {animated, 1, 0x7FFFFFFF, -1, "Scene blob: animation accessor 1 claims 2147483647 elements"},
+        {animated, 0, -1, 0, "Scene blob: animation accessor 0 has 0 components"},
+    };
+    for (Case& c : cases) {
+        PackedAccessor* accessor = mutableRecord<PackedAccessor>(c.blob, BlobChunk::Accessors, c.accessor);
+        if (c.count >= 0) accessor->count = c.count;
+        if (c.components >= 0)
+            accessor->sizeAndCount = static_cast<uint16_t>((accessor->sizeAndCount & ~15) | c.components);
+        EXPECT_EXIT(Scene().init(c.blob.data()), testing::ExitedWithCode(kFatalExitStatus), c.message);
+    }
+}
+
 TEST_F(SceneRuntime, ASceneWithoutBlobDrawsNothing) {
     Scene scene;
     testing::internal::CaptureStdout();
