@@ -1,6 +1,5 @@
 #include "scene/image.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -80,35 +79,40 @@ bool hasPngOrJpegSignature(const uint8_t* bytes, size_t size) {
 }
 
 // stb_image 2.27 builds a Huffman table from its 16 code counts without checking that they add
-// up to at most 256 symbols, and then writes past the table. Every "define Huffman table"
-// segment of the file, before and between the scans, is checked here first; false names a table
-// that claims more. The walk stops at the end of the image or of the bytes.
+// up to at most 256 symbols, and then writes past the table. Its "define Huffman tables"
+// segments are checked here first, read the way stb reads them. A damaged segment before one can
+// make stb find markers elsewhere than the segment lengths say, so every 0xFF 0xC4 of the file
+// is taken for such a segment: a sound file has that pair nowhere else (its entropy-coded data
+// stuffs every 0xFF with a zero). False when some table claims more than 256 codes.
 bool jpegHuffmanTablesFit(const uint8_t* bytes, size_t size) {
-    constexpr uint8_t kDefineHuffmanTables = 0xC4, kEndOfImage = 0xD9;
-    size_t at = 2; // after the start-of-image marker
-    while (at + 1 < size) {
-        if (bytes[at] != 0xFF) { // entropy-coded data of a scan: skip to the next marker
-            ++at;
-            continue;
+    // Past the end of the file stb reads zeros.
+    auto byteAt = [&](size_t at) -> unsigned { return at < size ? bytes[at] : 0u; };
+    for (size_t marker = 0; marker + 1 < size; ++marker) {
+        if (bytes[marker] != 0xFF || bytes[marker + 1] != 0xC4) continue;
+        size_t at = marker + 2;
+        long remaining = static_cast<long>(byteAt(at) << 8 | byteAt(at + 1)) - 2;
+        at += 2;
+        while (remaining > 0 && at < size) {
+            unsigned symbols = 0;
+            for (size_t i = 1; i <= 16; ++i) symbols += byteAt(at + i);
+            if (symbols > 256) return false;
+            at += 17 + symbols;
+            remaining -= 17 + static_cast<long>(symbols);
         }
-        uint8_t marker = bytes[at + 1];
-        // Fill bytes, stuffed zeros and restart markers belong to the data.
-        if (marker == 0xFF || marker == 0x00 || (marker >= 0xD0 && marker <= 0xD7)) {
-            at += marker == 0xFF ? 1 : 2;
-            continue;
-        }
-        if (marker == kEndOfImage || at + 3 >= size) return true;
-        size_t length = static_cast<size_t>(bytes[at + 2]) << 8 | bytes[at + 3];
-        size_t end = std::min(size, at + 2 + length);
-        if (marker == kDefineHuffmanTables) {
-            for (size_t table = at + 4; table + 17 <= end;) {
-                size_t symbols = 0;
-                for (size_t i = 1; i <= 16; ++i) symbols += bytes[table + i];
-                if (symbols > 256) return false;
-                table += 17 + symbols;
-            }
-        }
-        at += 2 + length; // a scan's header too: its entropy-coded data follows it
+    }
+    return true;
+}
+
+// stb_image gives a PNG's image data chunk memory for the length it declares before reading
+// it, so a few bytes declaring 2 GiB take 2 GiB. Every chunk's data must lie in the file.
+bool pngChunksInsideFile(const uint8_t* bytes, size_t size) {
+    constexpr size_t kSignatureBytes = 8;
+    for (size_t at = kSignatureBytes; at + 8 <= size;) {
+        size_t length = static_cast<size_t>(bytes[at]) << 24 | static_cast<size_t>(bytes[at + 1]) << 16 |
+                        static_cast<size_t>(bytes[at + 2]) << 8 | bytes[at + 3];
+        if (length > size - at - 8) return false;
+        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0) break;
+        at += 12 + length; // length, type, data, CRC
     }
     return true;
 }
@@ -124,6 +128,10 @@ bool decodeWithStb(const uint8_t* bytes, size_t size, TextureRecord* texture, st
     }
     if (bytes[0] == 0xFF && !jpegHuffmanTablesFit(bytes, size)) {
         *problem = "corrupt JPEG: a Huffman table of more than 256 codes";
+        return false;
+    }
+    if (bytes[0] != 0xFF && !pngChunksInsideFile(bytes, size)) {
+        *problem = "corrupt PNG: a chunk runs past the end of the file";
         return false;
     }
     int length = static_cast<int>(size);

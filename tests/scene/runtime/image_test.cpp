@@ -361,6 +361,8 @@ TEST_F(ImageDecoding, FilesThatClaimMoreThanTheyHoldOrOtherFormatsGiveThePlaceho
     while (dht + 1 < jpeg.size() && !(jpeg[dht] == 0xFF && jpeg[dht + 1] == 0xC4)) ++dht;
     ASSERT_LT(dht + 21, jpeg.size());
     for (size_t i = 0; i < 16; ++i) jpegBadTable[dht + 5 + i] = 0x11; // 16 x 17 = 272 codes
+    // Found by fuzzing: a PNG data chunk declaring 2 GiB that stb_image allocated before reading.
+    std::vector<uint8_t> pngLongChunk = withBigEndianSize(png, 33, 0x80000000u, 0x49444154u, 4);
     std::vector<uint8_t> jpegHuge = jpeg;
     jpegHuge[sof + 5] = 0x20, jpegHuge[sof + 6] = 0x00, jpegHuge[sof + 7] = 0x20, jpegHuge[sof + 8] = 0x00;
     // Found by fuzzing: 21 bytes of a 16-bit TGA header claiming 12654 x 9738, named .jpg.
@@ -380,6 +382,8 @@ TEST_F(ImageDecoding, FilesThatClaimMoreThanTheyHoldOrOtherFormatsGiveThePlaceho
         {"PNG claiming 20000 x 1", "claim.png", withBigEndianSize(png, 16, 20000, 1, 4),
          "image is too large (20000 x 1)"},
         {"JPEG claiming 8192 x 8192", "claim.jpg", jpegHuge, "image is too large (8192 x 8192)"},
+        {"PNG data chunk of 2 GiB", "claim.png", pngLongChunk,
+         "corrupt PNG: a chunk runs past the end of the file"},
         {"JPEG Huffman table of 272 codes", "claim.jpg", jpegBadTable,
          "corrupt JPEG: a Huffman table of more than 256 codes"},
     };
