@@ -56,18 +56,10 @@ void showNoCursor() {
     }
 }
 
-void applyWindowSize(int width, int height) {
-    if (width <= 0 || height <= 0) return; // a minimised window keeps its last usable size
-    windowWidth = width;
-    windowHeight = height;
-    consoleLog("!! Resize called: %d %d\n", width, height);
-    if (glViewport != nullptr && demoContext != nullptr) glViewport(0, 0, width, height);
-}
-
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_SIZE:
-        applyWindowSize(LOWORD(lParam), HIWORD(lParam));
+        applyWindowSize(LOWORD(lParam), HIWORD(lParam), demoContext != nullptr);
         break;
     case WM_CLOSE:
         queueCharacter(27); // the demo ends itself; the window is not destroyed here

@@ -71,14 +71,6 @@ constexpr ControlKey controlKeys[] = {
 
 // ---- Events ----
 
-void applyWindowSize(int width, int height) {
-    if (width <= 0 || height <= 0) return; // a minimised window keeps its last usable size
-    windowWidth = width;
-    windowHeight = height;
-    consoleLog("!! Resize called: %d %d\n", width, height);
-    if (glViewport != nullptr && demoContext != nullptr) glViewport(0, 0, width, height);
-}
-
 void handleEvent(const SDL_Event& event) {
     switch (event.type) {
     case SDL_QUIT:
@@ -86,7 +78,7 @@ void handleEvent(const SDL_Event& event) {
         break;
     case SDL_WINDOWEVENT:
         if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-            applyWindowSize(event.window.data1, event.window.data2);
+            applyWindowSize(event.window.data1, event.window.data2, demoContext != nullptr);
         } else if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
             queueCharacter(27);
         } else if (event.window.event == SDL_WINDOWEVENT_SHOWN) {

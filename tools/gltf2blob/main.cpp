@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     if (!complete) {
         std::fprintf(stderr,
                      "gltf2blob: %s is not a valid glTF document; the blob holds only what was read\n",
-                     input.c_str());
+                     input.string().c_str());
         return 1;
     }
     return 0;
