@@ -34,6 +34,16 @@ int takeOldestCharacter() {
     return static_cast<signed char>(oldest);
 }
 
+// ---- Size changes ----
+
+void applyWindowSize(int width, int height, bool contextExists) {
+    if (width <= 0 || height <= 0) return; // a minimised window keeps its last usable size
+    windowWidth = width;
+    windowHeight = height;
+    consoleLog("!! Resize called: %d %d\n", width, height);
+    if (contextExists && glViewport != nullptr) glViewport(0, 0, width, height);
+}
+
 // ---- Context set-up ----
 
 void finishContextSetup() {

@@ -1,5 +1,5 @@
 /* window_shared.h — the parts of the demo window that do not depend on the window system:
-   the typed-key queue, the GL set-up that follows context creation, and the environment rule
+   the typed-key queue, size changes, the GL set-up that follows context creation, and the rule
    that tells a run nobody watches. Both implementations of platform/window.h (SDL2 on Linux,
    Win32 on Windows) use it. Internal to platform/. */
 #pragma once
@@ -15,6 +15,13 @@ int queuedCharacterCount();
 // Removes the oldest queued character (the queue must not be empty) and returns it as a signed
 // 8-bit value widened to int.
 int takeOldestCharacter();
+
+// ---- Size changes ----
+
+// A new client size from the window system: windowWidth and windowHeight take it, with
+// "!! Resize called: W H" and, once a context exists, the viewport; a size with a side of 0 (a
+// minimised window) is not taken over.
+void applyWindowSize(int width, int height, bool contextExists);
 
 // ---- Context set-up ----
 
