@@ -45,7 +45,9 @@ void growHostArray(BufferRecord* buffer, int32_t count, int32_t elementSize) {
 }
 
 void freeHostArray(BufferRecord* buffer) {
-    if (ownedHostArrays().erase(buffer->hostData) == 0) return;
+    // A copy: the packed record's pointer is not aligned, and erase takes its key by reference.
+    void* data = buffer->hostData;
+    if (ownedHostArrays().erase(data) == 0) return;
     std::free(buffer->hostData);
     buffer->hostData = nullptr;
     buffer->hostCapacity = 0;
