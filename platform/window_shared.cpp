@@ -75,14 +75,6 @@ void finishContextSetup() {
     glBindVertexArray(vertexArray);
 }
 
-void applyWindowSize(int width, int height, bool contextReady) {
-    if (width <= 0 || height <= 0) return; // a minimised window keeps its last usable size
-    windowWidth = width;
-    windowHeight = height;
-    consoleLog("!! Resize called: %d %d\n", width, height);
-    if (glViewport != nullptr && contextReady) glViewport(0, 0, width, height);
-}
-
 // ---- Attendance ----
 
 bool environmentFlagSet(const char* name) {

@@ -31,11 +31,6 @@ void applyWindowSize(int width, int height, bool contextExists);
 // binds the one vertex array that stays bound for the whole run.
 void finishContextSetup();
 
-// A new client size from the window system: a minimised window (a size of 0) keeps its last
-// usable size; otherwise windowWidth and windowHeight take it, "!! Resize called: W H" is logged,
-// and the viewport follows once `contextReady`.
-void applyWindowSize(int width, int height, bool contextReady);
-
 // ---- Attendance ----
 
 // True when the variable is set to anything but "", "0" or "false".
