@@ -2,13 +2,23 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 std::string executablePath() {
     char buffer[4000];
+#ifdef _WIN32
+    // The module file name; a longer path is truncated to the buffer (and still terminated).
+    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    if (length == 0) return std::string();
+#else
     ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length < 0) return std::string();
     buffer[length] = '\0';
+#endif
     return std::string(buffer);
 }
 

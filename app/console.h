@@ -12,13 +12,23 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdio>
 
-void consoleLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// mingw-w64's C++ runtime formats as C99 says (%zu, %lld), not as the Microsoft C library does;
+// the format checks must know which of the two they check against.
+#ifdef __MINGW_PRINTF_FORMAT
+#define NOVA31_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define NOVA31_PRINTF_FORMAT printf
+#endif
+
+void consoleLog(const char* format, ...) __attribute__((format(NOVA31_PRINTF_FORMAT, 1, 2)));
 
 [[noreturn]] void fatalError(const char* text);
 
 // printf-style convenience over fatalError.
-[[noreturn]] void fatalErrorFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fatalErrorFormat(const char* format, ...)
+    __attribute__((format(NOVA31_PRINTF_FORMAT, 1, 2)));
 
 // Shows `text` to a person and returns once it was dismissed; called by fatalError before it exits.
 using FatalErrorPresenter = void (*)(const char* text);

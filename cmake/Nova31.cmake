@@ -3,7 +3,8 @@
 # nova31_test(NAME SOURCES a.cpp b.cpp LIBS lib... [LABELS gl audio ...] [ENV VAR=value ...] [HEADLESS])
 # One GoogleTest executable registered with CTest, one CTest entry per test case. HEADLESS: the
 # tests run with DISPLAY removed from their environment (they draw on the headless GL context)
-# and carry the label "headless" too.
+# and carry the label "headless" too. A cross-built test (Windows) lists its cases when CTest
+# runs, under the build's emulator (Wine), rather than at build time.
 function(nova31_test name)
     cmake_parse_arguments(ARG "HEADLESS" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -23,9 +24,14 @@ function(nova31_test name)
         list(APPEND properties ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
         list(APPEND ARG_LABELS headless)
     endif()
+    set(discovery)
+    if(CMAKE_CROSSCOMPILING)
+        list(APPEND discovery DISCOVERY_MODE PRE_TEST)
+    endif()
     gtest_discover_tests(${name}
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
         DISCOVERY_TIMEOUT 60
+        ${discovery}
         PROPERTIES ${properties})
     if(ARG_LABELS)
         # Discovery passes its properties on as a flat list, which would split a list of labels;

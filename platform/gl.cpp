@@ -67,23 +67,28 @@ void readExtensionStrings() {
 // that provide the same service on X11 and without a window. The extension string itself is
 // core GLX (1.1) and core EGL; what the loader relies on in its place is the lookup of functions
 // by name (EGL's covers core functions only with EGL_KHR_get_all_proc_addresses).
+// On Windows the names are WGL's own.
 struct WindowSystemAlias {
     const char* windowsName;
     const char* glxName;
     const char* eglName;
 };
+#ifndef _WIN32
 constexpr WindowSystemAlias windowSystemAliases[] = {
     {"WGL_ARB_pixel_format", "GLX_SGIX_fbconfig", "EGL_KHR_config_attribs"},
     {"WGL_ARB_create_context", "GLX_ARB_create_context", "EGL_KHR_create_context"},
     {"WGL_ARB_extensions_string", "GLX_ARB_get_proc_address", "EGL_KHR_get_all_proc_addresses"},
 };
+#endif
 
 const char* windowSystemName(const char* name) {
+#ifndef _WIN32
     for (const WindowSystemAlias& alias : windowSystemAliases) {
         if (std::strcmp(alias.windowsName, name) == 0) {
             return headlessContextIsCurrent() ? alias.eglName : alias.glxName;
         }
     }
+#endif
     return name;
 }
 

@@ -6,6 +6,7 @@
 #include "app/console.h"
 #include "platform/gl.h"
 #include "platform/headless_egl.h"
+#include "platform/window_shared.h"
 #include "platform/window_system.h"
 
 #include <SDL.h>
@@ -26,16 +27,7 @@ SDL_GLContext demoContext = nullptr;
 bool headless = false; // the context is the headless one: no window, no SDL
 PresentFrameHook presentFrameHook = nullptr;
 
-// ---- Key queue ----
-
-constexpr int keyQueueCapacity = 300;
-unsigned char keyQueue[keyQueueCapacity]; // typed characters, oldest first
-int keyCount = 0;                         // characters queued in keyQueue
-
-void queueCharacter(unsigned char character) {
-    if (keyCount >= keyQueueCapacity) return; // full: the character is dropped
-    keyQueue[keyCount++] = character;
-}
+// ---- Typed text ----
 
 // Decodes the UTF-8 text of one text-input event into one byte per character: Latin-1 code
 // points as themselves, anything beyond Latin-1 (or malformed) as '?'.
@@ -79,14 +71,6 @@ constexpr ControlKey controlKeys[] = {
 
 // ---- Events ----
 
-void applyWindowSize(int width, int height) {
-    if (width <= 0 || height <= 0) return; // a minimised window keeps its last usable size
-    windowWidth = width;
-    windowHeight = height;
-    consoleLog("!! Resize called: %d %d\n", width, height);
-    if (glViewport != nullptr && demoContext != nullptr) glViewport(0, 0, width, height);
-}
-
 void handleEvent(const SDL_Event& event) {
     switch (event.type) {
     case SDL_QUIT:
@@ -94,7 +78,7 @@ void handleEvent(const SDL_Event& event) {
         break;
     case SDL_WINDOWEVENT:
         if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-            applyWindowSize(event.window.data1, event.window.data2);
+            applyWindowSize(event.window.data1, event.window.data2, demoContext != nullptr);
         } else if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
             queueCharacter(27);
         } else if (event.window.event == SDL_WINDOWEVENT_SHOWN) {
@@ -166,32 +150,7 @@ void createContext() {
 // output, the viewport over windowWidth x windowHeight and the vertex array of the run.
 void setUpCurrentContext() {
     loadGLEntryPoints(); // false only for optional entries; what the demo needs is checked next
-    if (const char* problem = glEntryPointProblem()) {
-        fatalErrorFormat("Error, could not initialize a GL context: %s", problem);
-    }
-    glGetError();
-
-    GLint computeInvocations = 0;
-    glGetIntegerv(GL_MAX_COMPUTE_WORK_GROUP_INVOCATIONS, &computeInvocations);
-    if (glGetError() != GL_NO_ERROR || computeInvocations <= 0 || !hasExtension("GL_ARB_compute_shader")) {
-        fatalErrorFormat("Error, the GL context has no compute shaders (version \"%s\", renderer \"%s\")",
-                         reinterpret_cast<const char*>(glGetString(GL_VERSION)),
-                         reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-    }
-
-    if (glDebugMessageCallbackARB != nullptr) {
-        glDebugMessageCallbackARB(glDebugOutput, nullptr);
-        glEnable(GL_DEBUG_OUTPUT);
-    } else if (glDebugMessageCallback != nullptr) {
-        glDebugMessageCallback(glDebugOutput, nullptr);
-        glEnable(GL_DEBUG_OUTPUT);
-    }
-    glGetError();
-
-    glViewport(0, 0, windowWidth, windowHeight);
-    GLuint vertexArray = 0;
-    glGenVertexArrays(1, &vertexArray);
-    glBindVertexArray(vertexArray);
+    finishContextSetup();
 }
 
 // Waits, pumping events, until the window reports the size it was given (the X server answers
@@ -210,12 +169,6 @@ void showFatalErrorBox(const char* text) {
     if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "NOVA31", text, demoWindow) != 0) {
         std::fprintf(stderr, "(the message box could not be shown: %s)\n", SDL_GetError());
     }
-}
-
-bool environmentFlagSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0 &&
-           std::strcmp(value, "false") != 0;
 }
 
 } // namespace
@@ -249,7 +202,7 @@ void createHeadlessContext(int width, int height) {
     }
     headless = true;
     headlessEGLSurfaceSize(&windowWidth, &windowHeight);
-    consoleLog("KeyCount:%d\n", keyCount);
+    consoleLog("KeyCount:%d\n", queuedCharacterCount());
     setUpCurrentContext();
 }
 
@@ -302,7 +255,7 @@ void createDemoWindow(bool fullScreen, int width, int height) {
         SDL_ShowCursor(SDL_DISABLE);
         settleWindowSize(screen.w, screen.h);
     }
-    consoleLog("KeyCount:%d\n", keyCount);
+    consoleLog("KeyCount:%d\n", queuedCharacterCount());
     pumpMessages();
 
     createContext();
@@ -317,16 +270,13 @@ void pumpMessages() {
 
 int pendingKeyCount() {
     pumpMessages();
-    return keyCount;
+    return queuedCharacterCount();
 }
 
 int nextKey() {
-    if (demoWindow == nullptr && keyCount == 0) return 27; // nothing can ever be typed: "quit"
+    if (demoWindow == nullptr && queuedCharacterCount() == 0) return 27; // nothing can ever be typed: "quit"
     while (pendingKeyCount() == 0) SDL_Delay(1);
-    unsigned char oldest = keyQueue[0];
-    std::memmove(keyQueue, keyQueue + 1, static_cast<size_t>(keyCount - 1));
-    --keyCount;
-    return static_cast<signed char>(oldest);
+    return takeOldestCharacter();
 }
 
 void presentFrame() {
@@ -344,7 +294,7 @@ void setPresentFrameHook(PresentFrameHook hook) {
 bool personIsPresent() {
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || display[0] == '\0') return false;
-    if (environmentFlagSet("CI") || environmentFlagSet("NOVA31_UNATTENDED")) return false;
+    if (unattendedByEnvironment()) return false;
     bool desktopSession = std::getenv("XDG_SESSION_TYPE") != nullptr ||
                           std::getenv("DESKTOP_SESSION") != nullptr ||
                           std::getenv("XDG_CURRENT_DESKTOP") != nullptr;

@@ -40,8 +40,12 @@
    forever) and the size never changes. With no EGL display that gives such a context:
    fatalError naming what each display answered.
 
-   Built on SDL2 (video only) with GLX, and EGL for the headless context; it does not own audio, input devices
-   other than the keyboard's characters, or more than one window. Everything runs on the main thread. */
+   Built on SDL2 (video only) with GLX, and EGL for the headless context, on Linux (window.cpp);
+   on Win32 with WGL on Windows (win32_window.cpp: a popup window of class "X_FRAME\n" over the
+   primary screen, system-DPI aware when shcore.dll offers it, a legacy context and then the 4.5
+   core debug context through wglCreateContextAttribsARB; no headless context). The build picks
+   one by target. It does not own audio, input devices other than the keyboard's characters, or
+   more than one window. Everything runs on the main thread. */
 #pragma once
 
 // The window's client size in pixels; kept current across resizes (a size of 0, as a
@@ -78,11 +82,12 @@ using PresentFrameHook = void (*)();
 void setPresentFrameHook(PresentFrameHook hook);
 
 // Makes fatalError show its text in a message box captioned "NOVA31", owned by the demo window
-// once it exists, but only when a person can be there to close it: a display is set, the run is
-// attended (standard input is a terminal or a desktop session is running), a window manager
-// runs on the display (a bare Xvfb has none), and neither CI nor NOVA31_UNATTENDED is set (to
-// anything but "", "0" or "false"). Otherwise nothing is installed and fatalError only writes
-// to standard error.
+// once it exists, but only when a person can be there to close it. Neither CI nor
+// NOVA31_UNATTENDED may be set (to anything but "", "0" or "false"), on every system. On X11: a
+// display is set, the run is attended (standard input is a terminal or a desktop session is
+// running) and a window manager runs on the display (a bare Xvfb has none). On Windows: the
+// process runs on a visible window station (not a service's). Otherwise nothing is installed
+// and fatalError only writes to standard error.
 void installFatalErrorMessageBox();
 
 // The decision installFatalErrorMessageBox makes, read from the environment now.

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of scripts/packages.txt that are not installed yet.
+# Installs the Debian packages of scripts/packages.txt (or of the list file given as the
+# argument) that are not installed yet.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+list="${1:-$here/packages.txt}"
 missing=()
 while read -r package; do
     [[ -z "$package" || "$package" == \#* ]] && continue
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")
     fi
-done <"$here/packages.txt"
+done <"$list"
 if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}"
     sudo_cmd=()

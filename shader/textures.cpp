@@ -63,7 +63,7 @@ uint32_t reserveDeviceBuffer(BufferRecord* buffer, int32_t count) {
 
 void resetFeedbackCapture() {
     static Variable* feedback = getVariable("xfFeedback", 32);
-    reserveDeviceBuffer(static_cast<BufferRecord*>(variableData(currentVariable(feedback))), 0);
+    reserveDeviceBuffer(currentData<BufferRecord>(feedback), 0);
 }
 
 namespace {

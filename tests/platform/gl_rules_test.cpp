@@ -4,6 +4,7 @@
 #include "attendance_environment.h"
 #include "platform/gl.h"
 #include "platform/window.h"
+#include "tests/support/fatal_exit.h"
 
 #include <gtest/gtest.h>
 
@@ -131,7 +132,7 @@ TEST_F(Attendance, UnattendedFatalErrorExitsWithoutWaiting) {
             installFatalErrorMessageBox();
             fatalError("shader failed");
         },
-        ::testing::ExitedWithCode(255), "shader failed");
+        ::testing::ExitedWithCode(kFatalExitStatus), "shader failed");
 }
 
 } // namespace

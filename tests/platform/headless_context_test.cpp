@@ -3,6 +3,7 @@
 // and EGL's extension names, framebuffer 0 as the frame of the requested size, the present step,
 // a key queue that never fills, and the start-up failures.
 #include "context_checks.h"
+#include "tests/support/fatal_exit.h"
 
 #include "platform/gl.h"
 #include "platform/window.h"
@@ -133,7 +134,7 @@ TEST(HeadlessStart, AFullScreenRequestStillNeedsADisplay) {
             unsetenv("DISPLAY");
             createDemoWindow(true, 96, 48);
         },
-        ::testing::ExitedWithCode(255), "no usable display");
+        ::testing::ExitedWithCode(kFatalExitStatus), "no usable display");
 }
 
 // True when the headless context comes from Mesa; probed in a child, so that this process
@@ -159,7 +160,7 @@ TEST(HeadlessStart, ADriverBelow43EndsNamingTheVersionFound) {
             createHeadlessContext(32, 32);
             std::_Exit(4);
         },
-        ::testing::ExitedWithCode(255),
+        ::testing::ExitedWithCode(kFatalExitStatus),
         "could not initialize a headless GL context: .*OpenGL 4.3 core is needed .*found version \"4.2");
 }
 

@@ -1,5 +1,6 @@
 // Record descriptions: name lists, registration, dispatch to visitors, queries, generic values.
 #include "refl/refl.h"
+#include "tests/support/fatal_exit.h"
 
 #include <gtest/gtest.h>
 
@@ -109,9 +110,10 @@ TEST(Registration, DuplicateNamesKeepBothMembersAndFindTheLast) {
 }
 
 TEST(RegistrationDeathTest, AbsentMemberByNameIsFatal) {
-    EXPECT_EXIT(refl::type_info_of<Inner>().member_named("missing"), ::testing::ExitedWithCode(255),
-                "no member \"missing\"");
-    EXPECT_EXIT(refl::type_info_of<Inner>().member_at(2), ::testing::ExitedWithCode(255), "position 2");
+    EXPECT_EXIT(refl::type_info_of<Inner>().member_named("missing"),
+                ::testing::ExitedWithCode(kFatalExitStatus), "no member \"missing\"");
+    EXPECT_EXIT(refl::type_info_of<Inner>().member_at(2), ::testing::ExitedWithCode(kFatalExitStatus),
+                "position 2");
 }
 
 // Written out by hand to count how often registration runs and when deferred actions run.

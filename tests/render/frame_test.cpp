@@ -3,6 +3,7 @@
 #include "gl_support.h"
 #include "mini_scene.h"
 #include "reference.h"
+#include "tests/support/fatal_exit.h"
 
 #include "platform/gl.h"
 #include "platform/window.h"
@@ -266,7 +267,7 @@ TEST(RendererSources, MissingRequiredSourceNamesTheFile) {
                 loadAsset(name);
             new CachedGI();
         },
-        ::testing::ExitedWithCode(255), "Shader source licupdate.glsl is missing");
+        ::testing::ExitedWithCode(kFatalExitStatus), "Shader source licupdate.glsl is missing");
 }
 
 TEST(RendererSources, MissingGeometrySourcesLeaveTheirProgramsOut) {

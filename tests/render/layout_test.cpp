@@ -24,41 +24,31 @@ TEST(TreeShape, FollowsTheNextPowerOfTwo) {
     }
 }
 
-TEST(DispatchLayout, OneInvocationGroupsUseRowsOf32768) {
-    ComputeDispatch leaves = leafDispatch(65536, 1);
-    EXPECT_EQ(leaves.groupsX, 2u);
-    EXPECT_EQ(leaves.groupsY, 32768u);
-    EXPECT_EQ(leaves.rowStride, 2);
-    leaves = leafDispatch(256, 1);
-    EXPECT_EQ(leaves.groupsX, 1u);
-    EXPECT_EQ(leaves.groupsY, 256u);
-    EXPECT_EQ(leaves.rowStride, 1);
-
-    ComputeDispatch level = rowDispatch(32768, 1);
-    EXPECT_EQ(level.groupsX, 32768u);
-    EXPECT_EQ(level.groupsY, 1u);
-    level = rowDispatch(65536, 1);
-    EXPECT_EQ(level.groupsX, 32768u);
-    EXPECT_EQ(level.groupsY, 2u);
-    level = rowDispatch(128, 1);
-    EXPECT_EQ(level.groupsX, 128u);
-    EXPECT_EQ(level.groupsY, 1u);
-    ComputeDispatch update = rowDispatch(32768 * 5, 1);
-    EXPECT_EQ(update.groupsX, 32768u);
-    EXPECT_EQ(update.groupsY, 5u);
-}
-
-TEST(DispatchLayout, LargerGroupsCoverTheSameInvocations) {
-    ComputeDispatch update = rowDispatch(32768 * 5, 64);
-    EXPECT_EQ(update.groupsX, 512u);
-    EXPECT_EQ(update.groupsY, 5u);
-    ComputeDispatch leaves = leafDispatch(65536, 64);
-    EXPECT_EQ(leaves.groupsX, 512u);
-    EXPECT_EQ(leaves.groupsY, 2u);
-    EXPECT_EQ(leaves.rowStride, 32768);
-    ComputeDispatch small = rowDispatch(3, 64);
-    EXPECT_EQ(small.groupsX, 1u);
-    EXPECT_EQ(small.groupsY, 1u);
+// Leaf passes (leafDispatch) and row passes (rowDispatch): groups of one invocation use rows of
+// 32768 (the leaf pass R x L / R above 32768 leaves); larger groups cover the same invocations.
+TEST(DispatchLayout, RowsOf32768InvocationsForEveryGroupSize) {
+    struct Case {
+        bool leaves;
+        int32_t invocations, groupSize;
+        uint32_t groupsX, groupsY;
+        int32_t rowStride; // 0: not checked
+    } cases[] = {
+        {true, 65536, 1, 2, 32768, 2},     {true, 256, 1, 1, 256, 1},
+        {false, 32768, 1, 32768, 1, 0},    {false, 65536, 1, 32768, 2, 0},
+        {false, 128, 1, 128, 1, 0},        {false, 32768 * 5, 1, 32768, 5, 0},
+        {false, 32768 * 5, 64, 512, 5, 0}, {true, 65536, 64, 512, 2, 32768},
+        {false, 3, 64, 1, 1, 0},
+    };
+    for (const Case& c : cases) {
+        ComputeDispatch d =
+            c.leaves ? leafDispatch(c.invocations, c.groupSize) : rowDispatch(c.invocations, c.groupSize);
+        const char* pass = c.leaves ? "leaves " : "rows ";
+        EXPECT_EQ(d.groupsX, c.groupsX) << pass << c.invocations << " in groups of " << c.groupSize;
+        EXPECT_EQ(d.groupsY, c.groupsY) << pass << c.invocations << " in groups of " << c.groupSize;
+        if (c.rowStride != 0) {
+            EXPECT_EQ(d.rowStride, c.rowStride) << pass << c.invocations;
+        }
+    }
     ComputeDispatch none = rowDispatch(0, 64);
     EXPECT_EQ(none.groupsX * none.groupsY, 0u);
 }

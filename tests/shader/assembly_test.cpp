@@ -1,5 +1,6 @@
 // Source assembly without a driver: header, includes, working copy, stage choice, feedback names.
 #include "shader/shader.h"
+#include "tests/support/fatal_exit.h"
 
 #include <GL/glcorearb.h>
 #include <gtest/gtest.h>
@@ -151,9 +152,9 @@ TEST(ShaderAssembly, ManyIncludesAreAllPassed) {
 }
 
 TEST(ShaderAssemblyDeathTest, MissingIncludeNamesTheFile) {
-    EXPECT_EXIT(assembled("//!!using: util.glsl\n"), ::testing::ExitedWithCode(255),
+    EXPECT_EXIT(assembled("//!!using: util.glsl\n"), ::testing::ExitedWithCode(kFatalExitStatus),
                 "Could not open  util\\.glsl");
-    EXPECT_EXIT(assembled("//!!using:asm_nowhere.glsl\n"), ::testing::ExitedWithCode(255),
+    EXPECT_EXIT(assembled("//!!using:asm_nowhere.glsl\n"), ::testing::ExitedWithCode(kFatalExitStatus),
                 "Could not open asm_nowhere\\.glsl");
 }
 

@@ -1,5 +1,6 @@
 // Programs against the real driver: resource records, arguments, feeding by name, fatal texts.
 #include "shader/shader.h"
+#include "tests/support/fatal_exit.h"
 
 #include "shader_gl_test.h"
 
@@ -375,7 +376,7 @@ TEST_F(ProgramDeathTest, Vec3UniformIsAnUnknownCombination) {
             getVariable("outVec3", 32);
             use(buildProgram(0, source));
         },
-        ::testing::ExitedWithCode(255), "unknown combination tintVec3 clsid:92e1 ty:8b51");
+        ::testing::ExitedWithCode(kFatalExitStatus), "unknown combination tintVec3 clsid:92e1 ty:8b51");
 }
 
 TEST_F(ProgramDeathTest, Vec4VertexInputIsAnUnknownCombination) {
@@ -387,7 +388,7 @@ TEST_F(ProgramDeathTest, Vec4VertexInputIsAnUnknownCombination) {
             getVariable("colourIn", 32);
             use(buildProgram(0, source));
         },
-        ::testing::ExitedWithCode(255), "unknown combination colourIn clsid:92e3 ty:8b52");
+        ::testing::ExitedWithCode(kFatalExitStatus), "unknown combination colourIn clsid:92e3 ty:8b52");
 }
 
 TEST_F(ProgramDeathTest, MissingVariableAtFirstUse) {
@@ -397,7 +398,7 @@ TEST_F(ProgramDeathTest, MissingVariableAtFirstUse) {
     ShaderProgram* program = buildProgram(0, source);
     ASSERT_NE(findResource(program, "notInStore"), nullptr)
         << "missing Variables are found at use, not at build";
-    EXPECT_EXIT(use(program), ::testing::ExitedWithCode(255),
+    EXPECT_EXIT(use(program), ::testing::ExitedWithCode(kFatalExitStatus),
                 "Variable \\[notInStore\\] missing at use\\(\\)");
 }
 
@@ -405,12 +406,12 @@ TEST_F(ProgramDeathTest, CompileAndLinkErrorsCarryTheDriverLog) {
     putFileVariable("versioned_include.glsl", 13, "#version 450\n");
     EXPECT_EXIT(buildProgram(0, "#version 430\n//!!using:versioned_include.glsl\n#ifdef COMPUTE\n"
                                 "layout(local_size_x = 1) in;\nvoid main() {}\n#endif\n"),
-                ::testing::ExitedWithCode(255), "SHADER:.*version");
+                ::testing::ExitedWithCode(kFatalExitStatus), "SHADER:.*version");
     EXPECT_EXIT(
         buildProgram(GL_COMPUTE_SHADER, "#version 430\nlayout(local_size_x = 1) in;\nvoid helper() {}\n", 0),
-        ::testing::ExitedWithCode(255), "SHADER:.*main");
+        ::testing::ExitedWithCode(kFatalExitStatus), "SHADER:.*main");
     EXPECT_EXIT(buildProgram(0, "#version 430\n//!!using:no_such_include.glsl\n#ifdef COMPUTE\n#endif\n"),
-                ::testing::ExitedWithCode(255), "Could not open no_such_include\\.glsl");
+                ::testing::ExitedWithCode(kFatalExitStatus), "Could not open no_such_include\\.glsl");
 }
 
 namespace {
@@ -423,7 +424,8 @@ void useWithoutFeedback() {
 } // namespace
 
 TEST_F(ProgramDeathTest, NullArgumentWithoutNullInItsName) {
-    EXPECT_EXIT(useWithoutFeedback(), ::testing::ExitedWithCode(255), "arg2_feedback has no data");
+    EXPECT_EXIT(useWithoutFeedback(), ::testing::ExitedWithCode(kFatalExitStatus),
+                "arg2_feedback has no data");
 }
 
 // ---- Explicit stages and transform feedback ----
@@ -594,7 +596,7 @@ TEST_F(ProgramDeathTest, ArgumentIndexBeyondTheLimit) {
     const char* source =
         "#version 430\n#ifdef COMPUTE\nlayout(local_size_x = 1) in;\nuniform float arg20_far;\n"
         "layout(std430) buffer farOut { float o[]; };\nvoid main() { o[0] = arg20_far; }\n#endif\n";
-    EXPECT_EXIT(buildProgram(0, source), ::testing::ExitedWithCode(255),
+    EXPECT_EXIT(buildProgram(0, source), ::testing::ExitedWithCode(kFatalExitStatus),
                 "arg20_far: argument 20 is out of range");
 }
 

@@ -1,5 +1,6 @@
 // Texture uploads with their in-place mip chain, image units, and the texture handle layer.
 #include "shader/shader.h"
+#include "tests/support/fatal_exit.h"
 
 #include "shader_gl_test.h"
 
@@ -303,7 +304,7 @@ void takeEverySlot() {
 
 TEST_F(TextureDeathTest, SlotTableRunsOutWithAClearError) {
     if (textureHandleMode() != TextureHandleMode::slotTable) GTEST_SKIP() << "bindless handles need no slots";
-    EXPECT_EXIT(takeEverySlot(), ::testing::ExitedWithCode(255),
+    EXPECT_EXIT(takeEverySlot(), ::testing::ExitedWithCode(kFatalExitStatus),
                 "Texture slots: all 24 are taken.*slotFiller");
 }
 

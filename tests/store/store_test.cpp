@@ -1,4 +1,5 @@
 #include "store/store.h"
+#include "tests/support/fatal_exit.h"
 #include "tests/support/files.h"
 
 #include <gtest/gtest.h>
@@ -170,21 +171,22 @@ using VariableStoreDeathTest = ::testing::Test;
 
 TEST(VariableStoreDeathTest, OverLongNameIsFatal) {
     std::string longName(104, 'n');
-    EXPECT_EXIT(getVariable(longName.c_str(), 4), ::testing::ExitedWithCode(255), "104 characters long");
+    EXPECT_EXIT(getVariable(longName.c_str(), 4), ::testing::ExitedWithCode(kFatalExitStatus),
+                "104 characters long");
     std::string longest(103, 'm');
     EXPECT_NE(getVariable(longest.c_str(), 4), nullptr);
 }
 
 TEST(VariableStoreDeathTest, OverrunningTheRegionIsFatal) {
-    EXPECT_EXIT(getVariable("huge", 200u * 1024u * 1024u), ::testing::ExitedWithCode(255),
+    EXPECT_EXIT(getVariable("huge", 200u * 1024u * 1024u), ::testing::ExitedWithCode(kFatalExitStatus),
                 "no room for huge");
     EXPECT_EXIT(
         {
             for (int i = 0; i < 20; ++i) getVariable(uniqueName("chunk").c_str(), 8u * 1024u * 1024u);
         },
-        ::testing::ExitedWithCode(255), "no room for chunk");
+        ::testing::ExitedWithCode(kFatalExitStatus), "no room for chunk");
 }
 
 TEST(VariableStoreDeathTest, EmptyNameIsFatal) {
-    EXPECT_EXIT(getVariable("", 4), ::testing::ExitedWithCode(255), "needs a name");
+    EXPECT_EXIT(getVariable("", 4), ::testing::ExitedWithCode(kFatalExitStatus), "needs a name");
 }

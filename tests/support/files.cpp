@@ -3,12 +3,22 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 ScratchFolder::ScratchFolder(const std::string& stem) {
-    std::string pattern = (std::filesystem::temp_directory_path() / ("nova31-" + stem + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no scratch folder for " + stem);
-    path_ = pattern;
+    // A random name that no folder has yet: create_directory is false when the name is taken.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::filesystem::path candidate = std::filesystem::temp_directory_path() /
+                                          ("nova31-" + stem + "-" + std::to_string(random() % 1000000000));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no scratch folder for " + stem);
 }
 
 ScratchFolder::~ScratchFolder() {

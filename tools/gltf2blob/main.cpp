@@ -22,9 +22,9 @@ namespace {
 
 std::vector<char> readWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) fatalErrorFormat("gltf2blob: cannot open %s", path.c_str());
+    if (!in) fatalErrorFormat("gltf2blob: cannot open %s", path.string().c_str());
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) fatalErrorFormat("gltf2blob: cannot read %s", path.c_str());
+    if (in.bad()) fatalErrorFormat("gltf2blob: cannot read %s", path.string().c_str());
     return bytes;
 }
 
@@ -36,7 +36,8 @@ void registerBuffersBeside(const std::filesystem::path& input, const std::vector
         std::error_code error;
         if (!std::filesystem::is_regular_file(beside, error)) continue;
         std::vector<char> buffer = readWholeFile(beside);
-        if (buffer.size() > 0xFFFFFFF0u) fatalErrorFormat("gltf2blob: %s is too large", beside.c_str());
+        if (buffer.size() > 0xFFFFFFF0u)
+            fatalErrorFormat("gltf2blob: %s is too large", beside.string().c_str());
         putFileVariable(uri.c_str(), static_cast<uint32_t>(buffer.size()), buffer.data());
     }
 }
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
     BlobView view(blob, static_cast<size_t>(size));
     std::printf("%s: %zu nodes, %zu primitives, %zu accessors, %zu channels, %zu materials, %zu lights, "
                 "%u bytes\n",
-                input.filename().c_str(), view.nodes().size(), view.primitives().size(),
+                input.filename().string().c_str(), view.nodes().size(), view.primitives().size(),
                 view.accessors().size(), view.channels().size(), view.materials().size(),
                 view.lights().size(), view.size());
     std::printf("wrote gltf.expbin and %s\n", listing.c_str());
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
     if (!complete) {
         std::fprintf(stderr,
                      "gltf2blob: %s is not a valid glTF document; the blob holds only what was read\n",
-                     input.c_str());
+                     input.string().c_str());
         return 1;
     }
     return 0;

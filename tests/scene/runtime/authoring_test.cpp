@@ -2,6 +2,7 @@
 // none at all, primitives without normals. Each document is packed, decoded by the scene runtime
 // and compared with what it describes; each packs to the same blob as its twin with a 16-bit list.
 #include "scene/scene.h"
+#include "tests/support/fatal_exit.h"
 
 #include <gtest/gtest.h>
 
@@ -159,11 +160,11 @@ TEST(SceneAuthoring, EveryIndexListAndMissingNormalsDecodeToTheTrianglesTheDocum
 TEST(SceneAuthoring, IndexListsThatDoNotFitSixteenBitsAreRefusedByName) {
     std::vector<uint32_t> wide = kIndices;
     wide[4] = 70000;
-    EXPECT_EXIT(PackedDocument(meshDocument(5125, wide, true)), ::testing::ExitedWithCode(255),
+    EXPECT_EXIT(PackedDocument(meshDocument(5125, wide, true)), ::testing::ExitedWithCode(kFatalExitStatus),
                 "glTF: mesh 0 primitive 0 indices accessor 0 holds index 70000 at element 4; indices above "
                 "65535 cannot be packed");
     wide[4] = 6;
-    EXPECT_EXIT(PackedDocument(meshDocument(5121, wide, false)), ::testing::ExitedWithCode(255),
+    EXPECT_EXIT(PackedDocument(meshDocument(5121, wide, false)), ::testing::ExitedWithCode(kFatalExitStatus),
                 "glTF: mesh 0 primitive 0 index 4 is 6, past its 6 vertices");
 }
 

@@ -2,6 +2,7 @@
 // per-frame update's published values (lights, camera, object transforms). Draws find no
 // program here, so nothing reaches the driver.
 #include "scene/scene.h"
+#include "tests/support/fatal_exit.h"
 
 #include <gtest/gtest.h>
 
@@ -352,22 +353,22 @@ TEST_F(SceneRuntime, DamagedRecordsEndInAFatalErrorNamingTheProblem) {
         farIndex[offset + 10] = 24; // index 5 becomes 24, one past the cube's vertices
         farIndex[offset + 11] = 0;
     }
-    EXPECT_EXIT(Scene().init(farIndex.data()), testing::ExitedWithCode(255),
+    EXPECT_EXIT(Scene().init(farIndex.data()), testing::ExitedWithCode(kFatalExitStatus),
                 "Scene blob: primitive 0 uses vertex 24 of 24");
 
     std::vector<uint8_t> badMaterial = cubeBlobCopy();
     mutableRecord<PackedPrimitive>(badMaterial, BlobChunk::Primitives, 0)->material = 3;
-    EXPECT_EXIT(Scene().init(badMaterial.data()), testing::ExitedWithCode(255),
+    EXPECT_EXIT(Scene().init(badMaterial.data()), testing::ExitedWithCode(kFatalExitStatus),
                 "primitive 0 names material 3 of 1");
 
     std::vector<uint8_t> badAccessors = cubeBlobCopy();
     mutableRecord<PackedPrimitive>(badAccessors, BlobChunk::Primitives, 0)->firstAccessor = 2;
-    EXPECT_EXIT(Scene().init(badAccessors.data()), testing::ExitedWithCode(255),
+    EXPECT_EXIT(Scene().init(badAccessors.data()), testing::ExitedWithCode(kFatalExitStatus),
                 "primitive 0 names accessors 2 to 5 of 4");
 
     std::vector<uint8_t> floatIndices = cubeBlobCopy();
     mutableRecord<PackedAccessor>(floatIndices, BlobChunk::Accessors, 0)->componentType = kComponentTypeFloat;
-    EXPECT_EXIT(Scene().init(floatIndices.data()), testing::ExitedWithCode(255),
+    EXPECT_EXIT(Scene().init(floatIndices.data()), testing::ExitedWithCode(kFatalExitStatus),
                 "index accessor of primitive 0");
 }
 
@@ -397,7 +398,7 @@ TEST_F(SceneRuntime, AccessorShapesNoBlobCanHoldAreFatalBeforeAnythingIsAllocate
         if (c.count >= 0) accessor->count = c.count;
         if (c.components >= 0)
             accessor->sizeAndCount = static_cast<uint16_t>((accessor->sizeAndCount & ~15) | c.components);
-        EXPECT_EXIT(Scene().init(c.blob.data()), testing::ExitedWithCode(255), c.message);
+        EXPECT_EXIT(Scene().init(c.blob.data()), testing::ExitedWithCode(kFatalExitStatus), c.message);
     }
 }
 
