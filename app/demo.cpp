@@ -89,7 +89,9 @@ const void* packDemoScene() {
 }
 
 DemoRenderer createDemoRenderer(const void* sceneBlob) {
-    DemoRenderer demo;
+    // The renderer and the scene live until the process exits and are never freed; the copy
+    // here keeps them where leak checkers see them after the caller's frame is gone.
+    static DemoRenderer demo;
     demo.renderer = new CachedGI();
     demo.scene = new Scene();
     demo.scene->init(sceneBlob);

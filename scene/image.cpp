@@ -288,6 +288,9 @@ Variable* imageHookDecode(Variable* file, void*) {
         return file;
     }
     auto* texture = static_cast<TextureRecord*>(variableData(textureVariable));
+    // The file decoded again (its Variable re-put): the texels of the last decode go first.
+    std::free(texture->pixels);
+    texture->pixels = nullptr;
     auto* bytes = static_cast<const uint8_t*>(variableData(file));
     std::string problem;
     if (!decodeImage(file->name, bytes, file->dataSize, texture, &problem))

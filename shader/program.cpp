@@ -154,6 +154,13 @@ const char* checkedSource(const char* source) {
     return source;
 }
 
+// Programs live for the run and are never freed; this list keeps every one where leak
+// checkers see it, whoever holds (or dropped) the pointer buildProgram returned.
+std::vector<ShaderProgram*>& builtPrograms() {
+    static auto* programs = new std::vector<ShaderProgram*>; // never destroyed, so seen at exit
+    return *programs;
+}
+
 } // namespace
 
 ShaderProgram* buildProgram(uint32_t first, ...) {
@@ -194,6 +201,7 @@ ShaderProgram* buildProgram(uint32_t first, ...) {
     glGetError();
 
     auto* result = new ShaderProgram{};
+    builtPrograms().push_back(result);
     result->program = program;
     recordResources(result);
     return result;

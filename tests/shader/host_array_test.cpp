@@ -9,6 +9,11 @@
 
 namespace {
 
+// BufferRecord is packed: its pointer is read by value, never bound to a reference.
+void* hostDataOf(const BufferRecord& buffer) {
+    return buffer.hostData;
+}
+
 TEST(HostArray, GrowsKeepingContentsAndZeroingNewRoom) {
     BufferRecord buffer{};
     growHostArray(&buffer, 3, 4);
@@ -30,13 +35,13 @@ TEST(HostArray, GrowsKeepingContentsAndZeroingNewRoom) {
     // Shrinking the count keeps the array and its capacity; the counts follow the request.
     void* before = buffer.hostData;
     growHostArray(&buffer, 2, 4);
-    EXPECT_EQ(buffer.hostData, before);
+    EXPECT_EQ(hostDataOf(buffer), before);
     EXPECT_EQ(buffer.hostCapacity, 6);
     EXPECT_EQ(buffer.elementCount, 2);
     EXPECT_EQ(buffer.pending, 2);
 
     freeHostArray(&buffer);
-    EXPECT_EQ(buffer.hostData, nullptr);
+    EXPECT_EQ(hostDataOf(buffer), nullptr);
     EXPECT_EQ(buffer.hostCapacity, 0);
 }
 
@@ -48,10 +53,10 @@ TEST(HostArray, AnArrayTheOwnerPutThereIsCopiedAndLeftAlone) {
     buffer.hostData = owned.data();
 
     freeHostArray(&buffer); // not made by growHostArray: nothing happens
-    EXPECT_EQ(buffer.hostData, owned.data());
+    EXPECT_EQ(hostDataOf(buffer), static_cast<void*>(owned.data()));
 
     growHostArray(&buffer, 4, 4);
-    ASSERT_NE(buffer.hostData, owned.data());
+    ASSERT_NE(hostDataOf(buffer), static_cast<void*>(owned.data()));
     auto* values = static_cast<int32_t*>(buffer.hostData);
     EXPECT_EQ(values[0], 7);
     EXPECT_EQ(values[1], 8);
@@ -65,10 +70,10 @@ TEST(HostArray, AnExistingElementSizeWinsAndAnEmptyRequestAllocatesNothing) {
     BufferRecord buffer{};
     buffer.elementSize = 16;
     growHostArray(&buffer, 0, 4);
-    EXPECT_EQ(buffer.hostData, nullptr);
+    EXPECT_EQ(hostDataOf(buffer), nullptr);
     EXPECT_EQ(buffer.elementSize, 16);
     growHostArray(&buffer, 2, 4);
-    ASSERT_NE(buffer.hostData, nullptr);
+    ASSERT_NE(hostDataOf(buffer), nullptr);
     auto* bytes = static_cast<unsigned char*>(buffer.hostData);
     for (int i = 0; i < 32; ++i) EXPECT_EQ(bytes[i], 0); // room for two 16-byte elements
     freeHostArray(&buffer);

@@ -287,10 +287,12 @@ TEST_F(ImageDecoding, DecodeImageReportsTheProblem) {
     EXPECT_FALSE(decodeImage("x.tga", nullptr, 0, &record, &problem));
     EXPECT_NE(problem.find("truncated TGA header"), std::string::npos) << problem;
     expectPlaceholder(&record);
+    std::free(record.pixels);
     std::vector<uint8_t> tga = makeTga(2, 1, 1, 32, 0x20, {1, 2, 3, 4});
     problem.clear();
     EXPECT_TRUE(decodeImage("x.tga", tga.data(), tga.size(), &record, &problem));
     EXPECT_EQ(record.pixels[0], argb({3, 2, 1, 4}));
+    std::free(record.pixels);
 }
 
 TEST_F(ImageDecoding, OverlongNameIsLeftUndecodedWithAConsoleLine) {

@@ -58,6 +58,11 @@ int DemoScene::blobSize = 0;
 } // namespace
 
 TEST_F(DemoScene, CommittedFilesAreWhatTheGeneratorMakes) {
+#ifdef NOVA31_SANITIZED_BUILD
+    // The committed files come from the Release build; the sanitizer build folds the
+    // generator's float arithmetic differently in the last bits.
+    GTEST_SKIP() << "the Release build compares the committed files";
+#endif
     ScratchFolder folder("scenegen");
     ProcessResult run = runProcess({NOVA31_BINARY_DIR "/scenegen", folder.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
