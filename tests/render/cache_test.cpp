@@ -212,26 +212,35 @@ TEST(LightCacheLookup, ExpiryAndTheTagWrap) {
     EXPECT_EQ(lookUp(full, kOrigin, kWorkedPoint, kPlusX).entry, first + 19);
 }
 
-TEST(LightCacheUpdate, ScheduleAndWeightCapsOverTheWholeTable) {
-    CachedGI& renderer = testRenderer();
+// An empty scene seen from the origin, and a cache whose every entry is in use this frame, each
+// in a cell far from the others (no neighbours to blend with); `lightOf(i, inLight)` writes
+// entry i's light sum.
+template <typename LightOf> LightCache farApartEntries(LightOf lightOf) {
     installEmptyScene();
     float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     std::memcpy(storeValue<float>("invCamera", 64), identity, sizeof(identity));
-
-    // Every entry in use this frame, in cells far apart (no neighbours), with weights 1, 4 and 200.
-    LightCache cpu = initialCache();
-    for (uint32_t i = 0; i < cpu.entries.size(); ++i) {
-        LICEntry& entry = cpu.entries[i];
+    LightCache cache = initialCache();
+    for (uint32_t i = 0; i < cache.entries.size(); ++i) {
+        LICEntry& entry = cache.entries[i];
         entry.lfHI = 0x155u + (80u << 25);
         entry.dax = 0x7F;
         entry.normal = packSnorm4x8({0, 0, 1, 0});
         entry.tracePos = 0x00808080;
         float posS[4] = {1000.0f + static_cast<float>(i), 0, 0, 0.5f};
-        const float weights[3] = {1.0f, 4.0f, 200.0f};
-        float inLight[4] = {1, 2, 3, weights[i % 3]};
         std::memcpy(entry.posS, posS, sizeof(posS));
-        std::memcpy(entry.inLight, inLight, sizeof(inLight));
+        lightOf(i, entry.inLight);
     }
+    return cache;
+}
+
+TEST(LightCacheUpdate, ScheduleAndWeightCapsOverTheWholeTable) {
+    CachedGI& renderer = testRenderer();
+    // Weights 1, 4 and 200.
+    LightCache cpu = farApartEntries([](uint32_t i, float* inLight) {
+        const float weights[3] = {1.0f, 4.0f, 200.0f};
+        const float sum[4] = {1, 2, 3, weights[i % 3]};
+        std::memcpy(inLight, sum, sizeof(sum));
+    });
     upload(cpu);
     renderer.updateLightCache();
     EXPECT_EQ(static_cast<const LICInfo*>(storeBuffer("licInfo")->hostData)->licFrameNr, 81);
@@ -334,23 +343,10 @@ void expectUpdatedEntriesFinite(const LightCache& before, const std::vector<LICE
 
 TEST(LightCacheUpdate, NonFiniteSumsRestartAndNeverSpread) {
     CachedGI& renderer = testRenderer();
-    installEmptyScene();
-    float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    std::memcpy(storeValue<float>("invCamera", 64), identity, sizeof(identity));
-
-    // Every entry in use, in cells far apart, cycling through the broken sums: blends and
-    // gathers must restart each one.
-    LightCache alone = initialCache();
-    for (uint32_t i = 0; i < alone.entries.size(); ++i) {
-        LICEntry& entry = alone.entries[i];
-        entry.lfHI = 0x155u + (80u << 25);
-        entry.dax = 0x7F;
-        entry.normal = packSnorm4x8({0, 0, 1, 0});
-        entry.tracePos = 0x00808080;
-        float posS[4] = {1000.0f + static_cast<float>(i), 0, 0, 0.5f};
-        std::memcpy(entry.posS, posS, sizeof(posS));
-        std::memcpy(entry.inLight, kBrokenLights[i % kBrokenLightCount], sizeof(entry.inLight));
-    }
+    // Cycling through the broken sums: blends and gathers must restart each one.
+    LightCache alone = farApartEntries([](uint32_t i, float* inLight) {
+        std::memcpy(inLight, kBrokenLights[i % kBrokenLightCount], 4 * sizeof(float));
+    });
     upload(alone);
     renderer.updateLightCache();
     std::vector<LICEntry> gpu = downloadCache();
