@@ -12,6 +12,39 @@ layout(std430) buffer gpuLights {
 };
 uniform float iGlobalTime;
 
+// Counters of the shadow rays traced while treeStatsOn is non-zero (host mirror: TreeStats).
+#define TREE_STATS_BINS 1024
+uniform int treeStatsOn;
+layout(std430) buffer treeStats {
+    uint shadowRays;        // shadow rays traced
+    uint raysAtLimit;       // rays stopped by the visit limit before their walk ended
+    uint maxNodes;          // most nodes one ray visited
+    uint maxTriangles;      // most triangles one ray tested
+    uint overflowNodes;     // node visits summed over the rays in the last node bin
+    uint overflowTriangles; // likewise for triangles
+    uint reserved[2];
+    uint nodeHistogram[TREE_STATS_BINS];     // rays by nodes visited
+    uint triangleHistogram[TREE_STATS_BINS]; // rays by triangles tested
+};
+
+// What the last treeHitAny did: boxes tested, triangles tested, stopped by the visit limit.
+int walkNodes;
+int walkTriangles;
+bool walkAtLimit;
+
+void countShadowRay() {
+    atomicAdd(shadowRays, 1u);
+    if (walkAtLimit) atomicAdd(raysAtLimit, 1u);
+    atomicMax(maxNodes, uint(walkNodes));
+    atomicMax(maxTriangles, uint(walkTriangles));
+    int nodeBin = min(walkNodes, TREE_STATS_BINS - 1);
+    int triangleBin = min(walkTriangles, TREE_STATS_BINS - 1);
+    atomicAdd(nodeHistogram[nodeBin], 1u);
+    atomicAdd(triangleHistogram[triangleBin], 1u);
+    if (nodeBin == TREE_STATS_BINS - 1) atomicAdd(overflowNodes, uint(walkNodes));
+    if (triangleBin == TREE_STATS_BINS - 1) atomicAdd(overflowTriangles, uint(walkTriangles));
+}
+
 #define TREE_VISIT_LIMIT 1250
 #define MAX_LIGHTS 100
 
@@ -51,6 +84,9 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
     vec4 best = vec4(10.001, 0.0, 1.0, -1.0);
     int nodeCount = treeItems.length();
     int vertexCount = vertices.length();
+    walkNodes = 0;
+    walkTriangles = 0;
+    walkAtLimit = false;
     if (nodeCount < 2) return best;
     // Depth first, right child before left, over the implicit heap (children 2n, 2n + 1). A
     // stack would only ever hold left siblings still to visit, at most one per level, so bit k
@@ -68,18 +104,24 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
         for (;;) {
             flags = 0;
             if (n < nodeCount) {
+                ++walkNodes;
                 node = treeItems[n];
                 if (boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir))
                     flags = node.mi.w;
             }
             if ((flags & BIVH_TRIANGLES) != 0) break;
             walkOn(n, leftPending, flags);
-            if (++visit >= TREE_VISIT_LIMIT || n == 0) return best;
+            if (n == 0) return best;
+            if (++visit >= TREE_VISIT_LIMIT) {
+                walkAtLimit = true;
+                return best;
+            }
         }
         for (int j = 0; j < 2; ++j) {
             if (!bivhHasTriangle(flags, j)) continue;
             int b = node.ma.w + 3 * j;
             if (b < 0 || b + 2 >= vertexCount) continue;
+            ++walkTriangles;
             vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
             if (hit.w == 0.0) continue;
             if (!doBestHit) {
@@ -92,6 +134,7 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
         walkOn(n, leftPending, flags);
         ++visit;
     }
+    walkAtLimit = n != 0;
     return best;
 }
 
@@ -118,7 +161,11 @@ vec3 getLighting(vec3 at, vec3 normal, int lightIndex, bool shadowed) {
         float d = length(toLight);
         vec3 unshadowed = c / (d * d) * max(0.0, dot(normalize(toLight), normal));
         // A light that adds nothing here needs no shadow ray.
-        if (shadowed && unshadowed != vec3(0.0) && treeHitAny(entry.pos.xyz, -toLight, false).x < 0.999) continue;
+        if (shadowed && unshadowed != vec3(0.0)) {
+            bool occluded = treeHitAny(entry.pos.xyz, -toLight, false).x < 0.999;
+            if (treeStatsOn != 0) countShadowRay();
+            if (occluded) continue;
+        }
         light += unshadowed;
     }
     return light;

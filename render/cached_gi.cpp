@@ -184,6 +184,16 @@ CachedGI::CachedGI() {
         glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
         glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
     }
+    // The traversal counters, off, with one zeroed record for the programs to bind.
+    getVariable("treeStatsOn", 4);
+    BufferRecord* stats = storeBuffer("treeStats");
+    if (stats->glBuffer == 0) {
+        stats->elementSize = sizeof(TreeStats);
+        reserveDeviceBuffer(stats, 1);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, stats->glBuffer);
+        glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    }
     BufferRecord* feedback = storeBuffer("xfFeedback");
     if (feedback->glBuffer == 0) {
         int32_t count = feedback->elementCount;

@@ -18,6 +18,11 @@
    its programs and its framebuffer. While `captureTriangles` is on, every scene draw must grow
    "xfFeedback" by its vertex count before drawing and add its triangle count to "xfTriCount".
 
+   Traversal counters: while the int "treeStatsOn" is 1, every shadow ray of the direct light
+   adds its node visits and triangle tests to the TreeStats record "treeStats" (created zeroed
+   here). A benchmark sets it, clears the record, runs postRenderFrame, reads it back and sets
+   it to 0 again before updateLightCache.
+
    Compute programs declare their own work-group size; the host reads it back from the linked
    program and lays the dispatch out for it (see ComputeDispatch), so a program written for
    1 x 1 x 1 groups gets exactly the one-invocation-per-group layout.

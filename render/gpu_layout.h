@@ -1,7 +1,7 @@
 /* gpu_layout.h — the records the host and the renderer's shaders share, and the capture switch.
 
    Every structure here is std430 and mirrored field for field by a GLSL include file ("util.glsl",
-   "licache.glsl"); sizes are pinned by static_assert. The scene runtime includes this header to
+   "licache.glsl", "ray.glsl"); sizes are pinned by static_assert. The scene runtime includes this header to
    publish lights and to feed triangle capture without linking the renderer:
 
        auto* entries = static_cast<GPULightEntry*>(lights->hostData);   // "gpuLights"
@@ -63,6 +63,27 @@ struct LICInfo {
     int32_t liEntryCount;  // entries in "liCache"
 };
 static_assert(sizeof(LICInfo) == 16);
+
+// ---- Traversal counters (std430, mirrored by "ray.glsl") ----
+
+// Bins of the per-ray histograms; the last bin collects every count at or above it.
+constexpr int32_t kTreeStatsBins = 1024;
+
+// "treeStats": counters of the shadow rays traced while the int "treeStatsOn" is 1. A node
+// visited is a node whose box was tested against the ray (the root included); a triangle tested
+// is one segment-triangle test.
+struct TreeStats {
+    uint32_t shadowRays;                    // shadow rays traced
+    uint32_t raysAtLimit;                   // rays stopped by the visit limit before their walk ended
+    uint32_t maxNodes;                      // most nodes one ray visited
+    uint32_t maxTriangles;                  // most triangles one ray tested
+    uint32_t overflowNodes;                 // sum of node visits of the rays that fell in the last node bin
+    uint32_t overflowTriangles;             // likewise for triangles
+    uint32_t reserved[2];                   //
+    uint32_t nodeHistogram[kTreeStatsBins]; // rays by nodes visited (bin min(count, kTreeStatsBins - 1))
+    uint32_t triangleHistogram[kTreeStatsBins]; // rays by triangles tested
+};
+static_assert(sizeof(TreeStats) == 32 + 8 * kTreeStatsBins);
 
 constexpr int32_t kLightCacheEntryCount = 140057;
 constexpr int32_t kLightCacheFirstFrame = 80;

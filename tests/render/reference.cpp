@@ -170,6 +170,37 @@ Vec4 closestHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 
     return best;
 }
 
+Walk walkAnyHit(const std::vector<BIVH>& tree, const std::vector<FVert>& vertices, Vec3 origo, Vec3 dir) {
+    Walk walk;
+    Vec3 inverse{1 / dir[0], 1 / dir[1], 1 / dir[2]};
+    std::vector<int32_t> stack{1};
+    while (!stack.empty()) {
+        int32_t n = stack.back();
+        stack.pop_back();
+        if (n >= static_cast<int32_t>(tree.size())) continue;
+        const BIVH& node = tree[static_cast<size_t>(n)];
+        ++walk.nodes;
+        Vec3 mi{bitsFloat(node.mi[0]), bitsFloat(node.mi[1]), bitsFloat(node.mi[2])};
+        Vec3 ma{bitsFloat(node.ma[0]), bitsFloat(node.ma[1]), bitsFloat(node.ma[2])};
+        if (!boxHitBound(mi, ma, origo, inverse)) continue;
+        int32_t flags = node.mi[3];
+        if (flags & 4) stack.push_back(2 * n); // the right child is walked first
+        if (flags & 8) stack.push_back(2 * n + 1);
+        for (int j = 0; j < 2; ++j) {
+            int32_t b = node.ma[3] + 3 * j;
+            if (!(flags & (1 << j)) || b < 0 || b + 2 >= static_cast<int32_t>(vertices.size())) continue;
+            ++walk.triangles;
+            Vec4 hit = triHit(origo, dir, triangleCorner(vertices, b), triangleCorner(vertices, b + 1),
+                              triangleCorner(vertices, b + 2));
+            if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.9999f) {
+                walk.hit = true;
+                return walk;
+            }
+        }
+    }
+    return walk;
+}
+
 // ---- Light cache ----
 
 Vec4 fragBox(Vec3 pos, Vec3 cam, float density) {

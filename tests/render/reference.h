@@ -35,6 +35,15 @@ Vec4 triHit(Vec3 origo, Vec3 dir, Vec3 v1, Vec3 v2, Vec3 v3);
 bool anyHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 origo, Vec3 dir);
 Vec4 closestHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 origo, Vec3 dir);
 
+// An any-hit walk of the tree in the shader's order, counted as the shader counts it: boxes
+// tested (the root included) and segment-triangle tests.
+struct Walk {
+    bool hit = false;
+    int32_t nodes = 0;
+    int32_t triangles = 0;
+};
+Walk walkAnyHit(const std::vector<BIVH>& tree, const std::vector<FVert>& vertices, Vec3 origo, Vec3 dir);
+
 // ---- Light cache ----
 
 Vec4 fragBox(Vec3 pos, Vec3 cam, float density);
