@@ -1,12 +1,13 @@
 // GPU time of the renderer's passes, measured with timestamp queries: geometry (G-buffer and
 // capture), tree build, deferred shading, light-cache update, whole frame; and the shadow rays'
-// counters of one more frame (see shadow_counters.h). Three kinds of scene:
-//   BM_Frame       a hall of boxes drawn by the benchmark, at several sizes;
-//   BM_DemoFrame   the demo's own frame: assets/ through the scene runtime at music time 10 s,
-//                  800 x 450, after a few frames that warm the light cache;
-//   BM_Scale/N     about N triangles at 800 x 450, far from the origin: copies of the demo's
-//                  hall on a grid, from 200k on over a finely subdivided terrain, every mesh
-//                  drawn in shuffled order.
+// counters of one more frame (see shadow_counters.h).
+//   BM_Frame           a hall of boxes drawn by the benchmark, at several sizes;
+//   BM_LightCacheIdle  the light-cache update alone over a cache with no entry in use;
+//   BM_DemoFrame       the demo's own frame: assets/ through the scene runtime at music time
+//                      10 s, 800 x 450, after a few frames that warm the light cache;
+//   BM_Scale/N         about N triangles at 800 x 450, far from the origin: copies of the demo's
+//                      hall (without its ceiling) on a grid, from 200k on over a finely
+//                      subdivided terrain, every mesh drawn in shuffled order.
 // With a display it draws in a 1920 x 1080 window (Xvfb started at least that size will do) and
 // skips larger sizes; with none (DISPLAY unset) in a 3840 x 2160 headless frame, so every size
 // runs. The context's GL vendor, renderer, version and bindless support head the output.
@@ -265,9 +266,32 @@ void BM_FrameSingleInvocationGroups(benchmark::State& state) {
     renderFrame(state, true);
 }
 
+constexpr int kDemoWidth = 800, kDemoHeight = 450; // the demo's window
+
+// ---- The light cache with no entry in use ----
+
+// The update pass alone over a cache as writeInitialLightCache leaves it: every entry returns
+// at its first test, so this is the pass's floor.
+void BM_LightCacheIdle(benchmark::State& state) {
+    if (!frameFits(state, kDemoWidth, kDemoHeight)) return;
+    CachedGI& renderer = *rendererFor(kDemoWidth, kDemoHeight, false);
+    writeInitialLightCache();
+    renderer.updateLightCache(); // the upload of the initial contents, untimed
+    GLuint queries[2];
+    glGenQueries(2, queries);
+    for (auto _ : state) {
+        glQueryCounter(queries[0], GL_TIMESTAMP);
+        renderer.updateLightCache();
+        glQueryCounter(queries[1], GL_TIMESTAMP);
+        GLuint64 stamps[2];
+        for (int s = 0; s < 2; ++s) glGetQueryObjectui64v(queries[s], GL_QUERY_RESULT, &stamps[s]);
+        state.SetIterationTime(static_cast<double>(stamps[1] - stamps[0]) * 1e-9);
+    }
+    glDeleteQueries(2, queries);
+}
+
 // ---- The demo's frame ----
 
-constexpr int kDemoWidth = 800, kDemoHeight = 450;
 constexpr float kDemoTime = 10.0f; // music seconds
 constexpr int kWarmFrames = 6;     // frames before the measured ones
 
@@ -464,6 +488,7 @@ BENCHMARK(BM_FrameSingleInvocationGroups)
     ->Iterations(8)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LightCacheIdle)->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DemoFrame)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scale)->Arg(2000)->Arg(20000)->Arg(200000)->Arg(1000000)->Iterations(2)->UseManualTime()->Unit(
     benchmark::kMillisecond);
