@@ -1,6 +1,11 @@
 #version 450 core
-// Leaves of the triangle tree: leaf o (node L + o) boxes captured triangles 2o and 2o + 1.
-// arg0 = (leaf count L, invocations per dispatch row, triangle count T, 0).
+// The triangle tree's primitives and leaves, one invocation per captured triangle (dispatched in
+// rows). arg0 = (triangle count T, 0, pass, 0):
+//   pass 0: face normals for untextured triangles; pairs of consecutive triangles sharing an edge
+//           (roles); the primitives' count and centroid box;
+//   pass 1: sort keys: the Morton code of each primitive's centroid in that box;
+//   pass 2: after the sort, leaf 1 + k for the k-th primitive in key order, which is the k-th
+//           cluster of the first round of "bvh_nodes.glsl".
 //!!using:util.glsl
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
@@ -11,6 +16,17 @@ layout(std430) buffer arg1_tree {
 layout(std430) buffer arg2_feedback {
     FVert leafVertices[];
 };
+layout(std430) buffer arg3_scratch {
+    uint scratch[];
+};
+
+shared uint groupMin[3];
+shared uint groupMax[3];
+shared uint groupPrimitives;
+
+// Pairs restart their count at every block of this many triangles, so the roles follow from a
+// short look back.
+#define PAIR_BLOCK 32
 
 vec3 leafPosition(int v) {
     return uintBitsToFloat(leafVertices[v].uposn.xyz);
@@ -29,25 +45,146 @@ void fillFaceNormal(int first) {
     for (int k = 0; k < 3; ++k) leafVertices[first + k].uposn.w = packedNormal;
 }
 
-void main() {
-    int rowStride = arg0.y;
-    if (gl_GlobalInvocationID.x >= uint(rowStride)) return;
-    int o = int(gl_GlobalInvocationID.x) + rowStride * int(gl_GlobalInvocationID.y);
-    if (o >= arg0.x) return;
-    int m = min(3 * arg0.z, leafVertices.length());
-    vec3 lo = vec3(0.0);
-    vec3 hi = vec3(0.0);
-    int flags = 0;
-    for (int i = 0; i < 6; ++i) {
-        int v = 6 * o + i;
-        if (v >= m) continue;
-        flags |= 1 << (i / 3);
-        vec3 p = leafPosition(v);
-        lo = i == 0 ? p : min(lo, p);
-        hi = i == 0 ? p : max(hi, p);
+// Do triangles t and t + 1 share an edge (two corners at the same positions)?
+bool sharesEdge(int t, int triangles) {
+    if (t < 0 || t + 1 >= triangles) return false;
+    int same = 0;
+    for (int i = 0; i < 3; ++i) {
+        uvec3 p = leafVertices[3 * t + i].uposn.xyz;
+        for (int j = 0; j < 3; ++j)
+            if (p == leafVertices[3 * t + 3 + j].uposn.xyz) {
+                ++same;
+                break;
+            }
     }
-    for (int j = 0; j < 2; ++j)
-        if (bivhHasTriangle(flags, j) && 6 * o + 3 * j + 2 < m) fillFaceNormal(6 * o + 3 * j);
-    leafItems[arg0.x + o] = BIVH(ivec4(floatBitsToInt(lo), flags), ivec4(floatBitsToInt(hi), 6 * o));
+    return same >= 2;
+}
+
+// Within its block, t starts a pair when it shares an edge with t + 1 and lies an even number of
+// triangles after the start of the run of edge-sharing triangles it belongs to.
+bool blockHead(int t, int triangles) {
+    if (!sharesEdge(t, triangles)) return false;
+    int start = t;
+    int blockStart = t - t % PAIR_BLOCK;
+    while (start > blockStart && sharesEdge(start - 1, triangles)) --start;
+    return (t - start) % 2 == 0;
+}
+
+// A block's first triangle gives way to a pair that the block before it ends with.
+bool pairHead(int t, int triangles) {
+    if (!blockHead(t, triangles)) return false;
+    return t % PAIR_BLOCK != 0 || !blockHead(t - 1, triangles);
+}
+
+void triangleBox(int t, out vec3 lo, out vec3 hi) {
+    vec3 a = leafPosition(3 * t), b = leafPosition(3 * t + 1), c = leafPosition(3 * t + 2);
+    lo = min(a, min(b, c));
+    hi = max(a, max(b, c));
+}
+
+// The box of the primitive starting at triangle t (with t + 1 when it heads a pair).
+void primitiveBox(int t, uint role, out vec3 lo, out vec3 hi) {
+    triangleBox(t, lo, hi);
+    if (role == TREE_HEAD) {
+        vec3 lo2, hi2;
+        triangleBox(t + 1, lo2, hi2);
+        lo = min(lo, lo2);
+        hi = max(hi, hi2);
+    }
+}
+
+bool finite3(vec3 v) {
+    return all(notEqual(floatBitsToUint(v) & 0x7F800000u, uvec3(0x7F800000u)));
+}
+
+// 10 bits spread to every third bit.
+uint spreadBits(uint x) {
+    x = (x | (x << 16u)) & 0x030000FFu;
+    x = (x | (x << 8u)) & 0x0300F00Fu;
+    x = (x | (x << 4u)) & 0x030C30C3u;
+    x = (x | (x << 2u)) & 0x09249249u;
+    return x;
+}
+
+void rolesAndBounds(int t, int triangles, bool inRange) {
+    if (gl_LocalInvocationIndex == 0u) {
+        for (int c = 0; c < 3; ++c) {
+            groupMin[c] = 0xFFFFFFFFu;
+            groupMax[c] = 0u;
+        }
+        groupPrimitives = 0u;
+    }
+    barrier();
+    if (inRange) {
+        fillFaceNormal(3 * t);
+        uint role = pairHead(t, triangles) ? TREE_HEAD : (pairHead(t - 1, triangles) ? TREE_TAIL : TREE_SINGLE);
+        scratch[TREE_ROLES + uint(t)] = role;
+        if (role != TREE_TAIL) {
+            atomicAdd(groupPrimitives, 1u);
+            vec3 lo, hi;
+            primitiveBox(t, role, lo, hi);
+            vec3 centre = 0.5 * (lo + hi);
+            if (finite3(centre)) {
+                for (int c = 0; c < 3; ++c) {
+                    atomicMin(groupMin[c], treeOrderedBits(centre[c]));
+                    atomicMax(groupMax[c], treeOrderedBits(centre[c]));
+                }
+            }
+        }
+    }
+    barrier();
+    if (gl_LocalInvocationIndex == 0u) {
+        atomicAdd(scratch[TREE_PRIMITIVES], groupPrimitives);
+        for (int c = 0; c < 3; ++c) {
+            atomicMin(scratch[TREE_CENTROID_MIN + uint(c)], groupMin[c]);
+            atomicMax(scratch[TREE_CENTROID_MAX + uint(c)], groupMax[c]);
+        }
+    }
+}
+
+void sortKey(int t, uint triangles) {
+    uint role = scratch[TREE_ROLES + uint(t)];
+    uint key = TREE_NO_KEY;
+    if (role != TREE_TAIL) {
+        vec3 lo, hi;
+        primitiveBox(t, role, lo, hi);
+        vec3 low = vec3(0.0), size = vec3(0.0);
+        for (int c = 0; c < 3; ++c) {
+            low[c] = treeOrderedFloat(scratch[TREE_CENTROID_MIN + uint(c)]);
+            size[c] = treeOrderedFloat(scratch[TREE_CENTROID_MAX + uint(c)]) - low[c];
+        }
+        vec3 cell = (0.5 * (lo + hi) - low) / max(size, vec3(1e-30)) * 1024.0;
+        uvec3 q = uvec3(0u);
+        for (int c = 0; c < 3; ++c) q[c] = cell[c] > 0.0 ? uint(min(cell[c], 1023.0)) : 0u; // NaN: 0
+        key = (spreadBits(q.x) << 2u) | (spreadBits(q.y) << 1u) | spreadBits(q.z);
+    }
+    scratch[treeKeys(triangles, 0u) + uint(t)] = key;
+    scratch[treeValues(triangles, 0u) + uint(t)] = uint(t);
+}
+
+void leaf(int k, uint triangles) {
+    if (uint(k) >= scratch[TREE_PRIMITIVES]) return;
+    int t = int(scratch[treeValues(triangles, 0u) + uint(k)]);
+    uint role = scratch[TREE_ROLES + uint(t)];
+    vec3 lo, hi;
+    primitiveBox(t, role, lo, hi);
+    int link = bivhLeafLink(t, role == TREE_HEAD ? 2 : 1);
+    leafItems[1 + k] = BIVH(ivec4(floatBitsToInt(lo), link), ivec4(floatBitsToInt(hi), 0));
+    scratch[treeKeys(triangles, 0u) + uint(k)] = uint(1 + k); // the first round's clusters
+}
+
+void main() {
+    int triangles = min(arg0.x, leafVertices.length() / 3);
+    int o = int(TREE_INVOCATION);
+    bool inRange = o < triangles;
+    if (arg0.z == 0) {
+        rolesAndBounds(o, triangles, inRange); // holds barriers: every invocation takes part
+    } else if (!inRange) {
+        return;
+    } else if (arg0.z == 1) {
+        sortKey(o, uint(arg0.x));
+    } else {
+        leaf(o, uint(arg0.x));
+    }
 }
 #endif

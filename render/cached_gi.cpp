@@ -27,6 +27,7 @@ TextureRecord* storeTexture(const char* name) {
 struct FrameVariables {
     Variable* tree = getVariable("bivhTree", 32);
     Variable* feedback = getVariable("xfFeedback", 32);
+    Variable* scratch = getVariable("bivhScratch", 32);
     Variable* triangleCount = getVariable("xfTriCount", 4);
     Variable* quad = getVariable("pos2", 32);
     Variable* info = getVariable("licInfo", 32);
@@ -120,9 +121,15 @@ void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int wid
 // ---- Tree shape and dispatch layout ----
 
 TreeShape treeShape(int32_t triangleCount) {
-    int32_t nodes = 2;
-    while (nodes < triangleCount) nodes *= 2;
-    return {nodes, nodes / 2};
+    int32_t triangles = std::max(triangleCount, 1);
+    int32_t blockWords = 2 * (triangles / kTreeBlock + 1);
+    return {2 * triangles, kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords};
+}
+
+TreeRounds treeRounds(int32_t triangleCount) {
+    int32_t levels = 0;
+    while ((int64_t{1} << levels) < triangleCount) ++levels;
+    return {2 * levels + 8, levels + 1};
 }
 
 ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize) {
@@ -131,12 +138,6 @@ ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize) {
     auto groupsX = static_cast<uint32_t>((rowWidth + groupSize - 1) / groupSize);
     auto rows = static_cast<uint32_t>((invocations + kDispatchRow - 1) / kDispatchRow);
     return {groupsX, rows, kDispatchRow};
-}
-
-ComputeDispatch leafDispatch(int32_t leafCount, int32_t groupSize) {
-    if (groupSize > 1) return rowDispatch(leafCount, groupSize);
-    int32_t rowStride = leafCount > kDispatchRow ? leafCount / kDispatchRow : 1;
-    return {static_cast<uint32_t>(rowStride), static_cast<uint32_t>(leafCount / rowStride), rowStride};
 }
 
 int32_t computeGroupSize(const ShaderProgram* program) {
@@ -215,22 +216,67 @@ void CachedGI::beginFrame() {
 void CachedGI::buildTriangleTree(int32_t triangleCount) {
     BufferRecord* tree = currentData<BufferRecord>(frameVariables().tree);
     BufferRecord* feedback = currentData<BufferRecord>(frameVariables().feedback);
+    BufferRecord* scratch = currentData<BufferRecord>(frameVariables().scratch);
     TreeShape shape = treeShape(triangleCount);
-    int32_t leavesGroup = computeGroupSize(leavesProgram);
-    int32_t nodesGroup = computeGroupSize(nodesProgram);
-    ComputeDispatch leaves = leafDispatch(shape.leafCount, leavesGroup);
+    ComputeDispatch perTriangle = rowDispatch(triangleCount, computeGroupSize(leavesProgram));
+    ComputeDispatch perNode = rowDispatch(shape.nodeCount, computeGroupSize(nodesProgram));
+    const ComputeDispatch oneGroup{1, 1, 0};
 
     if (tree->elementSize == 0) tree->elementSize = sizeof(BIVH);
     reserveDeviceBuffer(tree, shape.nodeCount);
-    int32_t leafArguments[4] = {shape.leafCount, leaves.rowStride, triangleCount, 0};
-    use(leavesProgram, leafArguments, tree, feedback);
-    glMemoryBarrier(GL_ALL_BARRIER_BITS);
-    dispatch(leaves);
-    for (int32_t level = shape.leafCount / 2; level >= 1; level /= 2) {
-        glMemoryBarrier(GL_SHADER_STORAGE_BARRIER_BIT);
-        use(nodesProgram, &level, tree);
-        dispatch(rowDispatch(level, nodesGroup));
+    scratch->elementSize = 4;
+    reserveDeviceBuffer(scratch, shape.scratchWords);
+    // The header: an empty centroid box (minima all ones, maxima zero) and no primitives.
+    static const uint32_t kEmptyHeader[kTreeScratchHeaderWords] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+    glBindBuffer(GL_COPY_WRITE_BUFFER, scratch->glBuffer);
+    glBufferSubData(GL_COPY_WRITE_BUFFER, 0, sizeof(kEmptyHeader), kEmptyHeader);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, scratch->glBuffer);
+
+    // Each pass reads what the ones before it wrote; see "bvh_leaves.glsl" and "bvh_nodes.glsl".
+    auto run = [&](ShaderProgram* program, int32_t round, int32_t pass, int32_t forced) {
+        int32_t arguments[4] = {triangleCount, round, pass, forced};
+        glMemoryBarrier(GL_ALL_BARRIER_BITS);
+        if (program == leavesProgram)
+            use(program, arguments, tree, feedback, scratch);
+        else
+            use(program, arguments, tree, scratch);
+    };
+    auto indirect = [](uint32_t word) { glDispatchComputeIndirect(static_cast<GLintptr>(4 * word)); };
+    for (int32_t pass = 0; pass < 2; ++pass) {
+        run(leavesProgram, 0, pass, 0); // roles and centroid box, then keys
+        dispatch(perTriangle);
     }
+    ComputeDispatch perBlock =
+        rowDispatch((triangleCount + kTreeBlock - 1) / kTreeBlock, computeGroupSize(nodesProgram));
+    for (int32_t digit = 0; digit < kTreeSortDigits; ++digit) {
+        run(nodesProgram, digit, 6, 0); // counts per block
+        dispatch(perBlock);
+        run(nodesProgram, digit, 7, 0); // their prefix sums
+        dispatch(oneGroup);
+        run(nodesProgram, digit, 8, 0); // scatter
+        dispatch(perBlock);
+    }
+    run(leavesProgram, 0, 2, 0); // leaves
+    dispatch(perTriangle);
+    run(nodesProgram, 0, 0, 0); // the first round
+    dispatch(oneGroup);
+    TreeRounds rounds = treeRounds(triangleCount);
+    for (int32_t round = 0; round < rounds.searched + rounds.forced; ++round) {
+        uint32_t slot = static_cast<uint32_t>(round & 1);
+        int32_t forced = round >= rounds.searched ? 1 : 0;
+        run(nodesProgram, round, 1, forced);
+        indirect(kTreeClusterArgsWord + 3 * slot);
+        run(nodesProgram, round, 2, forced);
+        indirect(kTreeBlockArgsWord + 3 * slot);
+        run(nodesProgram, round, 3, forced);
+        dispatch(oneGroup);
+        run(nodesProgram, round, 4, forced);
+        indirect(kTreeBlockArgsWord + 3 * slot);
+    }
+    run(nodesProgram, 0, 5, 0); // links
+    dispatch(perNode);
+    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
     glMemoryBarrier(GL_ALL_BARRIER_BITS);
 }
 

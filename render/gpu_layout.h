@@ -29,12 +29,29 @@ struct FVert {
 };
 static_assert(sizeof(FVert) == 32);
 
-// A node of the triangle tree: box corners as float bits, flags and index in the w words.
+// A node of the triangle tree: box corners as float bits, and two links in the w words. Node 0
+// heads the tree (mi[3]: the root, ma[3]: the number of nodes after it); see "util.glsl".
 struct BIVH {
-    int32_t mi[4]; // minimum x, y, z; w: flags (1, 2 leaf triangles; 4, 8 children present)
-    int32_t ma[4]; // maximum x, y, z; w: leaf: first vertex index; inner: first index of its level
+    int32_t mi[4]; // minimum x, y, z; w: inner node: its first child (> 0); leaf: bivhLeafLink (< 0)
+    int32_t ma[4]; // maximum x, y, z; w: the node the walk goes on with past this subtree (0: none)
 };
 static_assert(sizeof(BIVH) == 32);
+
+// A leaf's link: its first triangle, and a second one captured right after it when count is 2.
+constexpr int32_t bivhLeafLink(int32_t firstTriangle, int32_t count) {
+    return -1 - (2 * firstTriangle + (count - 1));
+}
+
+// The tree build's scratch buffer "bivhScratch" ("util.glsl"): a header of 32 words (with the
+// indirect dispatch arguments of the clustering rounds at the words below), then 11 words per
+// triangle (roles, two key and value arrays for the sort, child and parent links per node) and
+// two words per block of kTreeBlock clusters.
+constexpr int32_t kTreeScratchHeaderWords = 32;
+constexpr int32_t kTreeScratchWordsPerTriangle = 11;
+constexpr int32_t kTreeBlock = 32;
+constexpr int32_t kTreeSortDigits = 8;        // 4-bit digits of the 32-bit sort keys
+constexpr uint32_t kTreeClusterArgsWord = 12; // 2 x 3 words, by round parity
+constexpr uint32_t kTreeBlockArgsWord = 18;   // 2 x 3 words
 
 // A point light as the scene publishes it in "gpuLights".
 struct GPULightEntry {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace reference {
@@ -23,8 +24,18 @@ uint32_t bitfieldReverse(uint32_t value);
 
 // Captured vertices of triangles given by their corner positions (normal +z, no texture).
 std::vector<FVert> capturedVertices(const std::vector<Vec3>& corners);
-// The whole tree over the first T triangles: element n is node n (element 0 unused, zero).
-std::vector<BIVH> buildTree(const std::vector<FVert>& vertices, int32_t triangleCount);
+// Do two captured triangles have two corners at the same positions?
+bool sharesEdge(const std::vector<FVert>& vertices, int32_t first, int32_t second);
+
+// A built tree checked from its header: every node reached once through the links, every
+// triangle in exactly one leaf (two only when they share an edge), leaf boxes exactly their
+// triangles' bounds, inner boxes exactly their children's union, skip links in walk order.
+struct TreeCheck {
+    std::string error; // empty when the tree is sound
+    int32_t nodes = 0, leaves = 0, depth = 0;
+    double cost = 0; // surface-area cost: inner nodes' areas plus leaf areas times triangles, over the root's
+};
+TreeCheck checkTree(const std::vector<BIVH>& tree, const std::vector<FVert>& vertices, int32_t triangleCount);
 
 // ---- Segments ----
 
