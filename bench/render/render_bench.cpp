@@ -351,18 +351,8 @@ const std::vector<Vec3>& demoTriangles() {
         CachedGI& renderer = demoRenderer();
         drawDemoGeometry(renderer, kDemoTime);
         renderer.postRenderFrame();
-        int32_t count =
-            std::min(*storeValue<int32_t>("xfTriCount", 4), storeBuffer("xfFeedback")->elementCount / 3);
-        std::vector<FVert> vertices(3 * static_cast<size_t>(count));
-        glMemoryBarrier(GL_ALL_BARRIER_BITS);
-        glBindBuffer(GL_COPY_READ_BUFFER, storeBuffer("xfFeedback")->glBuffer);
-        glGetBufferSubData(GL_COPY_READ_BUFFER, 0, static_cast<GLsizeiptr>(vertices.size() * sizeof(FVert)),
-                           vertices.data());
-        glBindBuffer(GL_COPY_READ_BUFFER, 0);
-        std::vector<Vec3> result(vertices.size());
-        for (size_t v = 0; v < vertices.size(); ++v)
-            for (int c = 0; c < 3; ++c) result[v][c] = reference::bitsFloat(vertices[v].uposn[c]);
-        return result;
+        return readCapturedCorners(
+            std::min(*storeValue<int32_t>("xfTriCount", 4), storeBuffer("xfFeedback")->elementCount / 3));
     }();
     return corners;
 }

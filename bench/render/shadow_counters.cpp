@@ -67,6 +67,12 @@ double finishShaderCounters(benchmark::State& state) {
 
 } // namespace
 
+std::vector<Vec3> readCapturedCorners(int32_t triangleCount) {
+    std::vector<FVert> vertices = readDeviceBuffer<FVert>(mini::storeBuffer("xfFeedback")->glBuffer,
+                                                          3 * static_cast<size_t>(triangleCount));
+    return capturedCorners(vertices, triangleCount);
+}
+
 void countShadowRays(benchmark::State& state, CachedGI& renderer, int width, int height,
                      const DrawGeometry& draw) {
     draw();
@@ -84,8 +90,7 @@ void countShadowRays(benchmark::State& state, CachedGI& renderer, int width, int
     double nodesMean = finishShaderCounters(state);
 #endif
 
-    std::vector<FVert> vertices =
-        readDeviceBuffer<FVert>(feedback->glBuffer, 3 * static_cast<size_t>(triangles));
+    std::vector<Vec3> corners = readCapturedCorners(triangles);
     std::vector<float> positions = readTarget("gBufferPos", width, height);
     std::vector<float> normals = readTarget("gBufferNorm", width, height);
     BufferRecord* lightRecord = mini::storeBuffer("gpuLights");
@@ -95,7 +100,6 @@ void countShadowRays(benchmark::State& state, CachedGI& renderer, int width, int
     presentFrame();
     renderer.updateLightCache();
 
-    std::vector<Vec3> corners = capturedCorners(vertices, triangles);
     SahTree tree = buildSahTree(corners);
     CountHistogram nodes, tested;
     std::vector<Segment> rays = shadowRays(positions, normals, lights);

@@ -8,12 +8,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // Draws a frame's geometry into the renderer's G-buffer: the frame's values, beginFrame, the
 // camera, lights and draws; it neither builds the tree nor shades.
 using DrawGeometry = std::function<void()>;
+
+// The first `triangleCount` captured triangles of "xfFeedback", three corners each.
+std::vector<std::array<float, 3>> readCapturedCorners(int32_t triangleCount);
 
 // Draws one more frame through `draw`, shades it with the shaders' counters on, refreshes the
 // light cache, and sets the counters of `state`:
