@@ -249,14 +249,19 @@ void renderFrame(benchmark::State& state, bool singleInvocation) {
     if (!frameFits(state, width, height)) return;
     CachedGI& renderer = *rendererFor(width, height, singleInvocation);
     int frame = 0;
-    timeFrames(state, renderer, [&] {
+    DrawGeometry draw = [&] {
         setFrameValues(width, height, frame / 60.0f, kHallClear);
         renderer.beginFrame();
         setCameraAndLights(width, height, frame);
         drawMesh(renderer.geometryPrograms()[0], hall(), identity(), identity(), {0.8f, 0.8f, 0.8f, 1});
         ++frame;
-    });
-    state.counters["triangles"] = static_cast<double>(hall().corners.size() / 3);
+    };
+    timeFrames(state, renderer, draw);
+    if (singleInvocation) {
+        state.counters["triangles"] = static_cast<double>(hall().corners.size() / 3);
+        return;
+    }
+    countShadowRays(state, renderer, width, height, draw);
 }
 
 void BM_Frame(benchmark::State& state) {
