@@ -24,6 +24,10 @@ uint32_t bitfieldReverse(uint32_t value);
 
 // Captured vertices of triangles given by their corner positions (normal +z, no texture).
 std::vector<FVert> capturedVertices(const std::vector<Vec3>& corners);
+// Walls of quads (two triangles sharing an edge each), as meshes are captured: nx x ny quads per
+// wall, four walls 10 units wide and 4 high around a room, moved by `offset`; with `shuffled` the
+// quads come in a random order.
+std::vector<Vec3> quadWalls(int nx, int ny, Vec3 offset, bool shuffled);
 // Do two captured triangles have two corners at the same positions?
 bool sharesEdge(const std::vector<FVert>& vertices, int32_t first, int32_t second);
 
