@@ -238,7 +238,7 @@ bool anyHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 orig
     for (int32_t k = 0; k < triangleCount; ++k) {
         Vec4 hit = triHit(origo, dir, triangleCorner(vertices, 3 * k), triangleCorner(vertices, 3 * k + 1),
                           triangleCorner(vertices, 3 * k + 2));
-        if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.9999f) return true;
+        if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.999f) return true;
     }
     return false;
 }
@@ -275,7 +275,7 @@ Walk walkAnyHit(const std::vector<BIVH>& tree, const std::vector<FVert>& vertice
             ++walk.triangles;
             Vec4 hit = triHit(origo, dir, triangleCorner(vertices, b), triangleCorner(vertices, b + 1),
                               triangleCorner(vertices, b + 2));
-            if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.9999f) {
+            if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.999f) {
                 walk.hit = true;
                 return walk;
             }
