@@ -2,7 +2,7 @@
 // The triangle tree's primitives and leaves, one invocation per captured triangle (dispatched in
 // rows). arg0 = (triangle count T, 0, pass, 0):
 //   pass 0: face normals for untextured triangles; pairs of consecutive triangles sharing an edge
-//           (roles); the primitives' count and centroid box;
+//           (roles); the primitives' centroid box (the sort counts the primitives);
 //   pass 1: sort keys: the Morton code of each primitive's centroid in that box;
 //   pass 2: after the sort, leaf 1 + k for the k-th primitive in key order, which is the k-th
 //           cluster of the first round of "bvh_nodes.glsl".
@@ -19,10 +19,6 @@ layout(std430) buffer arg2_feedback {
 layout(std430) buffer arg3_scratch {
     uint scratch[];
 };
-
-shared uint groupMin[3];
-shared uint groupMax[3];
-shared uint groupPrimitives;
 
 // Pairs restart their count at every block of this many triangles, so the roles follow from a
 // short look back.
@@ -106,40 +102,25 @@ uint spreadBits(uint x) {
     return x;
 }
 
-void rolesAndBounds(int t, int triangles, bool inRange) {
-    if (gl_LocalInvocationIndex == 0u) {
-        for (int c = 0; c < 3; ++c) {
-            groupMin[c] = 0xFFFFFFFFu;
-            groupMax[c] = 0u;
-        }
-        groupPrimitives = 0u;
+// Without a barrier (see "bvh_nodes.glsl"): straight to the header, and only when the value
+// would change, which after the first few primitives it rarely does.
+void widenCentroidBox(vec3 centre) {
+    for (int c = 0; c < 3; ++c) {
+        uint bits = treeOrderedBits(centre[c]);
+        if (bits < scratch[TREE_CENTROID_MIN + uint(c)]) atomicMin(scratch[TREE_CENTROID_MIN + uint(c)], bits);
+        if (bits > scratch[TREE_CENTROID_MAX + uint(c)]) atomicMax(scratch[TREE_CENTROID_MAX + uint(c)], bits);
     }
-    barrier();
-    if (inRange) {
-        fillFaceNormal(3 * t);
-        uint role = pairHead(t, triangles) ? TREE_HEAD : (pairHead(t - 1, triangles) ? TREE_TAIL : TREE_SINGLE);
-        scratch[TREE_ROLES + uint(t)] = role;
-        if (role != TREE_TAIL) {
-            atomicAdd(groupPrimitives, 1u);
-            vec3 lo, hi;
-            primitiveBox(t, role, lo, hi);
-            vec3 centre = 0.5 * (lo + hi);
-            if (finite3(centre)) {
-                for (int c = 0; c < 3; ++c) {
-                    atomicMin(groupMin[c], treeOrderedBits(centre[c]));
-                    atomicMax(groupMax[c], treeOrderedBits(centre[c]));
-                }
-            }
-        }
-    }
-    barrier();
-    if (gl_LocalInvocationIndex == 0u) {
-        atomicAdd(scratch[TREE_PRIMITIVES], groupPrimitives);
-        for (int c = 0; c < 3; ++c) {
-            atomicMin(scratch[TREE_CENTROID_MIN + uint(c)], groupMin[c]);
-            atomicMax(scratch[TREE_CENTROID_MAX + uint(c)], groupMax[c]);
-        }
-    }
+}
+
+void rolesAndBounds(int t, int triangles) {
+    fillFaceNormal(3 * t);
+    uint role = pairHead(t, triangles) ? TREE_HEAD : (pairHead(t - 1, triangles) ? TREE_TAIL : TREE_SINGLE);
+    scratch[TREE_ROLES + uint(t)] = role;
+    if (role == TREE_TAIL) return;
+    vec3 lo, hi;
+    primitiveBox(t, role, lo, hi);
+    vec3 centre = 0.5 * (lo + hi);
+    if (finite3(centre)) widenCentroidBox(centre);
 }
 
 void sortKey(int t, uint triangles) {
@@ -177,10 +158,10 @@ void main() {
     int triangles = min(arg0.x, leafVertices.length() / 3);
     int o = int(TREE_INVOCATION);
     bool inRange = o < triangles;
-    if (arg0.z == 0) {
-        rolesAndBounds(o, triangles, inRange); // holds barriers: every invocation takes part
-    } else if (!inRange) {
+    if (!inRange) {
         return;
+    } else if (arg0.z == 0) {
+        rolesAndBounds(o, triangles);
     } else if (arg0.z == 1) {
         sortKey(o, uint(arg0.x));
     } else {

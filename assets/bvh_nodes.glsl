@@ -5,10 +5,10 @@
 // other merge into a new node, the order of the rest kept. arg0 = (triangle count T, round r or
 // sort digit, pass, forced), passes:
 //   6, 7, 8 for each digit: a stable radix sort of the primitives by their keys (see Sort);
-//   0, one work group, after the leaves: the first round;
+//   0, one invocation, after the leaves: the first round;
 //   1, one invocation per cluster: its nearest neighbour (forced: its partner in fixed pairs);
 //   2, one invocation per block of TREE_BLOCK clusters: the clusters it keeps and the merges;
-//   3, one work group: where each block's clusters and new nodes go, and the next round's size;
+//   3, one invocation: where each block's clusters and new nodes go, and the next round's size;
 //   4, one invocation per block: the merges, and the clusters of the next round in order;
 //   5, one invocation per node: the links a walk follows.
 // Passes 1, 2 and 4 are dispatched indirectly with sizes that passes 0 and 3 write.
@@ -31,21 +31,6 @@ layout(std430) buffer arg2_scratch {
 // Work groups of one dispatch row.
 #define ROW_GROUPS 32768u
 
-shared uint roundTotals[2];
-shared uint partial[GROUP];
-shared uint partialMerges[GROUP];
-
-// The range [begin, end) of n items that invocation lid handles: contiguous, in order.
-uvec2 share(uint n, uint lid) {
-    uint chunk = (n + GROUP - 1u) / GROUP;
-    return uvec2(min(n, lid * chunk), min(n, (lid + 1u) * chunk));
-}
-
-void syncGroup() {
-    memoryBarrierBuffer();
-    memoryBarrierShared();
-    barrier();
-}
 
 // Indirect dispatch arguments at `at` for one invocation per item, in rows of ROW_GROUPS groups.
 void writeDispatch(uint at, uint items) {
@@ -72,7 +57,8 @@ void writeHead(uint T) {
 // ---- Sort ----
 // A stable radix sort of the keys (and their triangles) in DIGIT_BITS digits, lowest first; each
 // digit takes three passes: counts per block of TREE_BLOCK keys, their exclusive prefix sums in
-// (digit, block) order, and the scatter of each block's keys in order.
+// (digit, block) order, and the scatter of each block's keys in order. No pass of this program
+// waits at a barrier: software rasterisers run programs that do as coroutines, at a high cost.
 
 uint sortCounts(uint T) {
     return treeLeft(T); // free until the clustering rounds
@@ -93,25 +79,15 @@ void countDigits(uint T, uint digit, uint b) {
     for (uint d = 0u; d < DIGITS; ++d) scratch[sortCounts(T) + d * blocks + b] = counts[d];
 }
 
-void placeDigits(uint T) {
-    uint lid = gl_LocalInvocationIndex;
+// One invocation: a barrier would make software rasterisers run every pass of this program as
+// coroutines, which costs far more than this short serial loop.
+void placeDigits(uint T, uint digit) {
+    if (gl_LocalInvocationIndex != 0u) return;
     uint entries = DIGITS * sortBlocks(T), counts = sortCounts(T);
-    uvec2 range = share(entries, lid);
-    uint sum = 0u;
-    for (uint e = range.x; e < range.y; ++e) sum += scratch[counts + e];
-    partial[lid] = sum;
-    syncGroup();
-    if (lid == 0u) {
-        uint total = 0u;
-        for (uint k = 0u; k < GROUP; ++k) {
-            uint count = partial[k];
-            partial[k] = total;
-            total += count;
-        }
-    }
-    syncGroup();
-    uint running = partial[lid];
-    for (uint e = range.x; e < range.y; ++e) {
+    uint running = 0u;
+    for (uint e = 0u; e < entries; ++e) {
+        // The highest digit: keys below TREE_NO_KEY's last digit are the primitives.
+        if (digit == 32u / DIGIT_BITS - 1u && e == (DIGITS - 1u) * sortBlocks(T)) scratch[TREE_PRIMITIVES] = running;
         uint count = scratch[counts + e];
         scratch[counts + e] = running;
         running += count;
@@ -209,52 +185,27 @@ void countBlock(uint T, uint r, uint b) {
     scratch[treeBlockMerges(T) + b] = merges;
 }
 
-// Exclusive prefix sums over the blocks: where each block's clusters go, and its first new node.
+// Exclusive prefix sums over the blocks: where each block's clusters go, and its first new node
+// (one invocation, as placeDigits).
 void placeBlocks(uint T, uint r) {
-    uint lid = gl_LocalInvocationIndex;
+    if (gl_LocalInvocationIndex != 0u) return;
     uint n = scratch[TREE_CLUSTERS + (r & 1u)];
     uint blocks = n > 1u ? (n + TREE_BLOCK - 1u) / TREE_BLOCK : 0u;
-    uvec2 range = share(blocks, lid);
-    uint kept = 0u, merges = 0u;
-    for (uint b = range.x; b < range.y; ++b) {
-        kept += scratch[treeBlockKept(T) + b];
-        merges += scratch[treeBlockMerges(T) + b];
-    }
-    partial[lid] = kept;
-    partialMerges[lid] = merges;
-    syncGroup();
-    if (lid == 0u) {
-        uint keptTotal = 0u, mergeTotal = 0u;
-        for (uint k = 0u; k < GROUP; ++k) {
-            uint a = partial[k], m = partialMerges[k];
-            partial[k] = keptTotal;
-            partialMerges[k] = mergeTotal;
-            keptTotal += a;
-            mergeTotal += m;
-        }
-        roundTotals[0] = blocks > 0u ? keptTotal : n;
-        roundTotals[1] = mergeTotal;
-    }
-    syncGroup();
     uint next = scratch[TREE_NEXT_NODE];
-    kept = partial[lid];
-    merges = next + partialMerges[lid];
-    for (uint b = range.x; b < range.y; ++b) {
+    uint kept = 0u, merges = 0u;
+    for (uint b = 0u; b < blocks; ++b) {
         uint blockKept = scratch[treeBlockKept(T) + b], blockMerges = scratch[treeBlockMerges(T) + b];
         scratch[treeBlockKept(T) + b] = kept;
-        scratch[treeBlockMerges(T) + b] = merges;
+        scratch[treeBlockMerges(T) + b] = next + merges;
         kept += blockKept;
         merges += blockMerges;
     }
-    syncGroup();
-    if (lid == 0u) {
-        uint nextClusters = roundTotals[0];
-        scratch[TREE_CLUSTERS + ((r + 1u) & 1u)] = nextClusters;
-        scratch[TREE_LAST_MERGES] = blocks > 0u ? roundTotals[1] : 1u;
-        scratch[TREE_NEXT_NODE] = next + roundTotals[1];
-        writeRoundDispatches((r + 1u) & 1u, nextClusters);
-        if (nextClusters <= 1u) writeHead(T);
-    }
+    uint nextClusters = blocks > 0u ? kept : n;
+    scratch[TREE_CLUSTERS + ((r + 1u) & 1u)] = nextClusters;
+    scratch[TREE_LAST_MERGES] = blocks > 0u ? merges : 1u;
+    scratch[TREE_NEXT_NODE] = next + merges;
+    writeRoundDispatches((r + 1u) & 1u, nextClusters);
+    if (nextClusters <= 1u) writeHead(T);
 }
 
 void mergeBlock(uint T, uint r, uint b) {
@@ -335,7 +286,7 @@ void main() {
         countDigits(T, r, TREE_INVOCATION);
         break;
     case 7:
-        if (firstGroup) placeDigits(T);
+        if (firstGroup) placeDigits(T, r);
         break;
     default:
         scatterDigits(T, r, TREE_INVOCATION);

@@ -102,7 +102,9 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
             vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
             if (hit.w == 0.0) continue;
             if (!doBestHit) {
-                if (hit.x > 0.001 && hit.x < 0.9999) return hit;
+                // Only hits before the segment's last thousandth occlude (see getLighting); ending
+                // the walk at one inside it would let the walk's order hide a nearer occluder.
+                if (hit.x > 0.001 && hit.x < 0.999) return hit;
             } else if (hit.x > 0.00001 && hit.x < best.x) {
                 best = vec4(hit.x, hit.y, hit.z, float(b));
                 iDir = 1.0 / (dir * hit.x);

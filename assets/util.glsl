@@ -81,7 +81,7 @@ int bivhLeafTriangles(int link) {
 // ---- Tree build ----
 // The build's scratch words ("bivhScratch") for T triangles: a header, then arrays.
 #define TREE_CENTROID_MIN 0u // 3 words: the primitives' centroid box, as treeOrderedBits
-#define TREE_PRIMITIVES 3u   // primitives (leaves) counted so far
+#define TREE_PRIMITIVES 3u   // primitives (leaves), counted by the sort
 #define TREE_CENTROID_MAX 4u // 3 words
 #define TREE_CLUSTERS 8u     // 2 words: clusters at the start of even and odd rounds
 #define TREE_NEXT_NODE 10u   // the next node a merge makes

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 
 namespace reference {
@@ -98,6 +99,28 @@ bool sameCorner(const int32_t* words, Vec3 corner) {
 }
 
 } // namespace
+
+std::vector<Vec3> quadWalls(int nx, int ny, Vec3 offset, bool shuffled) {
+    std::vector<std::array<Vec3, 4>> quads;
+    for (int wall = 0; wall < 4; ++wall)
+        for (int y = 0; y < ny; ++y)
+            for (int x = 0; x < nx; ++x) {
+                std::array<Vec3, 4> quad;
+                for (int corner = 0; corner < 4; ++corner) {
+                    float u = float(x + (corner == 1 || corner == 2)) / nx * 10 - 5;
+                    float v = float(y + (corner >= 2)) / ny * 4;
+                    Vec3 p = wall % 2 == 0 ? Vec3{u, v, wall == 0 ? -5.0f : 5.0f}
+                                           : Vec3{wall == 1 ? -5.0f : 5.0f, v, u};
+                    for (int c = 0; c < 3; ++c) quad[corner][c] = p[c] + offset[c];
+                }
+                quads.push_back(quad);
+            }
+    if (shuffled) std::shuffle(quads.begin(), quads.end(), std::mt19937(5));
+    std::vector<Vec3> corners;
+    for (const auto& q : quads)
+        for (int corner : {0, 1, 2, 0, 2, 3}) corners.push_back(q[corner]);
+    return corners;
+}
 
 bool sharesEdge(const std::vector<FVert>& vertices, int32_t first, int32_t second) {
     int same = 0;
@@ -215,7 +238,7 @@ bool anyHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 orig
     for (int32_t k = 0; k < triangleCount; ++k) {
         Vec4 hit = triHit(origo, dir, triangleCorner(vertices, 3 * k), triangleCorner(vertices, 3 * k + 1),
                           triangleCorner(vertices, 3 * k + 2));
-        if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.9999f) return true;
+        if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.999f) return true;
     }
     return false;
 }
@@ -252,7 +275,7 @@ Walk walkAnyHit(const std::vector<BIVH>& tree, const std::vector<FVert>& vertice
             ++walk.triangles;
             Vec4 hit = triHit(origo, dir, triangleCorner(vertices, b), triangleCorner(vertices, b + 1),
                               triangleCorner(vertices, b + 2));
-            if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.9999f) {
+            if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.999f) {
                 walk.hit = true;
                 return walk;
             }

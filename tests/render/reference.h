@@ -24,6 +24,10 @@ uint32_t bitfieldReverse(uint32_t value);
 
 // Captured vertices of triangles given by their corner positions (normal +z, no texture).
 std::vector<FVert> capturedVertices(const std::vector<Vec3>& corners);
+// Walls of quads (two triangles sharing an edge each), as meshes are captured: nx x ny quads per
+// wall, four walls 10 units wide and 4 high around a room, moved by `offset`; with `shuffled` the
+// quads come in a random order.
+std::vector<Vec3> quadWalls(int nx, int ny, Vec3 offset, bool shuffled);
 // Do two captured triangles have two corners at the same positions?
 bool sharesEdge(const std::vector<FVert>& vertices, int32_t first, int32_t second);
 
@@ -41,7 +45,7 @@ TreeCheck checkTree(const std::vector<BIVH>& tree, const std::vector<FVert>& ver
 
 bool boxHitBound(Vec3 mi, Vec3 ma, Vec3 origo, Vec3 iRayDir);
 Vec4 triHit(Vec3 origo, Vec3 dir, Vec3 v1, Vec3 v2, Vec3 v3);
-// Brute force over every triangle: any hit in (0.001, 0.9999), and the closest hit
+// Brute force over every triangle: any hit in (0.001, 0.999), and the closest hit
 // (t, u, v, first vertex) above 0.00001, or (10.001, 0, 1, -1).
 bool anyHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 origo, Vec3 dir);
 Vec4 closestHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 origo, Vec3 dir);

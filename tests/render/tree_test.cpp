@@ -56,31 +56,6 @@ std::vector<BIVH> buildOnGpu(CachedGI& renderer, const std::vector<FVert>& verti
     return readBuffer<BIVH>(tree->glBuffer, static_cast<size_t>(treeShape(triangles).nodeCount));
 }
 
-// Walls of quads (two triangles sharing an edge each), as meshes are captured: nx x ny quads per
-// wall, walls at right angles around a room, moved by `offset`; with `shuffled`, the quads come in
-// a random order.
-std::vector<Vec3> quadWalls(int nx, int ny, Vec3 offset, bool shuffled) {
-    std::vector<std::array<Vec3, 4>> quads;
-    for (int wall = 0; wall < 4; ++wall)
-        for (int y = 0; y < ny; ++y)
-            for (int x = 0; x < nx; ++x) {
-                std::array<Vec3, 4> quad;
-                for (int corner = 0; corner < 4; ++corner) {
-                    float u = float(x + (corner == 1 || corner == 2)) / nx * 10 - 5;
-                    float v = float(y + (corner >= 2)) / ny * 4;
-                    Vec3 p = wall % 2 == 0 ? Vec3{u, v, wall == 0 ? -5.0f : 5.0f}
-                                           : Vec3{wall == 1 ? -5.0f : 5.0f, v, u};
-                    for (int c = 0; c < 3; ++c) quad[corner][c] = p[c] + offset[c];
-                }
-                quads.push_back(quad);
-            }
-    if (shuffled) std::shuffle(quads.begin(), quads.end(), std::mt19937(5));
-    std::vector<Vec3> corners;
-    for (const auto& q : quads)
-        for (int corner : {0, 1, 2, 0, 2, 3}) corners.push_back(q[corner]);
-    return corners;
-}
-
 // The leaf and node programs with one invocation per work group.
 void useSingleInvocationPrograms(CachedGI& renderer) {
     static ShaderProgram* leaves = nullptr;
