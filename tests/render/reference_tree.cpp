@@ -183,8 +183,8 @@ std::vector<Segment> shadowRays(const std::vector<float>& positions, const std::
     return rays;
 }
 
-WalkCount walkAnyHit(const SahTree& tree, const std::vector<Vec3>& corners, const Segment& ray) {
-    WalkCount count;
+Walk walkAnyHit(const SahTree& tree, const std::vector<Vec3>& corners, const Segment& ray) {
+    Walk count;
     if (tree.nodes.empty()) return count;
     Vec3 inverse{1.0f / ray.dir[0], 1.0f / ray.dir[1], 1.0f / ray.dir[2]};
     // At most one pending sibling per level, plus the node in hand.
@@ -206,7 +206,7 @@ WalkCount walkAnyHit(const SahTree& tree, const std::vector<Vec3>& corners, cons
             size_t v = 3 * static_cast<size_t>(tree.triangles[s]);
             ++count.triangles;
             Vec4 hit = triHit(ray.origo, ray.dir, corners[v], corners[v + 1], corners[v + 2]);
-            if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.9999f) {
+            if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.999f) {
                 count.hit = true;
                 return count;
             }
