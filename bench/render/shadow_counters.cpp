@@ -104,9 +104,9 @@ void countShadowRays(benchmark::State& state, CachedGI& renderer, int width, int
     CountHistogram nodes, tested;
     std::vector<Segment> rays = shadowRays(positions, normals, lights);
     for (const Segment& ray : rays) {
-        Walk count = walkAnyHit(tree, corners, ray);
-        nodes.add(static_cast<uint32_t>(count.nodes));
-        tested.add(static_cast<uint32_t>(count.triangles));
+        WalkCount count = walkAnyHit(tree, corners, ray);
+        nodes.add(count.nodes);
+        tested.add(count.triangles);
     }
     CountSummary referenceNodes = nodes.summary();
     state.counters["triangles"] = triangles;

@@ -183,8 +183,8 @@ std::vector<Segment> shadowRays(const std::vector<float>& positions, const std::
     return rays;
 }
 
-Walk walkAnyHit(const SahTree& tree, const std::vector<Vec3>& corners, const Segment& ray) {
-    Walk count;
+WalkCount walkAnyHit(const SahTree& tree, const std::vector<Vec3>& corners, const Segment& ray) {
+    WalkCount count;
     if (tree.nodes.empty()) return count;
     Vec3 inverse{1.0f / ray.dir[0], 1.0f / ray.dir[1], 1.0f / ray.dir[2]};
     // At most one pending sibling per level, plus the node in hand.

@@ -54,9 +54,17 @@ struct Segment {
 std::vector<Segment> shadowRays(const std::vector<float>& positions, const std::vector<float>& normals,
                                 const std::vector<GPULightEntry>& lights);
 
-// Any-hit walk, nearer child first, counted as the shaders count (see Walk); stops at the first
-// hit with 0.001 < t < 0.999, the only ones that occlude.
-Walk walkAnyHit(const SahTree& tree, const std::vector<Vec3>& corners, const Segment& ray);
+// Counted as the shaders count. Its own record, not reference.h's Walk, so that the benchmark
+// still builds over older trees (bench/render/ab.sh gives them this file).
+struct WalkCount {
+    uint32_t nodes = 0;     // boxes tested, the root's included
+    uint32_t triangles = 0; // segment-triangle tests
+    bool hit = false;       // a triangle with 0.001 < t < 0.999 was found
+};
+
+// Any-hit walk, nearer child first; stops at the first hit with 0.001 < t < 0.999, the only
+// ones that occlude.
+WalkCount walkAnyHit(const SahTree& tree, const std::vector<Vec3>& corners, const Segment& ray);
 
 // ---- Count distributions ----
 

@@ -77,9 +77,9 @@ TEST(ReferenceTree, WellFormedAndAsRightAsBruteForce) {
     for (int k = 0; k < 3000; ++k) {
         Segment ray{add({700, -30, 900}, {across(random), height(random), across(random)}),
                     {across(random) / 4, height(random), across(random) / 4}};
-        Walk count = walkAnyHit(tree, corners, ray);
+        WalkCount count = walkAnyHit(tree, corners, ray);
         ASSERT_EQ(count.hit, anyHit(vertices, triangles, ray.origo, ray.dir)) << k;
-        ASSERT_GE(count.nodes, 1);
+        ASSERT_GE(count.nodes, 1u);
         hits += count.hit;
     }
     EXPECT_GT(hits, 300);
@@ -99,16 +99,16 @@ TEST(ReferenceTree, RaysVisitFewNodesWhateverTheOrder) {
     for (int k = 0; k < 2000; ++k) {
         Vec3 light = add({700, -25, 900}, {across(random), 0, across(random)});
         Vec3 end = add({700, -29.95f, 900}, {across(random), 0, across(random)});
-        Walk count =
+        WalkCount count =
             walkAnyHit(tree, corners, {light, {end[0] - light[0], end[1] - light[1], end[2] - light[2]}});
-        nodes.add(static_cast<uint32_t>(count.nodes));
+        nodes.add(count.nodes);
     }
     EXPECT_LT(nodes.summary().mean, 20.0);
     EXPECT_LT(nodes.max, 40u);
     // A segment that misses the scene's box tests the root alone.
-    Walk miss = walkAnyHit(tree, corners, {{0, 0, 0}, {1, 1, 1}});
-    EXPECT_EQ(miss.nodes, 1);
-    EXPECT_EQ(miss.triangles, 0);
+    WalkCount miss = walkAnyHit(tree, corners, {{0, 0, 0}, {1, 1, 1}});
+    EXPECT_EQ(miss.nodes, 1u);
+    EXPECT_EQ(miss.triangles, 0u);
 }
 
 TEST(ReferenceTree, ShadowRaysOfTheLitTexelsFromEachLightUpToTheListsEnd) {
