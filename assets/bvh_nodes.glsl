@@ -61,7 +61,7 @@ void writeHead(uint T) {
 // waits at a barrier: software rasterisers run programs that do as coroutines, at a high cost.
 
 uint sortCounts(uint T) {
-    return treeLeft(T); // free until the clustering rounds
+    return treeBlockKept(T); // [DIGITS (T / TREE_BLOCK + 1)], free until the clustering rounds
 }
 
 uint sortBlocks(uint T) {

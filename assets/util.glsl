@@ -96,7 +96,8 @@ uint treeValues(uint T, uint k) { return TREE_HEADER + (2u + 2u * k) * T; } // [
 uint treeLeft(uint T) { return TREE_HEADER + 5u * T; }       // [2T] per node: first child
 uint treeRight(uint T) { return TREE_HEADER + 7u * T; }      // [2T] second child
 uint treeParent(uint T) { return TREE_HEADER + 9u * T; }     // [2T] parent
-uint treeBlockKept(uint T) { return TREE_HEADER + 11u * T; } // [T / TREE_BLOCK + 1] clusters kept
+uint treeBoxes(uint T) { return TREE_HEADER + 11u * T; }     // [6T] triangle boxes, then primitive boxes
+uint treeBlockKept(uint T) { return TREE_HEADER + 17u * T; } // [T / TREE_BLOCK + 1] clusters kept (16x: sort counts)
 uint treeBlockMerges(uint T) { return treeBlockKept(T) + T / TREE_BLOCK + 1u; } // [same] merges
 #define TREE_SINGLE 0u // a triangle alone in its leaf
 #define TREE_HEAD 1u   // the first of two triangles sharing an edge, leaf together

@@ -122,7 +122,7 @@ void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int wid
 
 TreeShape treeShape(int32_t triangleCount) {
     int32_t triangles = std::max(triangleCount, 1);
-    int32_t blockWords = 2 * (triangles / kTreeBlock + 1);
+    int32_t blockWords = 16 * (triangles / kTreeBlock + 1); // the sort's counts; two words in the rounds
     return {2 * triangles, kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords};
 }
 
@@ -243,8 +243,8 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
             use(program, arguments, tree, scratch);
     };
     auto indirect = [](uint32_t word) { glDispatchComputeIndirect(static_cast<GLintptr>(4 * word)); };
-    for (int32_t pass = 0; pass < 2; ++pass) {
-        run(leavesProgram, 0, pass, 0); // roles and centroid box, then keys
+    for (int32_t pass = 0; pass < 3; ++pass) {
+        run(leavesProgram, 0, pass, 0); // edges and boxes, roles and centroid box, keys
         dispatch(perTriangle);
     }
     ComputeDispatch perBlock =
@@ -257,7 +257,7 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
         run(nodesProgram, digit, 8, 0); // scatter
         dispatch(perBlock);
     }
-    run(leavesProgram, 0, 2, 0); // leaves
+    run(leavesProgram, 0, 3, 0); // leaves
     dispatch(perTriangle);
     run(nodesProgram, 0, 0, 0); // the first round
     dispatch(oneGroup);
