@@ -88,6 +88,7 @@ int bivhLeafTriangles(int link) {
 #define TREE_LAST_MERGES 11u // merges of the last round
 #define TREE_CLUSTER_ARGS 12u // 2 x 3 words: dispatch of one invocation per cluster, by round parity
 #define TREE_BLOCK_ARGS 18u   // 2 x 3 words: one invocation per block of TREE_BLOCK clusters
+#define TREE_ROUND_FIRST_NODE 24u // the first node the current round makes
 #define TREE_HEADER 32u
 #define TREE_BLOCK 32u // clusters per block of the clustering rounds' counts
 #define TREE_ROLES TREE_HEADER // [T] per triangle: TREE_SINGLE, TREE_HEAD or TREE_TAIL
@@ -97,7 +98,8 @@ uint treeLeft(uint T) { return TREE_HEADER + 5u * T; }       // [2T] per node: f
 uint treeRight(uint T) { return TREE_HEADER + 7u * T; }      // [2T] second child
 uint treeParent(uint T) { return TREE_HEADER + 9u * T; }     // [2T] parent
 uint treeBoxes(uint T) { return TREE_HEADER + 11u * T; }     // [6T] triangle boxes, then primitive boxes
-uint treeBlockKept(uint T) { return TREE_HEADER + 17u * T; } // [T / TREE_BLOCK + 1] clusters kept (16x: sort counts)
+uint treeBlockKept(uint T) { return TREE_HEADER + 17u * T; } // [T / TREE_BLOCK + 1] clusters kept (16x: sort counts),
+// then 2 (T / 1024 + 2) words of chunk sums
 uint treeBlockMerges(uint T) { return treeBlockKept(T) + T / TREE_BLOCK + 1u; } // [same] merges
 #define TREE_SINGLE 0u // a triangle alone in its leaf
 #define TREE_HEAD 1u   // the first of two triangles sharing an edge, leaf together

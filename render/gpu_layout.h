@@ -46,11 +46,12 @@ constexpr int32_t bivhLeafLink(int32_t firstTriangle, int32_t count) {
 // indirect dispatch arguments of the clustering rounds at the words below), then 17 words per
 // triangle (roles, two key and value arrays for the sort, child and parent links per node, boxes)
 // and 16 words per block of kTreeBlock triangles (the sort's digit counts, then two per block of
-// clusters).
+// clusters), then the prefix sums' chunk sums.
 constexpr int32_t kTreeScratchHeaderWords = 32;
 constexpr int32_t kTreeScratchWordsPerTriangle = 17;
 constexpr int32_t kTreeBlock = 32;
 constexpr int32_t kTreeSortDigits = 8;        // 4-bit digits of the 32-bit sort keys
+constexpr int32_t kTreeScanChunk = 1024;      // entries per invocation of the build's prefix sums
 constexpr uint32_t kTreeClusterArgsWord = 12; // 2 x 3 words, by round parity
 constexpr uint32_t kTreeBlockArgsWord = 18;   // 2 x 3 words
 
