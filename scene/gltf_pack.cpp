@@ -6,6 +6,7 @@
 #include "scene/gltf.h"
 #include "store/store.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -163,19 +164,44 @@ void fetchBuffers(const GLTFMain& document, PackInput& input) {
 
 // ---- Validation: what the blob will hold ----
 
+constexpr uint16_t kComponentTypeByte = 5120;
+constexpr uint16_t kComponentTypeUnsignedByte = 5121;
+constexpr uint16_t kComponentTypeShort = 5122;
+
 // Where an accessor's elements lie, checked against its buffer view and buffer.
 struct AccessorData {
     const uint8_t* first = nullptr; // element 0
     int64_t stride = 0;             // bytes from one element to the next
     int32_t count = 0;
     int components = 0;    // 1-4
-    int componentType = 0; // 5121, 5123, 5125 (index lists) or 5126; the blob holds only 5123 and 5126
+    int componentType = 0; // as glTF has it; the blob holds 5123, 5125 (index lists) and 5126
     int componentBytes = 0;
 
     float floatAt(int32_t element, int c) const {
         float value;
         std::memcpy(&value, first + element * stride + c * 4, 4);
         return value;
+    }
+    // Component c of an integer attribute (KHR_mesh_quantization) as a float; normalised
+    // integers map to [0, 1] or [-1, 1] as glTF defines.
+    float integerAt(int32_t element, int c, bool normalized) const {
+        const uint8_t* p = first + element * stride + c * componentBytes;
+        switch (componentType) {
+        case kComponentTypeByte: {
+            float v = static_cast<float>(static_cast<int8_t>(p[0]));
+            return normalized ? std::max(v / 127.0f, -1.0f) : v;
+        }
+        case kComponentTypeUnsignedByte:
+            return normalized ? p[0] / 255.0f : static_cast<float>(p[0]);
+        case kComponentTypeShort: {
+            float v = static_cast<float>(static_cast<int16_t>(p[0] | p[1] << 8));
+            return normalized ? std::max(v / 32767.0f, -1.0f) : v;
+        }
+        default: {
+            float v = static_cast<float>(static_cast<uint16_t>(p[0] | p[1] << 8));
+            return normalized ? v / 65535.0f : v;
+        }
+        }
     }
     uint16_t shortAt(int32_t element, int c) const {
         const uint8_t* p = first + element * stride + c * 2;
@@ -217,14 +243,13 @@ struct Plan {
     std::map<int, std::string> imageNames;     // image held in the document -> its file in the store
 };
 
-constexpr uint16_t kComponentTypeUnsignedByte = 5121;
-constexpr uint16_t kComponentTypeUnsignedInt = 5125;
-
 // Bytes of one component, 0 for a component type the packer does not read.
 int componentBytesOf(int componentType) {
     switch (componentType) {
+    case kComponentTypeByte:
     case kComponentTypeUnsignedByte:
         return 1;
+    case kComponentTypeShort:
     case kComponentTypeUnsignedShort:
         return 2;
     case kComponentTypeUnsignedInt:
@@ -235,8 +260,14 @@ int componentBytesOf(int componentType) {
     }
 }
 
-// Index lists use 16 bits in the blob, so a drawn list reaches at most this many vertices.
-constexpr int64_t kMaxIndexedVertices = 65536;
+// Index lists are 16-bit in the compact blob and may be 32-bit in the large one; an index list
+// the packer makes itself (for a primitive without indices or with flat normals) has one entry
+// per drawn vertex, and element counts are signed 32-bit.
+constexpr int64_t kMaxIndexedVertices = 0x7FFFFFFF;
+
+// Extensions a document may require: the packer reads them (or, for the texture transform,
+// the scene runtime applies them).
+const char* const kImplementedExtensions[] = {"KHR_lights_punctual", "KHR_mesh_quantization"};
 
 int componentCountOf(const std::string& type) {
     if (type == "SCALAR") return 1;
@@ -304,8 +335,9 @@ private:
                 a.type.c_str());
         data.componentBytes = componentBytesOf(a.componentType);
         if (data.componentBytes == 0)
-            fatalErrorFormat("glTF: accessor %d has component type %d; only 5121 (unsigned byte), 5123 "
-                             "(unsigned short), 5125 (unsigned int) and 5126 (float) can be packed",
+            fatalErrorFormat("glTF: accessor %d has component type %d; only 5120 (byte), 5121 (unsigned byte), "
+                             "5122 (short), 5123 (unsigned short), 5125 (unsigned int) and 5126 (float) can "
+                             "be packed",
                              index, a.componentType);
         data.componentType = a.componentType;
         checkShape(data, index, use, componentType, components);
@@ -478,9 +510,9 @@ private:
                     return -1;
                 }
                 std::snprintf(use, sizeof use, "%s %s", where, name);
-                vertexCount = std::min(vertexCount,
-                                       accessor(found->second, use, kComponentTypeFloat, components).count);
-                return found->second;
+                int key = attributeAccessor(found->second, use, components);
+                vertexCount = std::min(vertexCount, plan_.accessors.at(key).count);
+                return key;
             };
             result.position = attribute("POSITION", 3, true);
             result.normal = attribute("NORMAL", 3, false);
@@ -498,6 +530,31 @@ private:
             if (result.material != -1) checkMaterial(result.material, mesh, static_cast<int>(p));
             planned.push_back(result);
         }
+    }
+
+    // A vertex attribute: floats as they are, integers (KHR_mesh_quantization, and glTF's own
+    // normalised texture coordinates) converted to floats once per accessor. Returns the key of
+    // the float accessor in the plan.
+    int attributeAccessor(int index, const char* use, int components) {
+        int componentType = kComponentTypeFloat;
+        if (index >= 0 && static_cast<size_t>(index) < document_.accessors.size()) {
+            int given = document_.accessors[static_cast<size_t>(index)].componentType;
+            if (given == kComponentTypeByte || given == kComponentTypeUnsignedByte ||
+                given == kComponentTypeShort || given == kComponentTypeUnsignedShort)
+                componentType = given;
+        }
+        const AccessorData& data = accessor(index, use, componentType, components);
+        if (componentType == kComponentTypeFloat) return index;
+        auto converted = convertedAttributes_.find(index);
+        if (converted != convertedAttributes_.end()) return converted->second;
+        const bool normalized = document_.accessors[static_cast<size_t>(index)].normalized;
+        std::vector<float> values(static_cast<size_t>(data.count) * static_cast<size_t>(components));
+        for (int32_t i = 0; i < data.count; ++i)
+            for (int c = 0; c < components; ++c)
+                values[static_cast<size_t>(i) * components + c] = data.integerAt(i, c, normalized);
+        int key = makeFloatAccessor(values, components);
+        convertedAttributes_.emplace(index, key);
+        return key;
     }
 
     // The primitive's index accessor, checked: SCALAR of unsigned bytes, shorts or ints.
@@ -520,9 +577,6 @@ private:
                                       int32_t vertexCount, PlannedPrimitive& result) {
         std::vector<uint32_t> indices;
         if (primitive.indices == -1) {
-            if (vertexCount > kMaxIndexedVertices)
-                fatalErrorFormat("glTF: %s has %d vertices and no indices; at most %lld can be drawn", where,
-                                 vertexCount, static_cast<long long>(kMaxIndexedVertices));
             indices.resize(static_cast<size_t>(vertexCount));
             for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint32_t>(i);
             result.indices = makeIndexAccessor(indices);
@@ -533,18 +587,16 @@ private:
         indices.resize(static_cast<size_t>(data.count));
         for (int32_t i = 0; i < data.count; ++i) {
             uint32_t value = data.indexAt(i);
-            if (value > 0xFFFF)
-                fatalErrorFormat("glTF: %s indices accessor %d holds index %u at element %d; indices above "
-                                 "65535 cannot be packed",
-                                 where, primitive.indices, value, i);
             // The scene runtime expands every attribute through the index list.
             if (value >= static_cast<uint32_t>(vertexCount))
                 fatalErrorFormat("glTF: %s index %d is %u, past its %d vertices", where, i, value,
                                  vertexCount);
             indices[static_cast<size_t>(i)] = value;
         }
-        if (componentType == kComponentTypeUnsignedShort) {
-            result.indices = primitive.indices;
+        const bool wide = !indices.empty() && *std::max_element(indices.begin(), indices.end()) > 0xFFFF;
+        if (componentType == kComponentTypeUnsignedShort ||
+            (wide && componentType == kComponentTypeUnsignedInt)) {
+            result.indices = primitive.indices; // copied as they are: 32-bit lists need the large form
         } else {
             auto widened = widenedIndices_.find(primitive.indices);
             if (widened == widenedIndices_.end())
@@ -605,14 +657,16 @@ private:
         return key;
     }
 
+    // 16-bit when every index fits, else 32-bit (which only the large form holds).
     int makeIndexAccessor(const std::vector<uint32_t>& indices) {
-        std::vector<uint8_t> bytes(2 * indices.size());
-        for (size_t i = 0; i < indices.size(); ++i) {
-            bytes[2 * i] = static_cast<uint8_t>(indices[i]);
-            bytes[2 * i + 1] = static_cast<uint8_t>(indices[i] >> 8);
-        }
+        const bool wide = !indices.empty() && *std::max_element(indices.begin(), indices.end()) > 0xFFFF;
+        const size_t width = wide ? 4 : 2;
+        std::vector<uint8_t> bytes(width * indices.size());
+        for (size_t i = 0; i < indices.size(); ++i)
+            for (size_t b = 0; b < width; ++b)
+                bytes[width * i + b] = static_cast<uint8_t>(indices[i] >> (8 * b));
         return addMadeAccessor(std::move(bytes), static_cast<int32_t>(indices.size()), 1,
-                               kComponentTypeUnsignedShort);
+                               wide ? kComponentTypeUnsignedInt : kComponentTypeUnsignedShort);
     }
 
     int makeFloatAccessor(const std::vector<float>& values, int components) {
@@ -744,6 +798,10 @@ private:
                         "%lld)",
                         a, c, times.count, values.count, static_cast<long long>(expected));
                 int packedNode = packedNodes_[static_cast<size_t>(node)];
+                if (packedNode > kMaxAnimatedNode)
+                    fatalErrorFormat("glTF: animation %zu channel %zu targets node %d, packed as node %d; an "
+                                     "animated node must be among the first %d packed nodes",
+                                     a, c, node, packedNode, kMaxAnimatedNode + 1);
                 plan_.channels.push_back(
                     {static_cast<uint16_t>(packedNode * 16 + pathCode + interpolationCode), sampler.input,
                      sampler.output});
@@ -751,14 +809,18 @@ private:
         }
     }
 
-    static constexpr int kMaxPackedNodes = 4095;
+    // A node's parent is a signed 16-bit index; an animated node's index has the 12 bits of a
+    // channel's target code.
+    static constexpr int kMaxPackedNodes = 32767;
+    static constexpr int kMaxAnimatedNode = kMaxChannelNodes - 1;
 
     const GLTFMain& document_;
     const PackInput& input_;
     Plan plan_;
-    std::vector<int> packedNodes_;      // glTF node -> packed index, -1 when not packed
-    std::map<int, int> widenedIndices_; // 8-bit or 32-bit index accessor -> its 16-bit copy
-    int nextMadeKey_ = -2;              // key of the next accessor the packer makes
+    std::vector<int> packedNodes_;           // glTF node -> packed index, -1 when not packed
+    std::map<int, int> widenedIndices_;      // 8-bit or 32-bit index accessor -> its 16-bit copy
+    std::map<int, int> convertedAttributes_; // integer attribute accessor -> its float copy
+    int nextMadeKey_ = -2;                   // key of the next accessor the packer makes
 };
 
 // ---- Blob writer ----
@@ -817,6 +879,10 @@ public:
     }
     const chunkw* chunks() const { return chunks_; }
     const std::map<int64_t, std::string>& labels() const { return labels_; }
+
+    // The large form: 32-bit directory, and room for 32-bit index lists.
+    void setLargeForm(bool large) { large_ = large; }
+    bool largeForm() const { return large_; }
 
     void beginPass(uint8_t* blob, bool keepLabels) {
         blob_ = blob;
@@ -914,6 +980,7 @@ private:
     Room dataRoom_ = Room::texts;
     uint8_t* blob_ = nullptr;
     bool keepLabels_ = false;
+    bool large_ = false;
     std::map<int64_t, std::string> labels_; // blob offset -> label
 };
 
@@ -933,6 +1000,7 @@ public:
     int accessorCount = 0;
     int primitiveCount = 0;
     int materialCount = 0;
+    int wideIndexLists = 0; // 32-bit index lists written: only the large form holds them
 
     void run() {
         writeDirectory();
@@ -949,14 +1017,27 @@ public:
 
 private:
     void writeDirectory() {
-        w_.u16(BlobChunk::Directory, kBlobChunkCount);
+        const bool large = w_.largeForm();
+        if (large) {
+            w_.label(BlobChunk::Directory, "start (large form: 32-bit directory)");
+            w_.u16(BlobChunk::Directory, kLargeBlobMarker);
+            w_.u16(BlobChunk::Directory, 0);
+        } else {
+            w_.u16(BlobChunk::Directory, kBlobChunkCount);
+        }
         for (int i = 0; i < kBlobChunkCount; ++i) {
             const BlobWriter::chunkw& c = w_.chunks()[i];
             char tag = static_cast<char>(c.tag);
             w_.label(BlobChunk::Directory, std::string("#### CHUNKPTR ") + tag + " ####");
             w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.pad << 8 | static_cast<uint8_t>(c.tag)));
-            w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.start));
-            w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.size));
+            if (large) {
+                w_.u16(BlobChunk::Directory, 0);
+                w_.u32(BlobChunk::Directory, static_cast<uint32_t>(c.start));
+                w_.u32(BlobChunk::Directory, static_cast<uint32_t>(c.size));
+            } else {
+                w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.start));
+                w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.size));
+            }
         }
     }
 
@@ -1038,6 +1119,10 @@ private:
             if (data.componentType == kComponentTypeUnsignedShort) {
                 w_.label(BlobChunk::Data, labelName + " binary-shorts");
                 at = writeShorts(data, c);
+            } else if (data.componentType == kComponentTypeUnsignedInt) {
+                w_.label(BlobChunk::Data, labelName + " binary-ints");
+                at = writeInts(data);
+                ++wideIndexLists;
             } else {
                 w_.label(BlobChunk::Data, labelName + "compact floats");
                 at = writeCompactFloats(data, c);
@@ -1054,6 +1139,17 @@ private:
             uint16_t value = data.shortAt(i, c);
             scratch_[2 * static_cast<size_t>(i)] = static_cast<uint8_t>(value);
             scratch_[2 * static_cast<size_t>(i) + 1] = static_cast<uint8_t>(value >> 8);
+        }
+        return w_.write(BlobChunk::Data, scratch_.data(), scratch_.size());
+    }
+
+    // A 32-bit index list (scalar), copied unchanged.
+    fptr writeInts(const AccessorData& data) {
+        scratch_.resize(4 * static_cast<size_t>(data.count));
+        for (int32_t i = 0; i < data.count; ++i) {
+            uint32_t value = data.indexAt(i);
+            for (int b = 0; b < 4; ++b)
+                scratch_[4 * static_cast<size_t>(i) + b] = static_cast<uint8_t>(value >> (8 * b));
         }
         return w_.write(BlobChunk::Data, scratch_.data(), scratch_.size());
     }
@@ -1175,6 +1271,10 @@ void writeDump(const uint8_t* blob, int64_t size, const std::map<int64_t, std::s
     int64_t spanStart = 0;
     for (const auto& [offset, label] : labels) {
         if (offset >= size) break;
+        if (offset == 0) { // a label of the blob's first byte (the large form's) names it from the start
+            current = label;
+            continue;
+        }
         emitSpan(spanStart, offset, current);
         current = label;
         spanStart = offset;
@@ -1183,8 +1283,29 @@ void writeDump(const uint8_t* blob, int64_t size, const std::map<int64_t, std::s
     if (std::fclose(csv) != 0) fatalError("Could not write CSV from GLTF");
 }
 
+// A document that requires an extension the demo does not implement (Draco or meshopt
+// compression, say) cannot be drawn as its author meant: refused before anything else is read.
+void checkRequiredExtensions(const std::string& json) {
+    GLTFRequirements requirements;
+    std::istringstream in(json);
+    try {
+        refl::json::parse<GLTFRequirements>(in, requirements, false, true);
+    } catch (const std::exception&) {
+        return; // the document's own reading reports what is wrong with the text
+    }
+    for (const std::string& name : requirements.extensionsRequired) {
+        bool implemented = false;
+        for (const char* known : kImplementedExtensions) implemented = implemented || name == known;
+        if (!implemented)
+            fatalErrorFormat("glTF: the document requires the extension \"%s\", which the packer does not "
+                             "implement",
+                             name.c_str());
+    }
+}
+
 // False when the text does not read to its end; with `report`, one console line says so.
 bool readDocument(const std::string& json, GLTFMain& document, bool report) {
+    checkRequiredExtensions(json);
     std::istringstream in(json);
     try {
         if (refl::json::parse<GLTFMain>(in, document, false, true)) return true;
@@ -1242,20 +1363,36 @@ void* loadGLTFChecked(const void* data, size_t size, int* outSize, const char* c
     fetchBuffers(document, input);
     Plan plan = Planner(document, input).make();
 
+    // A scene goes into the compact form when it fits there, else into the large form.
     BlobWriter writer;
-    writer.beginPass(nullptr, false);
-    PackPass sizing(writer, document, plan, outUris);
-    sizing.run();
-    writer.endSizingPass();
+    std::vector<std::string> sizingUris;
+    auto sizingPass = [&](bool large) {
+        writer.setLargeForm(large);
+        writer.beginPass(nullptr, false);
+        sizingUris.clear();
+        PackPass pass(writer, document, plan, outUris != nullptr ? &sizingUris : nullptr);
+        pass.run();
+        writer.endSizingPass();
+        struct Counts {
+            int accessorCount, primitiveCount, wideIndexLists;
+        };
+        return Counts{pass.accessorCount, pass.primitiveCount, pass.wideIndexLists};
+    };
+    auto sizing = sizingPass(false);
     int64_t total = writer.layout();
-    if (total > static_cast<int64_t>(kMaxBlobBytes)) {
+    if (total > static_cast<int64_t>(kMaxBlobBytes) || sizing.wideIndexLists > 0) {
+        sizing = sizingPass(true);
+        total = writer.layout();
+    }
+    if (outUris != nullptr) outUris->insert(outUris->end(), sizingUris.begin(), sizingUris.end());
+    if (total > static_cast<int64_t>(kMaxLargeBlobBytes)) {
         std::string room;
         for (int r = 0; r < static_cast<int>(Room::count); ++r) {
             room += r == 0 ? "" : ", ";
             room += kRoomNames[r] + std::string(" ") + std::to_string(writer.roomBytes(static_cast<Room>(r)));
         }
         fatalErrorFormat("glTF: the packed scene needs %lld bytes, more than the %u a scene blob holds (%s)",
-                         static_cast<long long>(total), kMaxBlobBytes, room.c_str());
+                         static_cast<long long>(total), kMaxLargeBlobBytes, room.c_str());
     }
     if (sizing.accessorCount > 0xFFFF)
         fatalErrorFormat("glTF: the packed scene needs %d accessors; at most 65535 fit",
