@@ -97,6 +97,29 @@ void BlobView::checkDirectory(bool sizeKnown) {
     limit_ = expected;
 }
 
+std::vector<uint8_t> BlobView::largeForm() const {
+    const uint32_t oldDirectory = entries_[0].size, shift = kLargeDirectoryBytes - oldDirectory;
+    std::vector<uint8_t> out(size_ + shift, 0);
+    auto put16 = [&](size_t at, uint16_t v) {
+        out[at] = static_cast<uint8_t>(v), out[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    auto put32 = [&](size_t at, uint32_t v) {
+        put16(at, static_cast<uint16_t>(v)), put16(at + 2, static_cast<uint16_t>(v >> 16));
+    };
+    put16(0, kLargeBlobMarker);
+    for (int i = 0; i < kBlobChunkCount; ++i) {
+        const Entry& e = entries_[i];
+        const size_t at = 4 + 12 * static_cast<size_t>(i);
+        out[at] = e.tag;
+        out[at + 1] = e.pad;
+        put32(at + 4, i == 0 ? 0 : e.offset + shift);
+        put32(at + 8, i == 0 ? static_cast<uint32_t>(kLargeDirectoryBytes) : e.size);
+    }
+    std::memcpy(out.data() + kLargeDirectoryBytes, bytes_ + oldDirectory + entries_[0].pad,
+                size_ - oldDirectory - entries_[0].pad);
+    return out;
+}
+
 const BlobView::Entry& BlobView::entry(BlobChunk chunk) const {
     int position = chunkPosition(chunk);
     if (position < 0) fatalErrorFormat("Scene blob: no chunk \"%c\"", static_cast<char>(chunk));

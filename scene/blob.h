@@ -33,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 // ---- Chunk table ----
 
@@ -275,6 +276,11 @@ public:
 
     // Decodes component c of every element of a float accessor into out[element * stride + c].
     void decodeComponent(const PackedAccessor& accessor, int c, float* out, int stride) const;
+
+    // The same blob in the large form: a 32-bit directory, then the chunks' bytes unchanged.
+    // Every chunk moves by the same 56 bytes, a multiple of 4, so references and alignment hold.
+    // For readers' tests and fuzzing of the large form with blobs that fit the compact one.
+    std::vector<uint8_t> largeForm() const;
 
 private:
     void checkDirectory(bool sizeKnown);

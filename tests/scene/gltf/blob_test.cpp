@@ -20,21 +20,27 @@ std::vector<uint8_t> packedOneNode() {
     return bytes;
 }
 
-TEST(BlobView, FindsChunksAndFollowsReferences) {
-    std::vector<uint8_t> bytes = packedOneNode();
-    BlobView v(bytes.data(), bytes.size());
-    EXPECT_EQ(v.size(), bytes.size());
-    EXPECT_EQ(v.entry(BlobChunk::Nodes).offset, 56);
-    ASSERT_EQ(v.nodes().size(), 1u);
-    EXPECT_TRUE(v.primitives().empty());
-    EXPECT_STREQ(v.text(&v.nodes()[0].name), "node");
-    EXPECT_EQ(v.floats(&v.nodes()[0].matrix, 16), nullptr);
-    EXPECT_EQ(v.targetOffset(&v.nodes()[0].matrix), -1);
-    const float* t = v.floats(&v.nodes()[0].translation, 3);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t[1], 2.0f);
-    // The blob size comes from the directory alone.
-    EXPECT_EQ(BlobView(bytes.data()).size(), bytes.size());
+TEST(BlobView, FindsChunksAndFollowsReferencesInEitherForm) {
+    const std::vector<uint8_t> compact = packedOneNode();
+    const std::vector<uint8_t> large = BlobView(compact.data(), compact.size()).largeForm();
+    for (const std::vector<uint8_t>* bytes : {&compact, &large}) {
+        BlobView v(bytes->data(), bytes->size());
+        const bool isLarge = bytes == &large;
+        SCOPED_TRACE(isLarge ? "large form" : "compact form");
+        EXPECT_EQ(v.form(), isLarge ? BlobForm::large : BlobForm::compact);
+        EXPECT_EQ(v.size(), bytes->size());
+        EXPECT_EQ(v.entry(BlobChunk::Nodes).offset, isLarge ? 112u : 56u);
+        ASSERT_EQ(v.nodes().size(), 1u);
+        EXPECT_TRUE(v.primitives().empty());
+        EXPECT_STREQ(v.text(&v.nodes()[0].name), "node");
+        EXPECT_EQ(v.floats(&v.nodes()[0].matrix, 16), nullptr);
+        EXPECT_EQ(v.targetOffset(&v.nodes()[0].matrix), -1);
+        const float* t = v.floats(&v.nodes()[0].translation, 3);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t[1], 2.0f);
+        // The blob size comes from the directory alone.
+        EXPECT_EQ(BlobView(bytes->data()).size(), bytes->size());
+    }
 }
 
 TEST(BlobView, CompactFloatBlockDecodesInSinglePrecision) {
