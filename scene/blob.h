@@ -5,14 +5,15 @@
    chunks and records. The compact form (at most 65535 bytes, every scene that fits) has a
    directory of 16-bit offsets and sizes and 16-bit index lists. The large form, for scenes
    that do not fit, has a directory of 32-bit offsets and sizes, marked by an entry count of
-   kLargeBlobMarker (the compact form always holds 9 there), and its index lists may be 32-bit
-   (component type 5125). Both start with a directory of nine tagged chunks ("h" directory, "n" nodes, "m"
-   mesh primitives, "a" accessors, "A" animation channels, "t" materials, "L" lights, "d" data heap, "e" end
-   marker). Each chunk holds fixed-size records (the Packed* structs below mirror them byte for byte) that
-   refer to each other by index, and into the data heap by signed 32-bit self-relative references (target
-   offset minus the field's own offset, 0 = none). Float vertex and animation data sit in "d" as compact float
-   blocks: f32 minimum, f32 maximum, then one u16 code per element, value = code * ((max - min) / 65535) +
-   min.
+   kLargeBlobMarker (the compact form always holds 9 there), and its index lists may be
+   32-bit (component type 5125). Both start with a directory of nine tagged chunks ("h"
+   directory, "n" nodes, "m" mesh primitives, "a" accessors, "A" animation channels,
+   "t" materials, "L" lights, "d" data heap, "e" end marker). Each chunk holds fixed-size
+   records (the Packed* structs below mirror them byte for byte) that refer to each other by
+   index, and into the data heap by signed 32-bit self-relative references (target offset
+   minus the field's own offset, 0 = none). Float vertex and animation data sit in "d" as
+   compact float blocks: f32 minimum, f32 maximum, then one u16 code per element,
+   value = code * ((max - min) / 65535) + min.
 
        BlobView blob(sceneBlob);                         // checks the directory
        for (const PackedNode& node : blob.nodes()) {
@@ -24,10 +25,11 @@
        float first = x.value(0);
 
    A chunk is found by scanning the directory for its tag; its record count is its size
-   divided by the record size. The view reads both forms (form() tells which) and checks that every chunk lies
-   inside the blob and that every reference it follows lands inside it (with room for what is read there), so
-   a damaged blob ends in fatalError instead of a wild read. It does not copy or own the blob and never writes
-   to it. */
+   divided by the record size. The view reads both forms (form() tells which) and checks that
+   every chunk lies inside the blob, after the one before it, and that every reference it
+   follows lands inside it (with room for what is read there), so a damaged blob ends in
+   fatalError instead of a wild read. It does not copy or own the blob and never writes to
+   it. */
 #pragma once
 
 #include <cstddef>
