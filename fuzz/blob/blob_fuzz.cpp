@@ -22,6 +22,7 @@ void* lightBuffer = nullptr;
 
 // Reads a block of exactly `size` bytes at malloc's alignment, as the scene reads a blob.
 void readBlob(const uint8_t* data, size_t size) {
+    expectRejections(); // a rejection clears the presenter: armed again for every read
     void* blob = std::malloc(size > 0 ? size : 1);
     if (size > 0) std::memcpy(blob, data, size);
     try {
@@ -37,9 +38,9 @@ void readBlob(const uint8_t* data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    expectRejections();
     readBlob(data, size);
     std::vector<uint8_t> large;
+    expectRejections();
     try {
         BlobView view(data, size);
         if (view.form() == BlobForm::compact) large = view.largeForm();
