@@ -3,7 +3,12 @@
    demoCamera(t, width, height) gives the four matrices the entry function stores every frame
    ("proj", "camera", "invProj", "invCamera"); demoEyePosition(t) and demoProjection(width,
    height) reproduce the timeline bit for bit (mixed double/single precision as the timeline
-   defines it). The matrices come from app/matrix.h. */
+   defines it). The matrices come from app/matrix.h.
+
+   fitCamera is the same orbit framed on a scene's world bounds instead of the demo's hall
+   (the "-camera:fit" option): the eye moves in the same directions about the centre of the
+   bounds at the distance where their bounding sphere just fills the shorter side of the view,
+   with near and far planes around the sphere. */
 #pragma once
 
 #include "app/matrix.h"
@@ -24,3 +29,14 @@ struct DemoCamera {
 };
 
 DemoCamera demoCamera(float t, int windowWidth, int windowHeight);
+
+// The demo's field of view (half-extent 0.5 at distance 1 on the shorter side) with the given
+// near and far planes (0 < nearPlane < farPlane).
+Mat4 perspectiveProjection(int windowWidth, int windowHeight, float nearPlane, float farPlane);
+
+// World-space bounds: minimum x, y, z, then maximum x, y, z.
+using SceneBounds = std::array<float, 6>;
+
+// The orbit at music time t framed on `bounds` (empty bounds, minimum above maximum, give
+// the demo's own camera).
+DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBounds& bounds);

@@ -88,13 +88,23 @@ const void* packDemoScene() {
     return loadGLTFVariable(requireDemoFile("scene1.gltf"), &blobSize);
 }
 
-DemoRenderer createDemoRenderer(const void* sceneBlob) {
+DemoRenderer createDemoRenderer(const void* sceneBlob, CameraChoice camera) {
     // The renderer and the scene live until the process exits and are never freed; the copy
     // here keeps them where leak checkers see them after the caller's frame is gone.
     static DemoRenderer demo;
     demo.renderer = new CachedGI();
     demo.scene = new Scene();
     demo.scene->init(sceneBlob);
+    demo.camera = camera;
+    if (camera == CameraChoice::fit) {
+        demo.bounds = demo.scene->worldBounds(0.0f);
+        const SceneBounds& b = demo.bounds;
+        if (b[0] <= b[3])
+            consoleLog("Framing camera: scene bounds (%g, %g, %g) to (%g, %g, %g)\n", b[0], b[1], b[2], b[3],
+                       b[4], b[5]);
+        else
+            consoleLog("Framing camera: the scene draws nothing; the demo's orbit stays\n");
+    }
     consoleLog("Post blob init!\n");
     return demo;
 }
@@ -117,7 +127,9 @@ bool drawDemoFrame(DemoRenderer& demo, float t) {
     glDisable(GL_DEPTH_TEST);
     demo.renderer->beginFrame();
 
-    DemoCamera matrices = demoCamera(readTime(), windowWidth, windowHeight);
+    DemoCamera matrices = demo.camera == CameraChoice::fit
+                              ? fitCamera(readTime(), windowWidth, windowHeight, demo.bounds)
+                              : demoCamera(readTime(), windowWidth, windowHeight);
     FrameValues& values = frameValues();
     storeMatrix(values.proj, matrices.proj);
     storeMatrix(values.camera, matrices.camera);
@@ -147,7 +159,7 @@ int runDemo(int argc, char** argv) {
     TimeSource* music = startDemoMusic();
     const void* sceneBlob = packDemoScene();
     createDemoWindow(true, 800, 450);
-    DemoRenderer demo = createDemoRenderer(sceneBlob);
+    DemoRenderer demo = createDemoRenderer(sceneBlob, cameraFromArguments(argc, argv));
 
     TimelineState timeline = startTimeline(millisecondClock());
     writeInitialLightCache();

@@ -311,11 +311,8 @@ void Scene::publishLights(const float* worldMatrices, int nodeCount) {
     }
 }
 
-void Scene::placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const {
-    const float* eye = currentData<float>(named_.invCamera) + 12; // the camera's position
-    std::memcpy(position, eye, 3 * sizeof(float));
-    position[3] = 1.0f;
-    // World-space bounds of every drawn primitive: the corners of its bounds, transformed.
+std::array<float, 6> Scene::boundsOf(const float* worldMatrices) const {
+    // The corners of each drawn primitive's object-space bounds, through its node's matrix.
     std::array<float, 6> world = kNoBounds;
     std::span<const PackedNode> nodes = view_->nodes();
     for (size_t k = 0; k < nodes.size(); ++k) {
@@ -334,6 +331,20 @@ void Scene::placeDefaultLight(const float* worldMatrices, float position[4], flo
             }
         }
     }
+    return world;
+}
+
+std::array<float, 6> Scene::worldBounds(float time) {
+    if (!view_) return kNoBounds;
+    animate(time);
+    return boundsOf(worldMatrices_.data());
+}
+
+void Scene::placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const {
+    const float* eye = currentData<float>(named_.invCamera) + 12; // the camera's position
+    std::memcpy(position, eye, 3 * sizeof(float));
+    position[3] = 1.0f;
+    std::array<float, 6> world = boundsOf(worldMatrices);
     float distance = 1.0f; // an empty scene: any light will do
     if (world[0] <= world[3]) {
         float toCentre = 0.0f, radius = 0.0f;
@@ -348,9 +359,7 @@ void Scene::placeDefaultLight(const float* worldMatrices, float position[4], flo
     colour[3] = kIntensityPerSquaredDistance * std::max(distance * distance, 1e-6f);
 }
 
-int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
-    consoleLog("AnimTime:%f\n", static_cast<double>(time));
-    if (!view_) return 0; // no blob yet: nothing to animate or draw
+void Scene::animate(float time) {
     std::span<const PackedNode> nodes = view_->nodes();
     const int nodeCount = static_cast<int>(nodes.size());
 
@@ -388,6 +397,15 @@ int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
         else
             std::memcpy(world + 16 * k, local, sizeof local);
     }
+}
+
+int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
+    consoleLog("AnimTime:%f\n", static_cast<double>(time));
+    if (!view_) return 0; // no blob yet: nothing to animate or draw
+    std::span<const PackedNode> nodes = view_->nodes();
+    const int nodeCount = static_cast<int>(nodes.size());
+    animate(time);
+    const float* world = worldMatrices_.data();
 
     // The camera node, when the scene has one; the last of several matching nodes wins.
     for (int k = 0; k < nodeCount; ++k) {

@@ -71,6 +71,9 @@ public:
     int drawPrimitive(int index, ShaderProgram* const* programs);
     // Animates to `time` (music seconds), publishes camera, lights and transforms, draws every node.
     int updateAndDraw(float time, ShaderProgram* const* programs);
+    // World-space bounds of everything drawn, animated to `time`: minimum x, y, z, then maximum
+    // x, y, z (minimum above maximum when nothing is drawn). Publishes and draws nothing.
+    std::array<float, 6> worldBounds(float time);
 
     const uint8_t* blob = nullptr;
     const PackedPrimitive* primitives = nullptr;
@@ -98,6 +101,9 @@ private:
     void decodeAnimationAccessor(int accessorIndex);
     bool accessorsInRange(const PackedPrimitive& p) const;
     ShaderProgram* chooseProgram(const PackedPrimitive& p, ShaderProgram* const* programs) const;
+    // Local transforms and world matrices of every node at `time` (worldMatrices_).
+    void animate(float time);
+    std::array<float, 6> boundsOf(const float* worldMatrices) const;
     void publishLights(const float* worldMatrices, int nodeCount);
     // The light of a scene without lights: position (x, y, z, 1) and colour (r, g, b, intensity).
     void placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const;

@@ -133,3 +133,50 @@ TEST(DemoCamera, MatricesAreConsistent) {
     EXPECT_NEAR(eye.y, expected.y, 1e-5f);
     EXPECT_NEAR(eye.z, expected.z, 1e-5f);
 }
+
+TEST(FitCamera, FramesBoundsOfAnySizeAndPlaceInsideTheView) {
+    struct Case {
+        SceneBounds bounds;
+        float time;
+    };
+    const Case cases[] = {
+        {{-1, -1, -1, 1, 1, 1}, 0.0f},                      // the unit cube at the origin
+        {{100, 20, -300, 100.02f, 20.01f, -299.99f}, 7.0f}, // a speck far off-centre
+        {{-4000, 0, -2000, 4000, 10, 2000}, 15.0f},         // a flat city
+        {{2, 2, 2, 2, 2, 2}, 3.0f},                         // a single point
+    };
+    for (const Case& c : cases) {
+        DemoCamera camera = fitCamera(c.time, 320, 180, c.bounds);
+        Mat4 viewProj = multiplyMatrix(camera.proj, camera.camera);
+        float largest = 0;
+        for (int corner = 0; corner < 8; ++corner) {
+            Vec3 p{c.bounds[corner & 1 ? 3 : 0], c.bounds[corner & 2 ? 4 : 1], c.bounds[corner & 4 ? 5 : 2]};
+            Vec3 clip = transformPoint(viewProj, p);
+            float w = -transformPoint(camera.camera, p).z;
+            ASSERT_GT(w, 0) << "corner " << corner << " behind the eye";
+            float x = clip.x / w, y = clip.y / w, z = clip.z / w;
+            EXPECT_LE(std::fabs(x), 1.0f) << corner;
+            EXPECT_LE(std::fabs(y), 1.0f) << corner;
+            EXPECT_LT(std::fabs(z), 1.0f) << corner << " between the near and far planes";
+            largest = std::max({largest, std::fabs(x) * 320 / 180, std::fabs(y)});
+        }
+        if (c.bounds[0] < c.bounds[3]) {
+            EXPECT_GT(largest, 0.5f) << "the bounds fill most of the view";
+        }
+        expectNearIdentity(multiplyMatrix(camera.camera, camera.invCamera), 1e-3f);
+        // The eye keeps the orbit's direction from its target.
+        Vec3 eye = transformPoint(camera.invCamera, {0, 0, 0});
+        Vec3 orbit = demoEyePosition(c.time);
+        Vec3 centre{(c.bounds[0] + c.bounds[3]) / 2, (c.bounds[1] + c.bounds[4]) / 2,
+                    (c.bounds[2] + c.bounds[5]) / 2};
+        Vec3 a{eye.x - centre.x, eye.y - centre.y, eye.z - centre.z};
+        Vec3 b{orbit.x - demoCameraTarget.x, orbit.y - demoCameraTarget.y, orbit.z - demoCameraTarget.z};
+        float cosine = (a.x * b.x + a.y * b.y + a.z * b.z) /
+                       std::sqrt((a.x * a.x + a.y * a.y + a.z * a.z) * (b.x * b.x + b.y * b.y + b.z * b.z));
+        EXPECT_NEAR(cosine, 1.0f, 1e-4f);
+    }
+    // Nothing to frame: the demo's own camera.
+    const float inf = INFINITY;
+    EXPECT_EQ(fitCamera(4.0f, 800, 450, {inf, inf, inf, -inf, -inf, -inf}).camera,
+              demoCamera(4.0f, 800, 450).camera);
+}
