@@ -38,6 +38,18 @@ DemoCamera demoCamera(float t, int windowWidth, int windowHeight) {
 
 // ---- Framing a scene ----
 
+namespace {
+
+float dot(Vec3 a, Vec3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+Vec3 cross(Vec3 a, Vec3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+} // namespace
+
 Mat4 perspectiveProjection(int windowWidth, int windowHeight, float nearPlane, float farPlane) {
     Mat4 m = demoProjection(windowWidth, windowHeight);
     m[10] = -(farPlane + nearPlane) / (farPlane - nearPlane);
@@ -50,23 +62,44 @@ DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBoun
         return demoCamera(t, windowWidth, windowHeight);
     const Vec3 centre{0.5f * (bounds[0] + bounds[3]), 0.5f * (bounds[1] + bounds[4]),
                       0.5f * (bounds[2] + bounds[5])};
-    const float dx = bounds[3] - bounds[0], dy = bounds[4] - bounds[1], dz = bounds[5] - bounds[2];
-    // A flat or point-like scene still gets a sphere of some size.
-    const float radius = std::max(0.5f * std::sqrt(dx * dx + dy * dy + dz * dz), 1e-4f);
-    // The demo's view has a half-extent of 0.5 at distance 1 on its shorter side: a sphere of
-    // radius r just fills that side from r / sin(atan(0.5)) = r * sqrt(5) away.
-    const float distance = radius * std::sqrt(5.0f);
 
-    // The orbit's direction from its target, at this time.
+    // The orbit's direction from its target at this time, and the view's axes looking back.
     Vec3 eye = demoEyePosition(t);
-    Vec3 offset{eye.x - demoCameraTarget.x, eye.y - demoCameraTarget.y, eye.z - demoCameraTarget.z};
-    float length = std::sqrt(offset.x * offset.x + offset.y * offset.y + offset.z * offset.z);
-    Vec3 framed{centre.x + offset.x / length * distance, centre.y + offset.y / length * distance,
-                centre.z + offset.z / length * distance};
+    Vec3 back{eye.x - demoCameraTarget.x, eye.y - demoCameraTarget.y, eye.z - demoCameraTarget.z};
+    float length = std::sqrt(dot(back, back));
+    back = {back.x / length, back.y / length, back.z / length};
+    Vec3 side = cross(demoCameraUp, back);
+    float sideLength = std::sqrt(dot(side, side));
+    side = {side.x / sideLength, side.y / sideLength, side.z / sideLength};
+    const Vec3 up = cross(back, side);
 
+    // The distance at which every corner of the bounds lies inside 90 % of the view: a corner at
+    // (x, y) across and z towards the eye from the centre needs |x| <= k tanX (d - z), and the
+    // same for y. The view's half-extent is 0.5 at distance 1 on the shorter side.
+    const float shorter = static_cast<float>(std::min(windowWidth, windowHeight));
+    const float tanX = 0.45f * static_cast<float>(windowWidth) / shorter;
+    const float tanY = 0.45f * static_cast<float>(windowHeight) / shorter;
+    const float extent = std::max({bounds[3] - bounds[0], bounds[4] - bounds[1], bounds[5] - bounds[2]});
+    // A point-like scene still gets some distance.
+    float distance = std::max(extent, 1e-4f);
+    Vec3 corners[8];
+    for (int corner = 0; corner < 8; ++corner) {
+        Vec3 p{bounds[corner & 1 ? 3 : 0] - centre.x, bounds[corner & 2 ? 4 : 1] - centre.y,
+               bounds[corner & 4 ? 5 : 2] - centre.z};
+        corners[corner] = p;
+        float z = dot(p, back);
+        distance = std::max({distance, z + std::fabs(dot(p, side)) / tanX, z + std::fabs(dot(p, up)) / tanY});
+    }
+    float nearest = distance, farthest = distance;
+    for (const Vec3& p : corners) {
+        nearest = std::min(nearest, distance - dot(p, back));
+        farthest = std::max(farthest, distance - dot(p, back));
+    }
+
+    const Vec3 framed{centre.x + back.x * distance, centre.y + back.y * distance,
+                      centre.z + back.z * distance};
     DemoCamera result;
-    result.proj = perspectiveProjection(windowWidth, windowHeight, (distance - radius) * 0.5f,
-                                        (distance + radius) * 2.0f);
+    result.proj = perspectiveProjection(windowWidth, windowHeight, nearest * 0.5f, farthest * 2.0f);
     result.camera = lookAt(framed, centre, demoCameraUp);
     result.invProj = invertMatrix(result.proj);
     result.invCamera = invertMatrix(result.camera);

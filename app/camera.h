@@ -7,8 +7,8 @@
 
    fitCamera is the same orbit framed on a scene's world bounds instead of the demo's hall
    (the "-camera:fit" option): the eye moves in the same directions about the centre of the
-   bounds at the distance where their bounding sphere just fills the shorter side of the view,
-   with near and far planes around the sphere. */
+   bounds, at the distance where the bounds' corners fill 90 % of the view along its tighter
+   axis, with near and far planes around them. */
 #pragma once
 
 #include "app/matrix.h"
