@@ -40,6 +40,9 @@ DemoCamera demoCamera(float t, int windowWidth, int windowHeight) {
 
 namespace {
 
+// Added to the orbit's slope (height over horizontal distance) for the framing camera.
+constexpr float kFitElevation = 0.5f;
+
 float dot(Vec3 a, Vec3 b) {
     return a.x * b.x + a.y * b.y + a.z * b.z;
 }
@@ -66,6 +69,9 @@ DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBoun
     // The orbit's direction from its target at this time, and the view's axes looking back.
     Vec3 eye = demoEyePosition(t);
     Vec3 back{eye.x - demoCameraTarget.x, eye.y - demoCameraTarget.y, eye.z - demoCameraTarget.z};
+    // The hall's orbit looks almost level (5 degrees down); framed from some 30 degrees above,
+    // flat models (a terrain, a tile, a city) show their faces instead of an edge.
+    back.y += kFitElevation * std::sqrt(back.x * back.x + back.z * back.z);
     float length = std::sqrt(dot(back, back));
     back = {back.x / length, back.y / length, back.z / length};
     Vec3 side = cross(demoCameraUp, back);
@@ -73,12 +79,12 @@ DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBoun
     side = {side.x / sideLength, side.y / sideLength, side.z / sideLength};
     const Vec3 up = cross(back, side);
 
-    // The distance at which every corner of the bounds lies inside 90 % of the view: a corner at
+    // The distance at which every corner of the bounds lies inside 95 % of the view: a corner at
     // (x, y) across and z towards the eye from the centre needs |x| <= k tanX (d - z), and the
     // same for y. The view's half-extent is 0.5 at distance 1 on the shorter side.
     const float shorter = static_cast<float>(std::min(windowWidth, windowHeight));
-    const float tanX = 0.45f * static_cast<float>(windowWidth) / shorter;
-    const float tanY = 0.45f * static_cast<float>(windowHeight) / shorter;
+    const float tanX = 0.475f * static_cast<float>(windowWidth) / shorter;
+    const float tanY = 0.475f * static_cast<float>(windowHeight) / shorter;
     const float extent = std::max({bounds[3] - bounds[0], bounds[4] - bounds[1], bounds[5] - bounds[2]});
     // A point-like scene still gets some distance.
     float distance = std::max(extent, 1e-4f);

@@ -14,6 +14,7 @@
 #include "scene/scene.h"
 #include "store/store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -26,6 +27,9 @@ uint32_t millisecondClock() {
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+// The framing camera measures the scene's bounds at this step of music time (seconds).
+constexpr float kFitBoundsStep = 0.25f;
 
 // Handles to the named values the entry function writes every frame.
 struct FrameValues {
@@ -97,7 +101,15 @@ DemoRenderer createDemoRenderer(const void* sceneBlob, CameraChoice camera) {
     demo.scene->init(sceneBlob);
     demo.camera = camera;
     if (camera == CameraChoice::fit) {
+        // Everything the scene draws over the demo's run, its animations included.
         demo.bounds = demo.scene->worldBounds(0.0f);
+        for (float t = kFitBoundsStep; t <= kDemoEndTime; t += kFitBoundsStep) {
+            SceneBounds at = demo.scene->worldBounds(t);
+            for (int c = 0; c < 3; ++c) {
+                demo.bounds[c] = std::min(demo.bounds[c], at[c]);
+                demo.bounds[3 + c] = std::max(demo.bounds[3 + c], at[3 + c]);
+            }
+        }
         const SceneBounds& b = demo.bounds;
         if (b[0] <= b[3])
             consoleLog("Framing camera: scene bounds (%g, %g, %g) to (%g, %g, %g)\n", b[0], b[1], b[2], b[3],

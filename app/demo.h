@@ -28,7 +28,7 @@ struct DemoRenderer {
     CachedGI* renderer = nullptr;
     Scene* scene = nullptr;
     CameraChoice camera = CameraChoice::orbit;
-    SceneBounds bounds{}; // the scene's world bounds at 0 s, framed by CameraChoice::fit
+    SceneBounds bounds{}; // the scene's world bounds over the run, framed by CameraChoice::fit
 };
 
 // Start-up steps 1-3: "Demo start", the archive path ("-data:", else `defaultArchive`, else the
@@ -45,7 +45,8 @@ TimeSource* startDemoMusic();
 const void* packDemoScene();
 
 // Start-up steps 8-10: the renderer, then the scene decoded from the blob; "Post blob init!".
-// With CameraChoice::fit the scene's bounds at 0 s are measured for the framing camera.
+// With CameraChoice::fit the scene's bounds over the run (every 0.25 s) are measured for the
+// framing camera.
 DemoRenderer createDemoRenderer(const void* sceneBlob, CameraChoice camera = CameraChoice::orbit);
 
 // Steps 5-14 of a rendered loop pass up to the shading: the named values, the clear, the camera,

@@ -284,20 +284,23 @@ def single(mesh, colour=GREY, offset=(0, 0, 0), size=1.0, glb=False, **node):
 
 
 def strip_and_fan(mode):
-    """A disc of 12 wedges as a TRIANGLE_FAN (6) or a band as a TRIANGLE_STRIP (5), not indexed."""
+    """A cone as a TRIANGLE_FAN (6) around its apex, or a band round a cylinder as a
+    TRIANGLE_STRIP (5); neither indexed."""
     d = Doc()
     pos, nor = [], []
     if mode == 6:
-        pos += [0, 0, 0]
-        for k in range(13):
-            a = 2 * math.pi * k / 12
-            pos += [math.cos(a), math.sin(a), 0]
+        pos += [0, 2, 0]
+        nor += [0, 1, 0]
+        for k in range(25):
+            a = 2 * math.pi * k / 24
+            pos += [math.cos(a), 0, -math.sin(a)]
+            nor += [math.cos(a) * 0.9, 0.45, -math.sin(a) * 0.9]
     else:
-        for k in range(13):
-            a = math.pi * k / 12
-            for r in (0.6, 1.0):
-                pos += [r * math.cos(a), r * math.sin(a), 0]
-    nor = [0, 0, 1] * (len(pos) // 3)
+        for k in range(25):
+            a = 2 * math.pi * k / 24
+            for y in (0.0, 1.5):
+                pos += [math.cos(a), y, -math.sin(a)]
+                nor += [math.cos(a), 0, -math.sin(a)]
     m = d.mesh(d.primitive((pos, nor, [], []), d.material(GOLD), mode=mode, indexed=False))
     d.node(mesh=m, translation=[40, -3, 12], scale=[5, 5, 5])
     return d.document()
@@ -446,7 +449,8 @@ def no_normals():
 
 def many_materials():
     d = Doc()
-    prims = [d.primitive(transformed(box(), (2 * k, 0, 0)), d.material(c)) for k, c in enumerate((RED, GREEN, BLUE, GOLD, WHITE))]
+    places = ((0, 0, 0), (1.2, 0, 0), (0, 0, 1.2), (1.2, 0, 1.2), (0.6, 1.1, 0.6))
+    prims = [d.primitive(transformed(box(), places[k]), d.material(c)) for k, c in enumerate((RED, GREEN, BLUE, GOLD, WHITE))]
     d.node(mesh=d.mesh(*prims), translation=[-4, 0, 0])
     return d.document()
 
@@ -464,12 +468,12 @@ GALLERY = {
     "sphere_huge": lambda: single(sphere(), RED, size=5000),
     "torus_far": lambda: single(torus(), GREEN, offset=(2500, -800, 1200)),
     "torus_negative_far": lambda: single(torus(), GOLD, offset=(-40000, 3000, -90000), size=20),
-    "cylinder_tall": lambda: single(cylinder(0.05, 10), RED),
-    "plank_long": lambda: single(box(30, 0.2, 0.5), BLUE, offset=(0, 5, 0)),
+    "cylinder_tall": lambda: single(cylinder(1, 10), RED),
+    "bench_long": lambda: single(merged(box(12, 0.4, 2), transformed(box(0.4, 1.5, 1.6), (-5.5, -0.9, 0)), transformed(box(0.4, 1.5, 1.6), (5.5, -0.9, 0))), BLUE, offset=(0, 5, 0)),
     "plane_flat": lambda: single(plane(10, 10), GREEN, offset=(3, -2, 1)),
     "sphere_offset_y": lambda: single(sphere(), WHITE, offset=(0, 200, 0)),
     "stairs": lambda: single(merged(*[transformed(box(1, 0.3, 3), (k, 0.15 + 0.3 * k, 0)) for k in range(8)]), GREY),
-    "node_scaled": lambda: single(box(), GOLD, translation=[0, 0, -300], scale=[80, 2, 5]),
+    "node_scaled": lambda: single(sphere(), GOLD, translation=[0, 0, -300], scale=[20, 8, 12]),
     "node_rotated": lambda: single(cylinder(0.3, 4), BLUE, rotation=[0.3826834, 0, 0, 0.9238795], translation=[5, 5, 5]),
     "hierarchy": hierarchy,
     "matrix_node": matrix_node,
