@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 Mat4 demoProjection(int windowWidth, int windowHeight) {
     Mat4 m = identityMatrix();
@@ -60,7 +61,8 @@ Mat4 perspectiveProjection(int windowWidth, int windowHeight, float nearPlane, f
     return m;
 }
 
-DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBounds& bounds) {
+DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBounds& bounds,
+                     std::span<const float> points) {
     if (!(bounds[0] <= bounds[3] && bounds[1] <= bounds[4] && bounds[2] <= bounds[5]))
         return demoCamera(t, windowWidth, windowHeight);
     const Vec3 centre{0.5f * (bounds[0] + bounds[3]), 0.5f * (bounds[1] + bounds[4]),
@@ -79,28 +81,33 @@ DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBoun
     side = {side.x / sideLength, side.y / sideLength, side.z / sideLength};
     const Vec3 up = cross(back, side);
 
-    // The distance at which every corner of the bounds lies inside 95 % of the view: a corner at
-    // (x, y) across and z towards the eye from the centre needs |x| <= k tanX (d - z), and the
-    // same for y. The view's half-extent is 0.5 at distance 1 on the shorter side.
+    // The distance at which every point lies inside 95 % of the view: a point at (x, y) across
+    // and z towards the eye from the centre needs |x| <= k tanX (d - z), and the same for y. The
+    // view's half-extent is 0.5 at distance 1 on the shorter side.
     const float shorter = static_cast<float>(std::min(windowWidth, windowHeight));
     const float tanX = 0.475f * static_cast<float>(windowWidth) / shorter;
     const float tanY = 0.475f * static_cast<float>(windowHeight) / shorter;
-    const float extent = std::max({bounds[3] - bounds[0], bounds[4] - bounds[1], bounds[5] - bounds[2]});
+    std::vector<Vec3> offsets;
+    if (points.size() >= 3) {
+        for (size_t i = 0; i + 2 < points.size(); i += 3)
+            offsets.push_back({points[i] - centre.x, points[i + 1] - centre.y, points[i + 2] - centre.z});
+    } else {
+        for (int corner = 0; corner < 8; ++corner)
+            offsets.push_back({bounds[corner & 1 ? 3 : 0] - centre.x, bounds[corner & 2 ? 4 : 1] - centre.y,
+                               bounds[corner & 4 ? 5 : 2] - centre.z});
+    }
     // A point-like scene still gets some distance.
-    float distance = std::max(extent, 1e-4f);
-    Vec3 corners[8];
-    for (int corner = 0; corner < 8; ++corner) {
-        Vec3 p{bounds[corner & 1 ? 3 : 0] - centre.x, bounds[corner & 2 ? 4 : 1] - centre.y,
-               bounds[corner & 4 ? 5 : 2] - centre.z};
-        corners[corner] = p;
+    const float extent = std::max({bounds[3] - bounds[0], bounds[4] - bounds[1], bounds[5] - bounds[2]});
+    float distance = std::max(0.05f * extent, 1e-4f);
+    for (const Vec3& p : offsets) {
         float z = dot(p, back);
         distance = std::max({distance, z + std::fabs(dot(p, side)) / tanX, z + std::fabs(dot(p, up)) / tanY});
     }
-    float nearest = distance, farthest = distance;
-    for (const Vec3& p : corners) {
-        nearest = std::min(nearest, distance - dot(p, back));
-        farthest = std::max(farthest, distance - dot(p, back));
-    }
+    // Near and far planes around everything within the bounds, whatever is sampled.
+    const float radius = 0.5f * std::sqrt((bounds[3] - bounds[0]) * (bounds[3] - bounds[0]) +
+                                          (bounds[4] - bounds[1]) * (bounds[4] - bounds[1]) +
+                                          (bounds[5] - bounds[2]) * (bounds[5] - bounds[2]));
+    const float nearest = std::max(distance - radius, 0.01f * distance), farthest = distance + radius;
 
     const Vec3 framed{centre.x + back.x * distance, centre.y + back.y * distance,
                       centre.z + back.z * distance};

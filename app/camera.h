@@ -13,6 +13,8 @@
 
 #include "app/matrix.h"
 
+#include <span>
+
 // Perspective with near plane 1, far 10001, half-extent 0.5 at distance 1 on the shorter side.
 Mat4 demoProjection(int windowWidth, int windowHeight);
 
@@ -38,5 +40,7 @@ Mat4 perspectiveProjection(int windowWidth, int windowHeight, float nearPlane, f
 using SceneBounds = std::array<float, 6>;
 
 // The orbit at music time t framed on `bounds` (empty bounds, minimum above maximum, give
-// the demo's own camera).
-DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBounds& bounds);
+// the demo's own camera): centred on them, far enough that `points` (x, y, z each), or the
+// corners of the bounds when there are none, fill 95 % of the view.
+DemoCamera fitCamera(float t, int windowWidth, int windowHeight, const SceneBounds& bounds,
+                     std::span<const float> points = {});

@@ -28,8 +28,10 @@ uint32_t millisecondClock() {
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// The framing camera measures the scene's bounds at this step of music time (seconds).
+// The framing camera measures the scene's bounds at this step of music time (seconds), and
+// samples about this many of its vertices over the run.
 constexpr float kFitBoundsStep = 0.25f;
+constexpr size_t kFitOutlinePoints = 16384;
 
 // Handles to the named values the entry function writes every frame.
 struct FrameValues {
@@ -103,12 +105,17 @@ DemoRenderer createDemoRenderer(const void* sceneBlob, CameraChoice camera) {
     if (camera == CameraChoice::fit) {
         // Everything the scene draws over the demo's run, its animations included.
         demo.bounds = demo.scene->worldBounds(0.0f);
-        for (float t = kFitBoundsStep; t <= kDemoEndTime; t += kFitBoundsStep) {
+        const bool animated = demo.scene->animated();
+        const int samples = animated ? static_cast<int>(kDemoEndTime / kFitBoundsStep) + 1 : 1;
+        demo.outline.clear();
+        for (int i = 0; i < samples; ++i) {
+            const float t = static_cast<float>(i) * kFitBoundsStep;
             SceneBounds at = demo.scene->worldBounds(t);
             for (int c = 0; c < 3; ++c) {
                 demo.bounds[c] = std::min(demo.bounds[c], at[c]);
                 demo.bounds[3 + c] = std::max(demo.bounds[3 + c], at[3 + c]);
             }
+            demo.scene->worldPoints(t, kFitOutlinePoints / static_cast<size_t>(samples), demo.outline);
         }
         const SceneBounds& b = demo.bounds;
         if (b[0] <= b[3])
@@ -140,7 +147,7 @@ bool drawDemoFrame(DemoRenderer& demo, float t) {
     demo.renderer->beginFrame();
 
     DemoCamera matrices = demo.camera == CameraChoice::fit
-                              ? fitCamera(readTime(), windowWidth, windowHeight, demo.bounds)
+                              ? fitCamera(readTime(), windowWidth, windowHeight, demo.bounds, demo.outline)
                               : demoCamera(readTime(), windowWidth, windowHeight);
     FrameValues& values = frameValues();
     storeMatrix(values.proj, matrices.proj);

@@ -18,6 +18,8 @@
 #include "app/camera.h"
 #include "app/command_line.h"
 
+#include <vector>
+
 struct Variable;
 class TimeSource;
 class CachedGI;
@@ -28,7 +30,8 @@ struct DemoRenderer {
     CachedGI* renderer = nullptr;
     Scene* scene = nullptr;
     CameraChoice camera = CameraChoice::orbit;
-    SceneBounds bounds{}; // the scene's world bounds over the run, framed by CameraChoice::fit
+    SceneBounds bounds{};       // the scene's world bounds over the run, framed by CameraChoice::fit
+    std::vector<float> outline; // a sample of its vertices over the run (x, y, z each), the same
 };
 
 // Start-up steps 1-3: "Demo start", the archive path ("-data:", else `defaultArchive`, else the

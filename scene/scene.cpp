@@ -399,6 +399,46 @@ std::array<float, 6> Scene::worldBounds(float time) {
     return boundsOf(worldMatrices_.data());
 }
 
+void Scene::worldPoints(float time, size_t points, std::vector<float>& out) {
+    if (!view_) return;
+    animate(time);
+    std::span<const PackedNode> nodes = view_->nodes();
+    // The "pos" array of each drawn primitive, found through its accessors.
+    auto positionsOf = [&](int p) -> const BufferRecord* {
+        const PackedPrimitive& primitive = primitives[p];
+        for (int a = primitive.firstAccessor; a < primitive.firstAccessor + primitive.accessorCount; ++a)
+            if (gpuAccessors[a].name != nullptr && std::strcmp(gpuAccessors[a].name, "pos") == 0)
+                return &gpuAccessors[a].buffer;
+        return nullptr;
+    };
+    size_t total = 0;
+    for (const PackedNode& node : nodes)
+        for (int i = 0; i < node.primitiveCount; ++i) {
+            int p = node.firstPrimitive + i;
+            if (p < 0 || p >= primitiveCount || primitives[p].kind != kPrimitiveKindTriangles) continue;
+            if (const BufferRecord* positions = positionsOf(p))
+                total += static_cast<size_t>(positions->elementCount);
+        }
+    const size_t stride = std::max<size_t>(1, total / std::max<size_t>(points, 1));
+    size_t counter = 0;
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        const float* w = worldMatrices_.data() + 16 * k;
+        for (int i = 0; i < nodes[k].primitiveCount; ++i) {
+            int p = nodes[k].firstPrimitive + i;
+            if (p < 0 || p >= primitiveCount || primitives[p].kind != kPrimitiveKindTriangles) continue;
+            const BufferRecord* positions = positionsOf(p);
+            if (positions == nullptr || positions->elementSize != 12) continue;
+            const auto* xyz = static_cast<const float*>(positions->hostData);
+            for (int32_t j = 0; j < positions->elementCount; ++j, ++counter) {
+                if (counter % stride != 0) continue;
+                const float* v = xyz + 3 * j;
+                for (int c = 0; c < 3; ++c)
+                    out.push_back(w[c] * v[0] + w[4 + c] * v[1] + w[8 + c] * v[2] + w[12 + c]);
+            }
+        }
+    }
+}
+
 void Scene::placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const {
     const float* eye = currentData<float>(named_.invCamera) + 12; // the camera's position
     std::memcpy(position, eye, 3 * sizeof(float));

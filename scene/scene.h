@@ -80,6 +80,11 @@ public:
     // World-space bounds of everything drawn, animated to `time`: minimum x, y, z, then maximum
     // x, y, z (minimum above maximum when nothing is drawn). Publishes and draws nothing.
     std::array<float, 6> worldBounds(float time);
+    // Appends the world position (x, y, z) of every stride-th vertex drawn at `time`, with the
+    // stride chosen so that about `points` are appended. Publishes and draws nothing.
+    void worldPoints(float time, size_t points, std::vector<float>& out);
+    // Whether the scene has animation channels (its bounds change with the time).
+    bool animated() const { return view_ && !view_->channels().empty(); }
 
     const uint8_t* blob = nullptr;
     const PackedPrimitive* primitives = nullptr;

@@ -365,16 +365,17 @@ def textured(tex_coord=None, transform=None, glb=False):
 
 
 def with_camera(kind, animated=False):
+    """A table with a ball, seen by the document's own camera (looking down -z at it)."""
     d = Doc()
     m = d.mesh(d.primitive(merged(box(2, 0.2, 2), transformed(sphere(0.5), (0, 0.6, 0))), d.material(GOLD)))
     d.node(mesh=m, translation=[10, 0, 10])
     if kind == "perspective":
-        d.cameras.append({"type": "perspective", "perspective": {"yfov": 0.7, "znear": 0.1, "zfar": 100}})
+        d.cameras.append({"type": "perspective", "perspective": {"yfov": 0.8, "znear": 0.1, "zfar": 100}})
     else:
-        d.cameras.append({"type": "orthographic", "orthographic": {"xmag": 2, "ymag": 2, "znear": 0.1, "zfar": 100}})
-    camera = d.node(camera=0, translation=[10, 1.5, 14])
+        d.cameras.append({"type": "orthographic", "orthographic": {"xmag": 1.6, "ymag": 0.9, "znear": 0.1, "zfar": 100}})
+    camera = d.node(camera=0, translation=[10, 0.6, 12.5])
     if animated:
-        d.animate(camera, "translation", [0, 20], [7, 1.5, 14, 13, 2.5, 14])
+        d.animate(camera, "translation", [0, 20], [9.6, 0.6, 12.6, 10.4, 1.0, 12.2])
     return d.document()
 
 
