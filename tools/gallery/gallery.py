@@ -201,6 +201,13 @@ class Doc:
                                "componentType": kind, "count": len(values), "type": "SCALAR"})
         return len(self.accessors) - 1
 
+    def sparse(self, accessor, indices, values):
+        """Substitutions of `accessor` (a JSON dict): element indices[i] takes the i-th value."""
+        form, kind = ("<%dB", 5121) if max(indices) < 256 else ("<%dH", 5123)
+        accessor["sparse"] = {"count": len(indices),
+                              "indices": {"bufferView": self.view(struct.pack(form % len(indices), *indices)), "componentType": kind},
+                              "values": {"bufferView": self.view(struct.pack("<%df" % len(values), *values))}}
+
     def material(self, colour, texture=None, tex_coord=None, transform=None):
         m = {"pbrMetallicRoughness": {"baseColorFactor": list(colour)}}
         if texture is not None:
@@ -329,9 +336,7 @@ def sparse_wave():
     values = []
     for i in lifted:
         values += [pos[3 * i], 1.5, pos[3 * i + 2]]
-    accessor["sparse"] = {"count": len(lifted),
-                          "indices": {"bufferView": d.view(struct.pack("<%dH" % len(lifted), *lifted)), "componentType": 5123},
-                          "values": {"bufferView": d.view(struct.pack("<%df" % len(values), *values))}}
+    d.sparse(accessor, lifted, values)
     accessor["max"][1] = 1.5
     d.node(mesh=d.mesh(p), translation=[3, 0, -7])
     return d.document()
@@ -345,9 +350,7 @@ def sparse_without_view():
     a = d.accessors[p["attributes"]["POSITION"]]
     del a["bufferView"]
     count = len(pos) // 3
-    a["sparse"] = {"count": count,
-                   "indices": {"bufferView": d.view(struct.pack("<%dB" % count, *range(count))), "componentType": 5121},
-                   "values": {"bufferView": d.view(struct.pack("<%df" % len(pos), *pos))}}
+    d.sparse(a, list(range(count)), pos)
     d.node(mesh=d.mesh(p), translation=[0, 10, 0], scale=[3, 3, 3])
     return d.document()
 
