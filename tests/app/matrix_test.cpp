@@ -172,6 +172,19 @@ TEST(FitCamera, FramesBoundsOfAnySizeAndPlaceInsideTheView) {
         EXPECT_NEAR(bearing, std::atan2(orbit.z - demoCameraTarget.z, orbit.x - demoCameraTarget.x), 5e-3f);
         EXPECT_GT(eye.y, (c.bounds[1] + c.bounds[4]) / 2);
     }
+    // Given a sample of the scene's points, those fill the view, not the corners of the bounds.
+    std::vector<float> ring;
+    for (int k = 0; k < 64; ++k)
+        ring.insert(ring.end(), {std::cos(0.0982f * k), 0.0f, std::sin(0.0982f * k)});
+    DemoCamera onRing = fitCamera(5.0f, 320, 180, {-1, 0, -1, 1, 0, 1}, ring);
+    float largest = 0;
+    for (size_t i = 0; i < ring.size(); i += 3) {
+        Vec3 clip =
+            transformPoint(multiplyMatrix(onRing.proj, onRing.camera), {ring[i], ring[i + 1], ring[i + 2]});
+        float w = -transformPoint(onRing.camera, {ring[i], ring[i + 1], ring[i + 2]}).z;
+        largest = std::max({largest, std::fabs(clip.x / w), std::fabs(clip.y / w)});
+    }
+    EXPECT_NEAR(largest, 0.95f, 0.01f);
     // Nothing to frame: the demo's own camera.
     const float inf = INFINITY;
     EXPECT_EQ(fitCamera(4.0f, 800, 450, {inf, inf, inf, -inf, -inf, -inf}).camera,
