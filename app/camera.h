@@ -6,8 +6,8 @@
    defines it). The matrices come from app/matrix.h.
 
    fitCamera is the same orbit framed on a scene's world bounds instead of the demo's hall
-   (the "-camera:fit" option): the eye circles and bobs like the orbit's, from some 30 degrees
-   higher, about the centre of the bounds, at the distance where the bounds' corners fill 95 %
+   (the "-camera:fit" option): the eye circles and bobs like the orbit's, 45 degrees further
+   round (towards +z) and from some 30 degrees higher, about the centre of the bounds, at the distance where the bounds' corners fill 95 %
    of the view along its tighter axis, with near and far planes around them. */
 #pragma once
 
