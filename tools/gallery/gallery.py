@@ -305,7 +305,7 @@ def strip_and_fan(mode):
     else:
         for k in range(25):
             a = 2 * math.pi * k / 24
-            for y in (0.0, 1.5):
+            for y in (1.5, 0.0):  # counter-clockwise seen from outside
                 pos += [math.cos(a), y, -math.sin(a)]
                 nor += [math.cos(a), 0, -math.sin(a)]
     m = d.mesh(d.primitive((pos, nor, [], []), d.material(GOLD), mode=mode, indexed=False))
