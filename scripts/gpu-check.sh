@@ -3,13 +3,19 @@
 # the project into build-gpu/, runs everything on the headless GL context (DISPLAY removed) and
 # prints one table: the GL vendor, renderer and version and whether GL_ARB_bindless_texture is
 # there; the GL tests that need no display, the bindless texture test among them; nova31-shot
-# frames of the demo, kept as PNGs; render_bench's per-pass GPU times. Made to finish within 8
-# minutes on 16 cores; every step gets what is left of --limit and is marked when it ran out.
+# frames of the demo, kept as PNGs; render_bench's per-pass GPU times with the shadow rays'
+# counters (nodes visited and triangles tested per ray, rays stopped at the visit limit, beside a
+# binned-SAH reference tree's), for its hall at each size and the demo's own frame; and a second
+# table of how the cost grows with the scene (build and deferred times and nodes per shadow ray
+# from about 2 thousand to 1 million triangles). Made to finish within 8 minutes on 16 cores;
+# every step gets what is left of --limit and is marked when it ran out.
 #
 #   scripts/gpu-check.sh                    shots at 1920x1080 and 3840x2160, bench at 800x450,
 #                                           1920x1080 and 3840x2160
 #   scripts/gpu-check.sh --sizes 800x450    only these sizes (comma-separated) for shots and
 #                                           bench: a software renderer's short run
+#   scripts/gpu-check.sh --scale 2000,20000 only these scene sizes for the growth table (of 2000,
+#                                           20000, 200000, 1000000, the default); none: no table
 # Other options: --out DIR (default gpu-check/: PNGs, JSON, logs and table.txt), --build DIR
 # (default build-gpu/; an existing build folder is reused), --time SECONDS (music time of the
 # shots, default 2), --jobs N (default: every core), --limit SECONDS (default 480), --no-setup
@@ -20,6 +26,7 @@ root=$(pwd)
 
 shot_sizes="1920x1080,3840x2160"
 bench_sizes="800x450,1920x1080,3840x2160"
+scale_sizes="2000,20000,200000,1000000"
 out=gpu-check
 build=build-gpu
 shot_time=2
@@ -31,6 +38,7 @@ while (($#)); do
     --sizes) shot_sizes="$2"; bench_sizes="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     --build) build="$2"; shift 2 ;;
+    --scale) scale_sizes="$2"; shift 2 ;;
     --time) shot_time="$2"; shift 2 ;;
     --jobs) jobs="$2"; shift 2 ;;
     --limit) limit="$2"; shift 2 ;;
@@ -40,6 +48,11 @@ while (($#)); do
 done
 for size in ${shot_sizes//,/ } ${bench_sizes//,/ }; do
     [[ "$size" =~ ^[0-9]+x[0-9]+$ ]] || { echo "gpu-check: not a size WIDTHxHEIGHT: $size" >&2; exit 2; }
+done
+[[ "$scale_sizes" == none ]] && scale_sizes=""
+for count in ${scale_sizes//,/ }; do
+    [[ "$count" =~ ^(2000|20000|200000|1000000)$ ]] ||
+        { echo "gpu-check: --scale takes 2000, 20000, 200000, 1000000 or none: $count" >&2; exit 2; }
 done
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -130,16 +143,18 @@ done
 
 if ((build_status == 0)); then
     filter=$(echo "$bench_sizes" | sed -E 's/([0-9]+)x([0-9]+)/\1\/\2/g; s/,/|/g')
-    step render-bench "$build"/bench/render_bench "--benchmark_filter=^BM_Frame/($filter)/" \
+    filter="^BM_Frame/($filter)/|^BM_DemoFrame/"
+    [[ -n "$scale_sizes" ]] && filter="$filter|^BM_Scale/(${scale_sizes//,/|})/"
+    step render-bench "$build"/bench/render_bench "--benchmark_filter=$filter" \
         --benchmark_out="$out/render_bench.json" --benchmark_out_format=json
     note render-bench "$(status_text $?)"
 fi
 
 # ---- The table ----
 
-python3 - "$results" "$out/render_bench.json" "$bench_sizes" "$((SECONDS - started))" <<'EOF' | tee "$out/table.txt"
+python3 - "$results" "$out/render_bench.json" "$bench_sizes" "$scale_sizes" "$((SECONDS - started))" <<'EOF' | tee "$out/table.txt"
 import json, sys
-results_path, bench_path, bench_sizes, seconds = sys.argv[1:]
+results_path, bench_path, bench_sizes, scale_sizes, seconds = sys.argv[1:]
 rows = [line.rstrip("\n").split("\t", 1) for line in open(results_path) if "\t" in line]
 found = dict(rows)
 try:
@@ -157,24 +172,62 @@ for key in ("setup", "build", "gl-tests", "bindless-test"):
                        "bindless-test": "bindless texture test"}.get(key, key), found[key]))
 table += [(key, value) for key, value in rows if key.startswith("shot ")]
 runs = {b["name"]: b for b in bench.get("benchmarks", []) if "iterations" in b["name"]}
+
+def find(prefix):
+    return next((b for name, b in runs.items() if name.startswith(prefix)), None)
+
+def passes(run):
+    return "frame {:.2f} ms = geometry {:.2f} + bvh {:.2f} + deferred {:.2f} + licupdate {:.2f} ms ({} frames)".format(
+        run["real_time"], run["geometry_ms"], run["bvh_ms"], run["deferred_ms"], run["licupdate_ms"], run["iterations"])
+
+def counters(run):
+    # The renderer's tree where its shaders count, then the reference tree.
+    text = ""
+    if "nodes_mean" in run:
+        text += "; per shadow ray {:.1f} nodes (p99 {:.0f}, max {:.0f}), {:.2f} triangles; {:.0f} rays, {:.0f} at the limit".format(
+            run["nodes_mean"], run["nodes_p99"], run["nodes_max"], run["tris_mean"], run["shadow_rays"],
+            run["rays_at_limit"])
+    if "ref_nodes_mean" in run:
+        text += "; reference tree {:.1f} nodes".format(run["ref_nodes_mean"])
+        if "nodes_ratio" in run:
+            text += " (ratio {:.2f})".format(run["nodes_ratio"])
+    return text
+
 for size in bench_sizes.split(","):
     width, height = size.split("x")
-    run = next((b for name, b in runs.items() if name.startswith(f"BM_Frame/{width}/{height}/")), None)
+    run = find(f"BM_Frame/{width}/{height}/")
     if run is None:
         table.append((f"render_bench {size}", found.get("render-bench", "not run") + ", no figures"))
     elif run.get("error_occurred"):
         table.append((f"render_bench {size}", "skipped: " + run.get("error_message", "")))
     else:
-        table.append((f"render_bench {size}",
-                      "frame {:.2f} ms = geometry {:.2f} + bvh {:.2f} + deferred {:.2f} + licupdate {:.2f} ms ({} frames)".format(
-                          run["real_time"], run["geometry_ms"], run["bvh_ms"], run["deferred_ms"],
-                          run["licupdate_ms"], run["iterations"])))
+        table.append((f"render_bench {size}", passes(run) + counters(run)))
+run = find("BM_DemoFrame/")
+if run is None:
+    table.append(("demo frame 800x450", found.get("render-bench", "not run") + ", no figures"))
+else:
+    table.append(("demo frame 800x450", passes(run) + counters(run)))
 table.append(("total time", f"{seconds} s"))
 width = max(len(key) for key, _ in table)
 print("| " + "what".ljust(width) + " | result")
 print("|-" + "-" * width + "-|-------")
 for key, value in table:
     print("| " + key.ljust(width) + " | " + value)
+
+# How the cost grows with the scene.
+if scale_sizes:
+    print("\n| triangles | build ms | deferred ms | nodes / shadow ray (p99, max) | reference | ratio | rays at limit |")
+    print("|---|---|---|---|---|---|---|")
+    for count in scale_sizes.split(","):
+        run = find(f"BM_Scale/{count}/")
+        if run is None or run.get("error_occurred"):
+            print(f"| ~{count} | not run | | | | | |")
+            continue
+        gpu = "{:.1f} ({:.0f}, {:.0f})".format(run["nodes_mean"], run["nodes_p99"], run["nodes_max"]) if "nodes_mean" in run else "-"
+        print("| {:.0f} | {:.1f} | {:.1f} | {} | {:.1f} | {} | {} |".format(
+            run["triangles"], run["bvh_ms"], run["deferred_ms"], gpu, run["ref_nodes_mean"],
+            "{:.2f}".format(run["nodes_ratio"]) if "nodes_ratio" in run else "-",
+            "{:.0f}".format(run["rays_at_limit"]) if "rays_at_limit" in run else "-"))
 sys.exit(0 if context else 1)
 EOF
 table_status=$?
