@@ -1,10 +1,12 @@
 #version 450 core
 // The triangle tree's primitives and leaves, one invocation per captured triangle (dispatched in
 // rows). arg0 = (triangle count T, 0, pass, 0):
-//   pass 0: face normals for untextured triangles; pairs of consecutive triangles sharing an edge
-//           (roles); the primitives' centroid box (the sort counts the primitives);
-//   pass 1: sort keys: the Morton code of each primitive's centroid in that box;
-//   pass 2: after the sort, leaf 1 + k for the k-th primitive in key order, which is the k-th
+//   pass 0: face normals for untextured triangles; each triangle's box, and whether it shares an
+//           edge with the next one;
+//   pass 1: pairs of consecutive triangles sharing an edge (roles), their boxes, and the
+//           primitives' centroid box (the sort counts the primitives);
+//   pass 2: sort keys: the Morton code of each primitive's centroid in that box;
+//   pass 3: after the sort, leaf 1 + k for the k-th primitive in key order, which is the k-th
 //           cluster of the first round of "bvh_nodes.glsl".
 //!!using:util.glsl
 #ifdef COMPUTE
@@ -41,28 +43,19 @@ void fillFaceNormal(int first) {
     for (int k = 0; k < 3; ++k) leafVertices[first + k].uposn.w = packedNormal;
 }
 
-// Do triangles t and t + 1 share an edge (two corners at the same positions)?
-bool sharesEdge(int t, int triangles) {
-    if (t < 0 || t + 1 >= triangles) return false;
-    int same = 0;
-    for (int i = 0; i < 3; ++i) {
-        uvec3 p = leafVertices[3 * t + i].uposn.xyz;
-        for (int j = 0; j < 3; ++j)
-            if (p == leafVertices[3 * t + 3 + j].uposn.xyz) {
-                ++same;
-                break;
-            }
-    }
-    return same >= 2;
+// Pass 0 notes for each t whether it shares an edge (two corners at the same positions) with
+// t + 1, in the second key array, free until the sort.
+bool sharesNext(int t, int triangles) {
+    return t >= 0 && t + 1 < triangles && scratch[treeKeys(uint(arg0.x), 1u) + uint(t)] != 0u;
 }
 
 // Within its block, t starts a pair when it shares an edge with t + 1 and lies an even number of
 // triangles after the start of the run of edge-sharing triangles it belongs to.
 bool blockHead(int t, int triangles) {
-    if (!sharesEdge(t, triangles)) return false;
+    if (!sharesNext(t, triangles)) return false;
     int start = t;
     int blockStart = t - t % PAIR_BLOCK;
-    while (start > blockStart && sharesEdge(start - 1, triangles)) --start;
+    while (start > blockStart && sharesNext(start - 1, triangles)) --start;
     return (t - start) % 2 == 0;
 }
 
@@ -72,20 +65,20 @@ bool pairHead(int t, int triangles) {
     return t % PAIR_BLOCK != 0 || !blockHead(t - 1, triangles);
 }
 
-void triangleBox(int t, out vec3 lo, out vec3 hi) {
-    vec3 a = leafPosition(3 * t), b = leafPosition(3 * t + 1), c = leafPosition(3 * t + 2);
-    lo = min(a, min(b, c));
-    hi = max(a, max(b, c));
+// The box of triangle t as pass 0 wrote it, or of the primitive starting at t after pass 1.
+void storedBox(int t, out vec3 lo, out vec3 hi) {
+    uint at = treeBoxes(uint(arg0.x)) + 6u * uint(t);
+    for (int c = 0; c < 3; ++c) {
+        lo[c] = uintBitsToFloat(scratch[at + uint(c)]);
+        hi[c] = uintBitsToFloat(scratch[at + 3u + uint(c)]);
+    }
 }
 
-// The box of the primitive starting at triangle t (with t + 1 when it heads a pair).
-void primitiveBox(int t, uint role, out vec3 lo, out vec3 hi) {
-    triangleBox(t, lo, hi);
-    if (role == TREE_HEAD) {
-        vec3 lo2, hi2;
-        triangleBox(t + 1, lo2, hi2);
-        lo = min(lo, lo2);
-        hi = max(hi, hi2);
+void storeBox(int t, vec3 lo, vec3 hi) {
+    uint at = treeBoxes(uint(arg0.x)) + 6u * uint(t);
+    for (int c = 0; c < 3; ++c) {
+        scratch[at + uint(c)] = floatBitsToUint(lo[c]);
+        scratch[at + 3u + uint(c)] = floatBitsToUint(hi[c]);
     }
 }
 
@@ -112,13 +105,36 @@ void widenCentroidBox(vec3 centre) {
     }
 }
 
-void rolesAndBounds(int t, int triangles) {
+void edgesAndBoxes(int t, int triangles) {
     fillFaceNormal(3 * t);
+    vec3 a = leafPosition(3 * t), b = leafPosition(3 * t + 1), c = leafPosition(3 * t + 2);
+    storeBox(t, min(a, min(b, c)), max(a, max(b, c)));
+    bool shares = false;
+    if (t + 1 < triangles) {
+        int same = 0;
+        for (int j = 0; j < 3; ++j) {
+            uvec3 p = leafVertices[3 * t + 3 + j].uposn.xyz;
+            if (p == floatBitsToUint(a) || p == floatBitsToUint(b) || p == floatBitsToUint(c)) ++same;
+        }
+        shares = same >= 2;
+    }
+    scratch[treeKeys(uint(arg0.x), 1u) + uint(t)] = shares ? 1u : 0u;
+}
+
+void rolesAndBounds(int t, int triangles) {
     uint role = pairHead(t, triangles) ? TREE_HEAD : (pairHead(t - 1, triangles) ? TREE_TAIL : TREE_SINGLE);
     scratch[TREE_ROLES + uint(t)] = role;
     if (role == TREE_TAIL) return;
     vec3 lo, hi;
-    primitiveBox(t, role, lo, hi);
+    storedBox(t, lo, hi);
+    if (role == TREE_HEAD) {
+        // Only t reads the box of its tail, and no one but t reads t's own.
+        vec3 lo2, hi2;
+        storedBox(t + 1, lo2, hi2);
+        lo = min(lo, lo2);
+        hi = max(hi, hi2);
+        storeBox(t, lo, hi);
+    }
     vec3 centre = 0.5 * (lo + hi);
     if (finite3(centre)) widenCentroidBox(centre);
 }
@@ -128,7 +144,7 @@ void sortKey(int t, uint triangles) {
     uint key = TREE_NO_KEY;
     if (role != TREE_TAIL) {
         vec3 lo, hi;
-        primitiveBox(t, role, lo, hi);
+        storedBox(t, lo, hi);
         vec3 low = vec3(0.0), size = vec3(0.0);
         for (int c = 0; c < 3; ++c) {
             low[c] = treeOrderedFloat(scratch[TREE_CENTROID_MIN + uint(c)]);
@@ -148,7 +164,7 @@ void leaf(int k, uint triangles) {
     int t = int(scratch[treeValues(triangles, 0u) + uint(k)]);
     uint role = scratch[TREE_ROLES + uint(t)];
     vec3 lo, hi;
-    primitiveBox(t, role, lo, hi);
+    storedBox(t, lo, hi);
     int link = bivhLeafLink(t, role == TREE_HEAD ? 2 : 1);
     leafItems[1 + k] = BIVH(ivec4(floatBitsToInt(lo), link), ivec4(floatBitsToInt(hi), 0));
     scratch[treeKeys(triangles, 0u) + uint(k)] = uint(1 + k); // the first round's clusters
@@ -161,8 +177,10 @@ void main() {
     if (!inRange) {
         return;
     } else if (arg0.z == 0) {
-        rolesAndBounds(o, triangles);
+        edgesAndBoxes(o, triangles);
     } else if (arg0.z == 1) {
+        rolesAndBounds(o, triangles);
+    } else if (arg0.z == 2) {
         sortKey(o, uint(arg0.x));
     } else {
         leaf(o, uint(arg0.x));

@@ -4,11 +4,11 @@
 // in that order, the one whose joint box has the least surface, and clusters that find each
 // other merge into a new node, the order of the rest kept. arg0 = (triangle count T, round r or
 // sort digit, pass, forced), passes:
-//   6, 7, 8 for each digit: a stable radix sort of the primitives by their keys (see Sort);
+//   6, 9, 7, 10, 8 for each digit: a stable radix sort of the primitives by their keys (Sort);
 //   0, one invocation, after the leaves: the first round;
 //   1, one invocation per cluster: its nearest neighbour (forced: its partner in fixed pairs);
 //   2, one invocation per block of TREE_BLOCK clusters: the clusters it keeps and the merges;
-//   3, one invocation: where each block's clusters and new nodes go, and the next round's size;
+//   11, 3, 12: where each block's clusters and new nodes go (prefix sums), and the next round;
 //   4, one invocation per block: the merges, and the clusters of the next round in order;
 //   5, one invocation per node: the links a walk follows.
 // Passes 1, 2 and 4 are dispatched indirectly with sizes that passes 0 and 3 write.
@@ -26,8 +26,13 @@ layout(std430) buffer arg2_scratch {
 #define GROUP gl_WorkGroupSize.x
 #define DIGIT_BITS 4u
 #define DIGITS 16u
-// Neighbours searched on each side: 8 to 16 gives trees close to a full surface-area search.
-#define SEARCH_RADIUS 10
+// Neighbours searched on each side: 16 while the clusters are few enough for it to be cheap (the
+// upper part of the tree, which every ray walks; on the demo's frame 16 rather than 10 saves a
+// tenth of the node visits), 4 before (over a million triangles, trees of the same surface-area
+// cost as with 8, in two thirds of the search time).
+#define SEARCH_RADIUS_WIDE 16
+#define SEARCH_RADIUS_NARROW 4
+#define SEARCH_WIDE_BELOW 16384u
 // Work groups of one dispatch row.
 #define ROW_GROUPS 32768u
 
@@ -54,14 +59,72 @@ void writeHead(uint T) {
     nodeItems[0] = BIVH(ivec4(0, 0, 0, int(nodes)), ivec4(0, 0, 0, int(nodes)));
 }
 
+// ---- Prefix sums ----
+// Exclusive prefix sums over long arrays in three passes: each chunk of TREE_SCAN entries sums
+// itself, one invocation sums the chunks, each chunk then writes its entries' sums. Software
+// rasterisers end a loop after 65535 turns, so no loop of one invocation may run longer.
+#define TREE_SCAN 1024u
+
+// The chunk sums: two arrays of T / TREE_SCAN + 2 words.
+uint scanSums(uint T) {
+    return treeBlockKept(T) + DIGITS * (T / TREE_BLOCK + 1u);
+}
+
+uint scanStride(uint T) {
+    return T / TREE_SCAN + 2u;
+}
+
+// The sums of chunk c of the `count` entries at `a` (and at `b` unless it is 0).
+void sumChunk(uint T, uint a, uint b, uint count, uint c) {
+    uint first = c * TREE_SCAN;
+    if (first >= count) return;
+    uint sumA = 0u, sumB = 0u;
+    for (uint e = first; e < min(count, first + TREE_SCAN); ++e) {
+        sumA += scratch[a + e];
+        if (b != 0u) sumB += scratch[b + e];
+    }
+    scratch[scanSums(T) + c] = sumA;
+    scratch[scanSums(T) + scanStride(T) + c] = sumB;
+}
+
+// One invocation: the chunk sums in place as exclusive prefix sums; returns the totals.
+uvec2 scanChunkSums(uint T, uint count) {
+    uint chunks = (count + TREE_SCAN - 1u) / TREE_SCAN;
+    uvec2 total = uvec2(0u);
+    for (uint c = 0u; c < chunks; ++c) {
+        uvec2 sum = uvec2(scratch[scanSums(T) + c], scratch[scanSums(T) + scanStride(T) + c]);
+        scratch[scanSums(T) + c] = total.x;
+        scratch[scanSums(T) + scanStride(T) + c] = total.y;
+        total += sum;
+    }
+    return total;
+}
+
+// Chunk c's entries as exclusive prefix sums, `b`'s starting from `baseB`.
+void applyChunk(uint T, uint a, uint b, uint count, uint c, uint baseB) {
+    uint first = c * TREE_SCAN;
+    if (first >= count) return;
+    uint runA = scratch[scanSums(T) + c], runB = baseB + scratch[scanSums(T) + scanStride(T) + c];
+    for (uint e = first; e < min(count, first + TREE_SCAN); ++e) {
+        uint valueA = scratch[a + e];
+        scratch[a + e] = runA;
+        runA += valueA;
+        if (b != 0u) {
+            uint valueB = scratch[b + e];
+            scratch[b + e] = runB;
+            runB += valueB;
+        }
+    }
+}
+
 // ---- Sort ----
 // A stable radix sort of the keys (and their triangles) in DIGIT_BITS digits, lowest first; each
-// digit takes three passes: counts per block of TREE_BLOCK keys, their exclusive prefix sums in
-// (digit, block) order, and the scatter of each block's keys in order. No pass of this program
-// waits at a barrier: software rasterisers run programs that do as coroutines, at a high cost.
+// digit: counts per block of TREE_BLOCK keys, their exclusive prefix sums in (digit, block)
+// order, and the scatter of each block's keys in order. No pass of this program waits at a
+// barrier: software rasterisers run programs that do as coroutines, at a high cost.
 
 uint sortCounts(uint T) {
-    return treeLeft(T); // free until the clustering rounds
+    return treeBlockKept(T); // [DIGITS (T / TREE_BLOCK + 1)], free until the clustering rounds
 }
 
 uint sortBlocks(uint T) {
@@ -71,47 +134,43 @@ uint sortBlocks(uint T) {
 void countDigits(uint T, uint digit, uint b) {
     uint blocks = sortBlocks(T);
     if (b >= blocks) return;
-    uint shift = digit * DIGIT_BITS, keys = treeKeys(T, digit & 1u);
-    uint counts[DIGITS];
-    for (uint d = 0u; d < DIGITS; ++d) counts[d] = 0u;
+    uint shift = digit * DIGIT_BITS, keys = treeKeys(T, digit & 1u), counts = sortCounts(T) + b;
+    for (uint d = 0u; d < DIGITS; ++d) scratch[counts + d * blocks] = 0u;
     for (uint i = b * TREE_BLOCK; i < min(T, (b + 1u) * TREE_BLOCK); ++i)
-        ++counts[(scratch[keys + i] >> shift) & (DIGITS - 1u)];
-    for (uint d = 0u; d < DIGITS; ++d) scratch[sortCounts(T) + d * blocks + b] = counts[d];
+        scratch[counts + ((scratch[keys + i] >> shift) & (DIGITS - 1u)) * blocks] += 1u;
 }
 
-// One invocation: a barrier would make software rasterisers run every pass of this program as
-// coroutines, which costs far more than this short serial loop.
-void placeDigits(uint T, uint digit) {
-    if (gl_LocalInvocationIndex != 0u) return;
-    uint entries = DIGITS * sortBlocks(T), counts = sortCounts(T);
-    uint running = 0u;
-    for (uint e = 0u; e < entries; ++e) {
-        // The highest digit: keys below TREE_NO_KEY's last digit are the primitives.
-        if (digit == 32u / DIGIT_BITS - 1u && e == (DIGITS - 1u) * sortBlocks(T)) scratch[TREE_PRIMITIVES] = running;
-        uint count = scratch[counts + e];
-        scratch[counts + e] = running;
-        running += count;
-    }
+uint sortEntries(uint T) {
+    return DIGITS * sortBlocks(T);
+}
+
+// After the chunk sums of the last digit: the keys below TREE_NO_KEY's top digit are the
+// primitives, counted by the sums before that digit's first block.
+void countPrimitives(uint T, uint digit) {
+    scanChunkSums(T, sortEntries(T));
+    if (digit != 32u / DIGIT_BITS - 1u) return;
+    uint e = (DIGITS - 1u) * sortBlocks(T), c = e / TREE_SCAN;
+    uint primitives = scratch[scanSums(T) + c];
+    for (uint k = c * TREE_SCAN; k < e; ++k) primitives += scratch[sortCounts(T) + k];
+    scratch[TREE_PRIMITIVES] = primitives;
 }
 
 void scatterDigits(uint T, uint digit, uint b) {
     uint blocks = sortBlocks(T);
     if (b >= blocks) return;
-    uint shift = digit * DIGIT_BITS, from = digit & 1u, to = from ^ 1u;
-    uint at[DIGITS];
-    for (uint d = 0u; d < DIGITS; ++d) at[d] = scratch[sortCounts(T) + d * blocks + b];
+    uint shift = digit * DIGIT_BITS, from = digit & 1u, to = from ^ 1u, at = sortCounts(T) + b;
     for (uint i = b * TREE_BLOCK; i < min(T, (b + 1u) * TREE_BLOCK); ++i) {
         uint key = scratch[treeKeys(T, from) + i];
-        uint d = (key >> shift) & (DIGITS - 1u);
-        scratch[treeKeys(T, to) + at[d]] = key;
-        scratch[treeValues(T, to) + at[d]] = scratch[treeValues(T, from) + i];
-        ++at[d];
+        uint slot = at + ((key >> shift) & (DIGITS - 1u)) * blocks;
+        uint place = scratch[slot];
+        scratch[slot] = place + 1u;
+        scratch[treeKeys(T, to) + place] = key;
+        scratch[treeValues(T, to) + place] = scratch[treeValues(T, from) + i];
     }
 }
 
 // The first clustering round: every leaf a cluster, in key order.
 void startRounds(uint T) {
-    if (gl_LocalInvocationIndex != 0u) return;
     uint leaves = scratch[TREE_PRIMITIVES];
     scratch[TREE_CLUSTERS] = leaves;
     scratch[TREE_NEXT_NODE] = leaves + 1u;
@@ -149,7 +208,8 @@ void findNearest(uint T, uint r, uint i) {
         vec3 lo, hi;
         nodeBox(scratch[from + i], lo, hi);
         float bestCost = 0.0;
-        int first = max(int(i) - SEARCH_RADIUS, 0), last = min(int(i) + SEARCH_RADIUS, int(n) - 1);
+        int radius = n < SEARCH_WIDE_BELOW ? SEARCH_RADIUS_WIDE : SEARCH_RADIUS_NARROW;
+        int first = max(int(i) - radius, 0), last = min(int(i) + radius, int(n) - 1);
         for (int j = first; j <= last; ++j) {
             if (j == int(i)) continue;
             vec3 lo2, hi2;
@@ -185,25 +245,22 @@ void countBlock(uint T, uint r, uint b) {
     scratch[treeBlockMerges(T) + b] = merges;
 }
 
-// Exclusive prefix sums over the blocks: where each block's clusters go, and its first new node
-// (one invocation, as placeDigits).
-void placeBlocks(uint T, uint r) {
-    if (gl_LocalInvocationIndex != 0u) return;
+uint roundBlocks(uint n) {
+    return n > 1u ? (n + TREE_BLOCK - 1u) / TREE_BLOCK : 0u;
+}
+
+// One invocation, after the blocks' chunk sums: the next round's size, merges and dispatches.
+// The blocks' own sums follow (applyChunk), their new nodes counted from this round's first.
+void closeRound(uint T, uint r) {
     uint n = scratch[TREE_CLUSTERS + (r & 1u)];
-    uint blocks = n > 1u ? (n + TREE_BLOCK - 1u) / TREE_BLOCK : 0u;
+    uint blocks = roundBlocks(n);
+    uvec2 totals = scanChunkSums(T, blocks);
     uint next = scratch[TREE_NEXT_NODE];
-    uint kept = 0u, merges = 0u;
-    for (uint b = 0u; b < blocks; ++b) {
-        uint blockKept = scratch[treeBlockKept(T) + b], blockMerges = scratch[treeBlockMerges(T) + b];
-        scratch[treeBlockKept(T) + b] = kept;
-        scratch[treeBlockMerges(T) + b] = next + merges;
-        kept += blockKept;
-        merges += blockMerges;
-    }
-    uint nextClusters = blocks > 0u ? kept : n;
+    uint nextClusters = blocks > 0u ? totals.x : n;
+    scratch[TREE_ROUND_FIRST_NODE] = next;
     scratch[TREE_CLUSTERS + ((r + 1u) & 1u)] = nextClusters;
-    scratch[TREE_LAST_MERGES] = blocks > 0u ? merges : 1u;
-    scratch[TREE_NEXT_NODE] = next + merges;
+    scratch[TREE_LAST_MERGES] = blocks > 0u ? totals.y : 1u;
+    scratch[TREE_NEXT_NODE] = next + totals.y;
     writeRoundDispatches((r + 1u) & 1u, nextClusters);
     if (nextClusters <= 1u) writeHead(T);
 }
@@ -262,7 +319,8 @@ void link(uint T, uint n) {
 
 void main() {
     uint T = uint(arg0.x), r = uint(arg0.y);
-    bool firstGroup = gl_WorkGroupID == uvec3(0u);
+    bool firstGroup = TREE_INVOCATION == 0u;
+    uint n = scratch[TREE_CLUSTERS + (r & 1u)];
     switch (arg0.z) {
     case 0:
         if (firstGroup) startRounds(T);
@@ -274,7 +332,7 @@ void main() {
         countBlock(T, r, TREE_INVOCATION);
         break;
     case 3:
-        if (firstGroup) placeBlocks(T, r);
+        if (TREE_INVOCATION == 0u) closeRound(T, r);
         break;
     case 4:
         mergeBlock(T, r, TREE_INVOCATION);
@@ -286,10 +344,23 @@ void main() {
         countDigits(T, r, TREE_INVOCATION);
         break;
     case 7:
-        if (firstGroup) placeDigits(T, r);
+        if (TREE_INVOCATION == 0u) countPrimitives(T, r);
+        break;
+    case 8:
+        scatterDigits(T, r, TREE_INVOCATION);
+        break;
+    case 9:
+        sumChunk(T, sortCounts(T), 0u, sortEntries(T), TREE_INVOCATION);
+        break;
+    case 10:
+        applyChunk(T, sortCounts(T), 0u, sortEntries(T), TREE_INVOCATION, 0u);
+        break;
+    case 11:
+        sumChunk(T, treeBlockKept(T), treeBlockMerges(T), roundBlocks(n), TREE_INVOCATION);
         break;
     default:
-        scatterDigits(T, r, TREE_INVOCATION);
+        applyChunk(T, treeBlockKept(T), treeBlockMerges(T), roundBlocks(n), TREE_INVOCATION,
+                   scratch[TREE_ROUND_FIRST_NODE]);
         break;
     }
 }

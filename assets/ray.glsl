@@ -59,6 +59,11 @@ vec2 capturedUV(int b) {
     return uintBitsToFloat(vertices[b].uvTI.xy);
 }
 
+// The base colour factor of the triangle whose first vertex is b.
+vec4 capturedBaseColor(int b) {
+    return unpackCapturedBaseColor(vertices[b + 1].uvTI.z);
+}
+
 // Hit record: (t, u, v, w); w is the hit triangle's first vertex (closest hit) or 1 (any hit),
 // and (10.001, 0, 1, -1) means nothing was hit.
 vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
@@ -155,7 +160,8 @@ vec4 litRay(vec3 camPos, vec3 origo, vec3 dir) {
     int b = int(hit.w);
     vec3 normal = (1.0 - hit.y - hit.z) * capturedNormal(b) + hit.y * capturedNormal(b + 1) +
                   hit.z * capturedNormal(b + 2);
-    vec3 colour = triSample(hit).rgb;
+    // The surface's albedo as the geometry pass has it: base colour factor times texel, made linear.
+    vec3 colour = capturedBaseColor(b).rgb * triSample(hit).rgb;
     colour *= colour;
     vec3 light = getLighting(origo + hit.x * dir, normal, 0, true);
     uint e = liGetEntry(camPos, origo, normal);

@@ -54,6 +54,20 @@ struct FVert {
     uvec4 uvTI;
 };
 
+// The texture words (uvTI.zw) of a captured triangle: its first vertex holds the base-colour
+// texture handle; the second and third hold the base colour factor as the complement of
+// packUnorm4x8 in z (so words left at zero read as opaque white) and 0 in w. The geometry
+// pass's albedo is that factor times the texel, and so is the colour a traced ray brings back.
+#if defined(VERTEX)
+uvec2 capturedMaterialWords(uvec2 handle, vec4 baseColor) {
+    return gl_VertexID % 3 == 0 ? handle : uvec2(~packUnorm4x8(baseColor), 0u);
+}
+#endif
+
+vec4 unpackCapturedBaseColor(uint word) {
+    return unpackUnorm4x8(~word);
+}
+
 // A node of the triangle tree: box minimum bits with the node's link in w, box maximum bits with
 // its skip link in w. Node 0 heads the tree: mi.w is the root, ma.w the number of nodes.
 // The link of an inner node is its first child (> 0); a leaf's is bivhLeafLink(first triangle,
@@ -88,6 +102,7 @@ int bivhLeafTriangles(int link) {
 #define TREE_LAST_MERGES 11u // merges of the last round
 #define TREE_CLUSTER_ARGS 12u // 2 x 3 words: dispatch of one invocation per cluster, by round parity
 #define TREE_BLOCK_ARGS 18u   // 2 x 3 words: one invocation per block of TREE_BLOCK clusters
+#define TREE_ROUND_FIRST_NODE 24u // the first node the current round makes
 #define TREE_HEADER 32u
 #define TREE_BLOCK 32u // clusters per block of the clustering rounds' counts
 #define TREE_ROLES TREE_HEADER // [T] per triangle: TREE_SINGLE, TREE_HEAD or TREE_TAIL
@@ -96,7 +111,9 @@ uint treeValues(uint T, uint k) { return TREE_HEADER + (2u + 2u * k) * T; } // [
 uint treeLeft(uint T) { return TREE_HEADER + 5u * T; }       // [2T] per node: first child
 uint treeRight(uint T) { return TREE_HEADER + 7u * T; }      // [2T] second child
 uint treeParent(uint T) { return TREE_HEADER + 9u * T; }     // [2T] parent
-uint treeBlockKept(uint T) { return TREE_HEADER + 11u * T; } // [T / TREE_BLOCK + 1] clusters kept
+uint treeBoxes(uint T) { return TREE_HEADER + 11u * T; }     // [6T] triangle boxes, then primitive boxes
+uint treeBlockKept(uint T) { return TREE_HEADER + 17u * T; } // [T / TREE_BLOCK + 1] clusters kept (16x: sort counts),
+// then 2 (T / 1024 + 2) words of chunk sums
 uint treeBlockMerges(uint T) { return treeBlockKept(T) + T / TREE_BLOCK + 1u; } // [same] merges
 #define TREE_SINGLE 0u // a triangle alone in its leaf
 #define TREE_HEAD 1u   // the first of two triangles sharing an edge, leaf together

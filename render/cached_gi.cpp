@@ -122,7 +122,8 @@ void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int wid
 
 TreeShape treeShape(int32_t triangleCount) {
     int32_t triangles = std::max(triangleCount, 1);
-    int32_t blockWords = 2 * (triangles / kTreeBlock + 1);
+    // The sort's counts (two words per block in the rounds), then two arrays of chunk sums.
+    int32_t blockWords = 16 * (triangles / kTreeBlock + 1) + 2 * (triangles / kTreeScanChunk + 2);
     return {2 * triangles, kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords};
 }
 
@@ -243,21 +244,25 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
             use(program, arguments, tree, scratch);
     };
     auto indirect = [](uint32_t word) { glDispatchComputeIndirect(static_cast<GLintptr>(4 * word)); };
-    for (int32_t pass = 0; pass < 2; ++pass) {
-        run(leavesProgram, 0, pass, 0); // roles and centroid box, then keys
+    for (int32_t pass = 0; pass < 3; ++pass) {
+        run(leavesProgram, 0, pass, 0); // edges and boxes, roles and centroid box, keys
         dispatch(perTriangle);
     }
-    ComputeDispatch perBlock =
-        rowDispatch((triangleCount + kTreeBlock - 1) / kTreeBlock, computeGroupSize(nodesProgram));
+    int32_t nodesGroup = computeGroupSize(nodesProgram);
+    int32_t blocks = (triangleCount + kTreeBlock - 1) / kTreeBlock;
+    ComputeDispatch perBlock = rowDispatch(blocks, nodesGroup);
+    ComputeDispatch perSortChunk =
+        rowDispatch((16 * blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
+    ComputeDispatch perRoundChunk = rowDispatch((blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
     for (int32_t digit = 0; digit < kTreeSortDigits; ++digit) {
-        run(nodesProgram, digit, 6, 0); // counts per block
-        dispatch(perBlock);
-        run(nodesProgram, digit, 7, 0); // their prefix sums
-        dispatch(oneGroup);
-        run(nodesProgram, digit, 8, 0); // scatter
-        dispatch(perBlock);
+        const int32_t passes[] = {6, 9, 7, 10, 8}; // counts, their prefix sums (three), scatter
+        const ComputeDispatch* layouts[] = {&perBlock, &perSortChunk, &oneGroup, &perSortChunk, &perBlock};
+        for (int k = 0; k < 5; ++k) {
+            run(nodesProgram, digit, passes[k], 0);
+            dispatch(*layouts[k]);
+        }
     }
-    run(leavesProgram, 0, 2, 0); // leaves
+    run(leavesProgram, 0, 3, 0); // leaves
     dispatch(perTriangle);
     run(nodesProgram, 0, 0, 0); // the first round
     dispatch(oneGroup);
@@ -265,13 +270,15 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     for (int32_t round = 0; round < rounds.searched + rounds.forced; ++round) {
         uint32_t slot = static_cast<uint32_t>(round & 1);
         int32_t forced = round >= rounds.searched ? 1 : 0;
-        run(nodesProgram, round, 1, forced);
+        run(nodesProgram, round, 1, forced); // nearest neighbours
         indirect(kTreeClusterArgsWord + 3 * slot);
-        run(nodesProgram, round, 2, forced);
+        run(nodesProgram, round, 2, forced); // merges per block
         indirect(kTreeBlockArgsWord + 3 * slot);
-        run(nodesProgram, round, 3, forced);
-        dispatch(oneGroup);
-        run(nodesProgram, round, 4, forced);
+        for (int32_t pass : {11, 3, 12}) { // their prefix sums, and the next round
+            run(nodesProgram, round, pass, forced);
+            dispatch(pass == 3 ? oneGroup : perRoundChunk);
+        }
+        run(nodesProgram, round, 4, forced); // merges
         indirect(kTreeBlockArgsWord + 3 * slot);
     }
     run(nodesProgram, 0, 5, 0); // links

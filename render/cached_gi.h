@@ -18,6 +18,15 @@
    its programs and its framebuffer. While `captureTriangles` is on, every scene draw must grow
    "xfFeedback" by its vertex count before drawing and add its triangle count to "xfTriCount".
 
+   The triangle tree is rebuilt from scratch in every frame with captured triangles, by compute
+   passes only ("bvh_leaves.glsl", "bvh_nodes.glsl"; no read-back, sizes only the GPU knows go
+   through indirect dispatches): edge-sharing pairs of consecutive triangles share a leaf, leaves
+   are sorted by the Morton codes of their centroids in the frame's centroid box and clustered
+   bottom up by surface area, so the tree is as good whatever order the triangles come in and
+   wherever the scene lies. Node 0 heads it; a walk follows the links of "util.glsl", visits
+   each node at most once and so never needs more than the tree's node count. The same
+   triangles give the same tree, whatever the work-group size.
+
    Traversal counters: while the int "treeStatsOn" is 1, every shadow ray of the direct light
    adds its node visits and triangle tests to the TreeStats record "treeStats" (created zeroed
    here). A benchmark sets it, clears the record, runs postRenderFrame, reads it back and sets

@@ -25,7 +25,8 @@ inline int captureTriangles = kCaptureOff;
 // A captured vertex: world position bits and packed normal, texture coordinate bits and handle.
 struct FVert {
     uint32_t uposn[4]; // x, y, z float bits; w: packSnorm4x8(normal, 0)
-    uint32_t uvTI[4];  // u, v float bits; z, w: the texture handle words
+    uint32_t uvTI[4];  // u, v float bits; z, w: first vertex of a triangle: the texture handle
+                       // words; others: ~packUnorm4x8(base colour), 0
 };
 static_assert(sizeof(FVert) == 32);
 
@@ -43,13 +44,15 @@ constexpr int32_t bivhLeafLink(int32_t firstTriangle, int32_t count) {
 }
 
 // The tree build's scratch buffer "bivhScratch" ("util.glsl"): a header of 32 words (with the
-// indirect dispatch arguments of the clustering rounds at the words below), then 11 words per
-// triangle (roles, two key and value arrays for the sort, child and parent links per node) and
-// two words per block of kTreeBlock clusters.
+// indirect dispatch arguments of the clustering rounds at the words below), then 17 words per
+// triangle (roles, two key and value arrays for the sort, child and parent links per node, boxes)
+// and 16 words per block of kTreeBlock triangles (the sort's digit counts, then two per block of
+// clusters), then the prefix sums' chunk sums.
 constexpr int32_t kTreeScratchHeaderWords = 32;
-constexpr int32_t kTreeScratchWordsPerTriangle = 11;
+constexpr int32_t kTreeScratchWordsPerTriangle = 17;
 constexpr int32_t kTreeBlock = 32;
 constexpr int32_t kTreeSortDigits = 8;        // 4-bit digits of the 32-bit sort keys
+constexpr int32_t kTreeScanChunk = 1024;      // entries per invocation of the build's prefix sums
 constexpr uint32_t kTreeClusterArgsWord = 12; // 2 x 3 words, by round parity
 constexpr uint32_t kTreeBlockArgsWord = 18;   // 2 x 3 words
 

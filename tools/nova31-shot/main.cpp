@@ -1,6 +1,6 @@
 /* nova31-shot — renders frames of the demo at given music times into PNG files.
 
-   Usage: nova31-shot [-data:FILE] [--size WxH] [--fps N] TIME...
+   Usage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] TIME...
 
    Runs the demo's start-up without the music (archive, scene, window, renderer, light cache),
    then plays the timeline from 0 s at N frames per second of music time (default 30), drawing
@@ -12,14 +12,17 @@
    Without "-data:" the frames are those of the demo itself: the archive is read from the demo
    program "nova31" in the same folder as nova31-shot (found through nova31-shot's own path, so
    the working directory does not matter), or from nova31-shot itself when no such file is
-   there (a copy with the archive appended). "-data:FILE" reads FILE instead, as the demo does.
+   there (a copy with the archive appended). "-data:FILE" reads FILE instead, and "-camera:fit"
+   frames the scene on its bounds, as the demo does.
 
    The window is an ordinary window of the given size (default 800x450) on the current X
    display; with no display (DISPLAY unset or empty) the frames are drawn without a window, on
    the headless GL context (EGL), and come out the same. For scene authors, captures, the tests
    and GPU machines without an X server. Exit status 0, or 2 for a bad command line; start-up
-   failures end through the demo's own fatal errors. */
+   failures end through the demo's own fatal errors. After the first frame it prints how long the
+   start-up took, from reading the archive to that frame. */
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -52,8 +55,10 @@ struct Options {
 };
 
 [[noreturn]] void usage(const char* problem) {
-    std::fprintf(stderr, "nova31-shot: %s\nusage: nova31-shot [-data:FILE] [--size WxH] [--fps N] TIME...\n",
-                 problem);
+    std::fprintf(
+        stderr,
+        "nova31-shot: %s\nusage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] TIME...\n",
+        problem);
     std::exit(2);
 }
 
@@ -67,7 +72,8 @@ Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (std::strncmp(argument, "-data:", 6) == 0) continue; // read by the demo's start-up
+        if (std::strncmp(argument, "-data:", 6) == 0) continue;   // read by the demo's start-up
+        if (std::strncmp(argument, "-camera:", 8) == 0) continue; // the demo's camera options
         if (std::strcmp(argument, "--size") == 0) {
             if (++i >= argc || std::sscanf(argv[i], "%dx%d", &options.width, &options.height) != 2 ||
                 options.width < 16 || options.height < 16 || options.width > 8192 || options.height > 8192)
@@ -136,22 +142,36 @@ std::string demoArchivePath() {
 
 int main(int argc, char** argv) {
     Options options = parseOptions(argc, argv);
+    const auto start = std::chrono::steady_clock::now();
     std::string demoArchive = demoArchivePath();
     loadDemoArchive(argc, argv, demoArchive.c_str());
     const void* blob = packDemoScene();
     createDemoWindow(false, options.width, options.height);
-    DemoRenderer demo = createDemoRenderer(blob);
+    DemoRenderer demo = createDemoRenderer(blob, cameraFromArguments(argc, argv));
     writeInitialLightCache();
 
     // Frames at a steady rate from 0 s up to each requested time, which is drawn exactly.
     const double step = options.framesPerSecond > 0 ? 1.0 / options.framesPerSecond : 0.0;
     long frame = 0;
+    // Start-up as the demo does it, up to the first frame presented (its pixels read back, so
+    // the GPU has finished it): one line for scene authors who try large scenes.
+    bool startReported = false;
+    auto draw = [&](float t, const Shot* shot) {
+        renderFrame(demo, t, shot);
+        if (startReported) return;
+        std::vector<unsigned char> pixel(4);
+        glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel.data());
+        std::printf("nova31-shot: archive to first frame %.3f s\n",
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        startReported = true;
+    };
     for (const Shot& shot : options.shots) {
         while (step > 0 && frame * step < shot.time - 1e-6) {
-            renderFrame(demo, static_cast<float>(frame * step), nullptr);
+            draw(static_cast<float>(frame * step), nullptr);
             ++frame;
         }
-        renderFrame(demo, shot.time, &shot);
+        draw(shot.time, &shot);
     }
+
     return 0;
 }
