@@ -33,15 +33,20 @@ void fatalError(const char* text) {
     std::_Exit(-1);
 }
 
-void fatalErrorFormat(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
+std::string formatText(const char* format, va_list arguments) {
     va_list copy;
     va_copy(copy, arguments);
     int length = std::vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
     std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
     if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, arguments);
+    return text;
+}
+
+void fatalErrorFormat(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::string text = formatText(format, arguments);
     va_end(arguments);
     fatalError(text.c_str());
 }

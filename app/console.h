@@ -13,6 +13,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 // mingw-w64's C++ runtime formats as C99 says (%zu, %lld), not as the Microsoft C library does;
 // the format checks must know which of the two they check against.
@@ -25,6 +26,9 @@
 void consoleLog(const char* format, ...) __attribute__((format(NOVA31_PRINTF_FORMAT, 1, 2)));
 
 [[noreturn]] void fatalError(const char* text);
+
+// The printf-style text of `format` and its arguments, for messages built before they are shown.
+std::string formatText(const char* format, va_list arguments);
 
 // printf-style convenience over fatalError.
 [[noreturn]] void fatalErrorFormat(const char* format, ...)

@@ -9,7 +9,7 @@ set(rules
     "^audio/"                           "app/console.h"
     "^platform/"                        "app/console.h"
     "^shader/"                          "app/console.h|store/|platform/"
-    "^scene/(blob|gltf|gltf_pack|scene_animation)\\." "app/console.h|app/matrix.h|store/|refl/|scene/blob.h|scene/gltf.h|scene/gltf_pack.h|scene/scene_animation.h"
+    "^scene/(blob|gltf|gltf_pack|gltf_pack_[a-z]+|scene_animation)\\." "app/console.h|app/matrix.h|store/|refl/|scene/blob.h|scene/gltf.h|scene/gltf_pack.h|scene/gltf_pack_parts.h|scene/scene_animation.h"
     "^scene/"                           "app/console.h|app/matrix.h|store/|refl/|platform/|shader/|render/gpu_layout.h"
     "^render/"                          "app/console.h|store/|platform/|shader/"
     "^app/"                             ".*")

@@ -1,0 +1,187 @@
+// The packer's input pass: the .glb container, the JSON text read into the glTF records, and the
+// document's buffers from the binary chunk, "data:" URIs, the store or files.
+#include "app/console.h"
+#include "refl/json/json.h"
+#include "scene/gltf_pack_parts.h"
+#include "store/store.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+namespace gltfpack {
+
+namespace {
+
+// A .glb: 12-byte header (magic, version, total length), then chunks of u32 length, u32 type
+// and the chunk bytes. "JSON" gives the text, "BIN\0" a buffer; other types are skipped.
+void splitBinaryContainer(const uint8_t* data, size_t size, PackInput& input) {
+    if (size < 12) fatalErrorFormat("glTF: binary container of %zu bytes is shorter than its header", size);
+    uint64_t total = readU32(data + 8);
+    if (total > size)
+        fatalErrorFormat("glTF: binary container header says %llu bytes, the file holds %zu",
+                         static_cast<unsigned long long>(total), size);
+    uint64_t position = 12;
+    while (position < total) {
+        if (position + 8 > total)
+            fatalErrorFormat("glTF: binary container chunk at offset %llu has a cut-off header",
+                             static_cast<unsigned long long>(position));
+        uint64_t length = readU32(data + position);
+        const uint8_t* type = data + position + 4;
+        if (position + 8 + length > total)
+            fatalErrorFormat("glTF: binary container chunk at offset %llu (%llu bytes) runs past the end",
+                             static_cast<unsigned long long>(position),
+                             static_cast<unsigned long long>(length));
+        const uint8_t* bytes = data + position + 8;
+        if (std::memcmp(type, "JSON", 4) == 0) {
+            input.json.assign(reinterpret_cast<const char*>(bytes), length);
+        } else if (std::memcmp(type, "BIN\0", 4) == 0 && !input.binaryChunk.present) {
+            input.binaryChunk = {bytes, static_cast<size_t>(length), true}; // later ones carry no buffer
+        }
+        position += 8 + length;
+    }
+}
+
+int base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return 0;
+}
+
+} // namespace
+
+// Decodes the base64 text after the URI's first ",", at most `limit` bytes. "=" ends the
+// data: padding carries no bytes.
+std::vector<uint8_t> decodeDataUri(const std::string& uri, size_t limit) {
+    std::vector<uint8_t> bytes;
+    size_t comma = uri.find(',');
+    if (comma == std::string::npos) return bytes;
+    bytes.reserve(std::min(limit, (uri.size() - comma) * 3 / 4 + 1));
+    uint32_t bits = 0;
+    int bitCount = 0;
+    for (size_t i = comma + 1; i < uri.size() && bytes.size() < limit; ++i) {
+        if (uri[i] == '=') break;
+        bits = (bits << 6 | static_cast<uint32_t>(base64Value(uri[i]))) & 0xFFFFFF;
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            bytes.push_back(static_cast<uint8_t>(bits >> bitCount));
+        }
+    }
+    return bytes;
+}
+
+bool isDataUri(const std::string& uri) {
+    return uri.size() > 5 && uri.compare(0, 5, "data:") == 0;
+}
+
+// A Variable's own bytes. The image hook links a file whose name looks like an image (say
+// "tex1.png") to its decoded texture, so variableData(currentVariable(v)) is a texture record
+// from then on; the file keeps its bytes and their count in the Variable itself.
+ByteSpan fileBytes(Variable* v) {
+    return {static_cast<const uint8_t*>(variableData(v)), v->dataSize, true};
+}
+
+namespace {
+
+std::vector<uint8_t> readBufferFile(const std::string& path, int index, size_t byteLength) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        fatalErrorFormat("glTF: buffer %d \"%s\" is neither an archive member nor a file", index,
+                         path.c_str());
+    // Measured first, so a device or a short file cannot make byteLength allocate or read more.
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    if (length < 0 || static_cast<unsigned long>(length) < byteLength || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        fatalErrorFormat("glTF: buffer %d \"%s\" holds %ld bytes, byteLength says %zu", index, path.c_str(),
+                         length < 0 ? 0L : length, byteLength);
+    }
+    std::vector<uint8_t> bytes(byteLength);
+    size_t read = byteLength > 0 ? std::fread(bytes.data(), 1, byteLength, file) : 0;
+    std::fclose(file);
+    if (read != byteLength)
+        fatalErrorFormat("glTF: buffer %d \"%s\" could not be read (%zu of %zu bytes)", index, path.c_str(),
+                         read, byteLength);
+    return bytes;
+}
+
+// False when the text does not read to its end; with `report`, one console line says so.
+bool readDocument(const std::string& json, GLTFMain& document, bool report) {
+    std::istringstream in(json);
+    try {
+        if (refl::json::parse<GLTFMain>(in, document, false, true)) return true;
+        if (report) {
+            in.clear();
+            long long at = static_cast<long long>(in.tellg());
+            consoleLog(
+                "glTF: the JSON text is not valid (the reader stopped at byte %lld of %zu); packing what "
+                "was read before the error\n",
+                at < 0 ? static_cast<long long>(json.size()) : at, json.size());
+        }
+        return false;
+    } catch (const std::invalid_argument&) {
+        fatalError("glTF: a number in the JSON text cannot be converted");
+    } catch (const std::out_of_range&) {
+        fatalError("glTF: a number in the JSON text is out of range");
+    }
+}
+
+} // namespace
+
+// One entry per document buffer, in document order. A buffer without a URI is the binary
+// chunk when it is the first buffer of a .glb that has one; any other such buffer has no data,
+// and a view that reads it is refused when the view is met.
+void fetchBuffers(const GLTFMain& document, PackInput& input) {
+    input.buffers.assign(document.buffers.size(), ByteSpan{});
+    for (size_t i = 0; i < document.buffers.size(); ++i) {
+        const GLTFBuffer& buffer = document.buffers[i];
+        int index = static_cast<int>(i);
+        if (buffer.uri.empty()) {
+            if (i == 0) input.buffers[i] = input.binaryChunk;
+            continue;
+        }
+        if (buffer.byteLength < 0) fatalErrorFormat("glTF: buffer %d has a negative byteLength", index);
+        size_t byteLength = static_cast<size_t>(buffer.byteLength);
+        if (isDataUri(buffer.uri)) {
+            std::vector<uint8_t> bytes = decodeDataUri(buffer.uri, byteLength);
+            if (bytes.size() < byteLength)
+                fatalErrorFormat("glTF: buffer %d data URI holds %zu bytes, byteLength says %zu", index,
+                                 bytes.size(), byteLength);
+            input.ownedBuffers.push_back(std::move(bytes));
+        } else if (Variable* v = getVariable(buffer.uri.c_str(), 0)) {
+            input.buffers[i] = fileBytes(v);
+            continue;
+        } else {
+            input.ownedBuffers.push_back(readBufferFile(buffer.uri, index, byteLength));
+        }
+        input.buffers[i] = {input.ownedBuffers.back().data(), input.ownedBuffers.back().size(), true};
+    }
+}
+
+// Splits a .glb into JSON text and binary chunks (a .gltf is all text) and reads the text.
+// Returns whether the text read to its end; `report` prints what went wrong.
+bool readInput(const void* data, size_t size, PackInput& input, GLTFMain& document, bool report) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t first = 0; // JSON may begin with blanks
+    while (first < size &&
+           (bytes[first] == ' ' || bytes[first] == '\t' || bytes[first] == '\n' || bytes[first] == '\r'))
+        ++first;
+    if (size >= 4 && std::memcmp(bytes, "glTF", 4) == 0) {
+        splitBinaryContainer(bytes, size, input);
+        if (report && input.json.empty()) consoleLog("glTF: the binary container has no JSON chunk\n");
+    } else if (first < size && bytes[first] == '{') {
+        input.json.assign(reinterpret_cast<const char*>(bytes), size);
+    } else if (report) {
+        consoleLog("glTF: the input (%zu bytes) is neither JSON text nor a binary glTF container\n", size);
+    }
+    // An empty text was reported above.
+    return readDocument(input.json, document, report && !input.json.empty());
+}
+
+} // namespace gltfpack
