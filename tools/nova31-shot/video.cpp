@@ -1,5 +1,6 @@
 #include "tools/nova31-shot/video.h"
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
