@@ -192,7 +192,8 @@ float frameTime(long frame, double rate) {
 void readFrame(std::vector<unsigned char>& rgba) {
     const int width = windowWidth, height = windowHeight;
     const size_t row = static_cast<size_t>(width) * 4;
-    std::vector<unsigned char> bottomUp(row * height);
+    static std::vector<unsigned char> bottomUp; // kept: a 3840x2160 frame is 33 MB
+    bottomUp.resize(row * height);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     glReadBuffer(GL_BACK);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
