@@ -1,6 +1,6 @@
 // The demo window on Win32 and WGL: DPI awareness, the window class and the full-screen popup
-// window, the pixel format and the two contexts, the window procedure and the message pump, the
-// present step and the fatal-error message box.
+// window, the pixel format and the two contexts, the window procedure and the message pump, and
+// the primitives the generic window code (window_shared.cpp) runs on.
 #include "platform/window.h"
 
 // <windows.h> first: it defines APIENTRY, which the GL headers otherwise define empty.
@@ -25,7 +25,6 @@ namespace {
 HWND demoWindow = nullptr;
 HDC demoDeviceContext = nullptr;
 HGLRC demoContext = nullptr;
-PresentFrameHook presentFrameHook = nullptr;
 HMODULE dpiLibrary = nullptr;  // "shcore.dll", loaded at most once
 char windowClassName[16] = {}; // "X_FRAME\n", newline included
 PIXELFORMATDESCRIPTOR pixelFormat = {};
@@ -162,14 +161,6 @@ void createContext() {
     finishContextSetup();
 }
 
-// ---- Fatal-error message box ----
-
-void showFatalErrorBox(const char* text) {
-    while (ShowCursor(TRUE) < 0) {
-    }
-    MessageBoxA(demoWindow, text, "NOVA31", MB_OK | MB_ICONERROR);
-}
-
 } // namespace
 
 void createDemoWindow(bool fullScreen, int width, int height) {
@@ -225,24 +216,27 @@ void pumpMessages() {
     }
 }
 
-int pendingKeyCount() {
-    pumpMessages();
-    return queuedCharacterCount();
+// ---- Primitives of the generic window code ----
+
+bool windowDeliversKeys() {
+    return demoWindow != nullptr;
 }
 
-int nextKey() {
-    while (pendingKeyCount() == 0) Sleep(1);
-    return takeOldestCharacter();
-}
-
-void presentFrame() {
-    if (presentFrameHook != nullptr) presentFrameHook();
+void swapFrameBuffers() {
     SwapBuffers(demoDeviceContext);
 }
 
-void setPresentFrameHook(PresentFrameHook hook) {
-    presentFrameHook = hook;
+void napOneMillisecond() {
+    Sleep(1);
 }
+
+void showFatalErrorBox(const char* text) {
+    while (ShowCursor(TRUE) < 0) {
+    }
+    MessageBoxA(demoWindow, text, "NOVA31", MB_OK | MB_ICONERROR);
+}
+
+// ---- Attendance ----
 
 bool personIsPresent() {
     if (unattendedByEnvironment()) return false;
@@ -252,8 +246,4 @@ bool personIsPresent() {
     if (station == nullptr || !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr))
         return false;
     return (flags.dwFlags & WSF_VISIBLE) != 0;
-}
-
-void installFatalErrorMessageBox() {
-    if (personIsPresent()) setFatalErrorPresenter(showFatalErrorBox);
 }

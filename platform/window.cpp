@@ -25,7 +25,6 @@ namespace {
 SDL_Window* demoWindow = nullptr;
 SDL_GLContext demoContext = nullptr;
 bool headless = false; // the context is the headless one: no window, no SDL
-PresentFrameHook presentFrameHook = nullptr;
 
 // ---- Typed text ----
 
@@ -163,14 +162,6 @@ void settleWindowSize(int width, int height) {
     }
 }
 
-// ---- Fatal-error message box ----
-
-void showFatalErrorBox(const char* text) {
-    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "NOVA31", text, demoWindow) != 0) {
-        std::fprintf(stderr, "(the message box could not be shown: %s)\n", SDL_GetError());
-    }
-}
-
 } // namespace
 
 // ---- Sanitizer builds ----
@@ -268,28 +259,30 @@ void pumpMessages() {
     while (SDL_PollEvent(&event) != 0) handleEvent(event);
 }
 
-int pendingKeyCount() {
-    pumpMessages();
-    return queuedCharacterCount();
+// ---- Primitives of the generic window code ----
+
+bool windowDeliversKeys() {
+    return demoWindow != nullptr;
 }
 
-int nextKey() {
-    if (demoWindow == nullptr && queuedCharacterCount() == 0) return 27; // nothing can ever be typed: "quit"
-    while (pendingKeyCount() == 0) SDL_Delay(1);
-    return takeOldestCharacter();
-}
-
-void presentFrame() {
-    if (presentFrameHook != nullptr) presentFrameHook();
+void swapFrameBuffers() {
     if (headless)
         presentHeadlessEGLFrame();
     else
         SDL_GL_SwapWindow(demoWindow);
 }
 
-void setPresentFrameHook(PresentFrameHook hook) {
-    presentFrameHook = hook;
+void napOneMillisecond() {
+    SDL_Delay(1);
 }
+
+void showFatalErrorBox(const char* text) {
+    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "NOVA31", text, demoWindow) != 0) {
+        std::fprintf(stderr, "(the message box could not be shown: %s)\n", SDL_GetError());
+    }
+}
+
+// ---- Attendance ----
 
 bool personIsPresent() {
     const char* display = std::getenv("DISPLAY");
@@ -302,8 +295,4 @@ bool personIsPresent() {
     // Scripts and tests run on virtual servers without a window manager, where nobody could
     // close the box.
     return windowManagerRunning();
-}
-
-void installFatalErrorMessageBox() {
-    if (personIsPresent()) setFatalErrorPresenter(showFatalErrorBox);
 }

@@ -43,9 +43,10 @@
    Built on SDL2 (video only) with GLX, and EGL for the headless context, on Linux (window.cpp);
    on Win32 with WGL on Windows (win32_window.cpp: a popup window of class "X_FRAME\n" over the
    primary screen, system-DPI aware when shcore.dll offers it, a legacy context and then the 4.5
-   core debug context through wglCreateContextAttribsARB; no headless context). The build picks
-   one by target. It does not own audio, input devices other than the keyboard's characters, or
-   more than one window. Everything runs on the main thread. */
+   core debug context through wglCreateContextAttribsARB; no headless context, and no
+   createHeadlessContext declared). The build picks one by target; both run the generic functions
+   (keys, present step, message box) of window_shared.cpp. It does not own audio, input devices other than the
+   keyboard's characters, or more than one window. Everything runs on the main thread. */
 #pragma once
 
 // The window's client size in pixels; kept current across resizes (a size of 0, as a
@@ -57,9 +58,11 @@ extern int windowHeight;
 // a later call keeps the existing window and context (and makes the context current again).
 void createDemoWindow(bool fullScreen, int width, int height);
 
+#ifndef _WIN32
 // Makes the headless context (no window; see above) current, creating it on the first call. A
-// later call, or one after createDemoWindow, keeps whatever context exists.
+// later call, or one after createDemoWindow, keeps whatever context exists. Linux only.
 void createHeadlessContext(int width, int height);
+#endif
 
 // Handles every waiting window event (size changes, typed characters, close requests).
 // Never blocks.
@@ -69,8 +72,8 @@ void pumpMessages();
 int pendingKeyCount();
 
 // Waits (pumping events, 1 ms naps) until a character is queued, then removes the oldest one
-// and returns it as a signed 8-bit value widened to int. With no window and nothing queued it
-// returns 27 at once.
+// and returns it as a signed 8-bit value widened to int. With no window (none opened yet, or the
+// headless context) and nothing queued it returns 27 at once, on every system.
 int nextKey();
 
 // Ends a rendered frame: runs the installed end-of-frame step, then swaps the buffers.

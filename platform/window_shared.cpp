@@ -1,4 +1,5 @@
-// The window-system-independent parts of the demo window: key queue, context set-up, attendance.
+// The window-system-independent parts of the demo window: key queue, context set-up, attendance,
+// and the generic functions of window.h over the window system's primitives.
 #include "platform/window_shared.h"
 
 #include "app/console.h"
@@ -85,4 +86,36 @@ bool environmentFlagSet(const char* name) {
 
 bool unattendedByEnvironment() {
     return environmentFlagSet("CI") || environmentFlagSet("NOVA31_UNATTENDED");
+}
+
+// ---- Keys, present step and message box over the primitives ----
+
+namespace {
+
+PresentFrameHook presentFrameHook = nullptr;
+
+} // namespace
+
+int pendingKeyCount() {
+    pumpMessages();
+    return queuedCharacterCount();
+}
+
+int nextKey() {
+    if (!windowDeliversKeys() && queuedCharacterCount() == 0) return 27; // nothing can ever be typed: "quit"
+    while (pendingKeyCount() == 0) napOneMillisecond();
+    return takeOldestCharacter();
+}
+
+void presentFrame() {
+    if (presentFrameHook != nullptr) presentFrameHook();
+    swapFrameBuffers();
+}
+
+void setPresentFrameHook(PresentFrameHook hook) {
+    presentFrameHook = hook;
+}
+
+void installFatalErrorMessageBox() {
+    if (personIsPresent()) setFatalErrorPresenter(showFatalErrorBox);
 }

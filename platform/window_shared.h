@@ -1,7 +1,10 @@
 /* window_shared.h — the parts of the demo window that do not depend on the window system:
    the typed-key queue, size changes, the GL set-up that follows context creation, and the rule
    that tells a run nobody watches. Both implementations of platform/window.h (SDL2 on Linux,
-   Win32 on Windows) use it. Internal to platform/. */
+   Win32 on Windows) use it, and window_shared.cpp implements the generic functions of
+   platform/window.h (pendingKeyCount, nextKey, presentFrame, setPresentFrameHook,
+   installFatalErrorMessageBox) over the few primitives each window system provides, declared
+   last here. Internal to platform/. */
 #pragma once
 
 // ---- Key queue ----
@@ -39,3 +42,18 @@ bool environmentFlagSet(const char* name);
 // True when the environment says nobody watches the run: CI or NOVA31_UNATTENDED is set
 // (scripts/services.sh sets the latter for everything run on the test display).
 bool unattendedByEnvironment();
+
+// ---- Primitives each window system provides ----
+
+// True while a window exists that can deliver typed characters (no window yet, or the headless
+// context: none can ever arrive).
+bool windowDeliversKeys();
+
+// Shows the drawn frame: swaps the window's buffers, or hands a headless frame to the driver.
+void swapFrameBuffers();
+
+// Sleeps for about a millisecond while waiting on the window system.
+void napOneMillisecond();
+
+// Shows fatalError's text in a message box captioned "NOVA31", owned by the window if one exists.
+void showFatalErrorBox(const char* text);

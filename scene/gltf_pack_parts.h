@@ -13,8 +13,10 @@
    outside the packer: the rest of the program knows loadGLTF and the blob (blob.h) only. */
 #pragma once
 
+#include "scene/blob.h"
 #include "scene/gltf.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -39,7 +41,8 @@ struct PackInput {
     std::string json;
     ByteSpan binaryChunk;                           // the .glb's first "BIN" chunk, if any
     std::vector<ByteSpan> buffers;                  // one per document buffer; bufferView.buffer indexes it
-    std::vector<std::vector<uint8_t>> ownedBuffers; // decoded "data:" URIs and file reads
+    std::vector<std::vector<uint8_t>> ownedBuffers; // decoded "data:" URIs, file reads, sparse accessors
+    std::map<int, std::string> sparseProblems;      // accessor -> why its substitutions cannot be applied
 };
 
 inline uint32_t readU32(const uint8_t* p) {
@@ -58,16 +61,25 @@ ByteSpan fileBytes(Variable* v);
 bool readInput(const void* data, size_t size, PackInput& input, GLTFMain& document, bool report);
 // Fills input.buffers, one entry per document buffer.
 void fetchBuffers(const GLTFMain& document, PackInput& input);
+// Replaces each sparse accessor by a dense one with its substitutions applied, in a buffer and
+// view of its own added to input.buffers and the document (a sparse accessor without a buffer
+// view starts from zeros). What cannot be applied lands in input.sparseProblems, for validation
+// to refuse when the accessor is used; the accessor then stays as it was.
+void applySparseAccessors(GLTFMain& document, PackInput& input);
 
 // ---- Accessors ----
 
+constexpr uint16_t kComponentTypeByte = 5120;
 constexpr uint16_t kComponentTypeUnsignedByte = 5121;
-constexpr uint16_t kComponentTypeUnsignedInt = 5125;
+constexpr uint16_t kComponentTypeShort = 5122;
 
-// Index lists use 16 bits in the blob, so a drawn list reaches at most this many vertices.
-constexpr int64_t kMaxIndexedVertices = 65536;
-// Nodes the blob's chunk "n" holds at most.
-constexpr int kMaxPackedNodes = 4095;
+// Nodes the blob's chunk "n" holds at most: a node's parent is a signed 16-bit index.
+constexpr int kMaxPackedNodes = 32767;
+// An animated node's packed index has the 12 bits of a channel's target code.
+constexpr int kMaxAnimatedNode = kMaxChannelNodes - 1;
+
+// Extensions a document may require: the packer implements them.
+extern const char* const kImplementedExtensions[3];
 
 // Bytes of one component, 0 for a component type the packer does not read.
 int componentBytesOf(int componentType);
@@ -80,13 +92,34 @@ struct AccessorData {
     int64_t stride = 0;             // bytes from one element to the next
     int32_t count = 0;
     int components = 0;    // 1-4
-    int componentType = 0; // 5121, 5123, 5125 (index lists) or 5126; the blob holds only 5123 and 5126
+    int componentType = 0; // as glTF has it; the blob holds 5123, 5125 (index lists) and 5126
     int componentBytes = 0;
 
     float floatAt(int32_t element, int c) const {
         float value;
         std::memcpy(&value, first + element * stride + c * 4, 4);
         return value;
+    }
+    // Component c of an integer attribute (KHR_mesh_quantization) as a float; normalised
+    // integers map to [0, 1] or [-1, 1] as glTF defines.
+    float integerAt(int32_t element, int c, bool normalized) const {
+        const uint8_t* p = first + element * stride + c * componentBytes;
+        switch (componentType) {
+        case kComponentTypeByte: {
+            float v = static_cast<float>(static_cast<int8_t>(p[0]));
+            return normalized ? std::max(v / 127.0f, -1.0f) : v;
+        }
+        case kComponentTypeUnsignedByte:
+            return normalized ? p[0] / 255.0f : static_cast<float>(p[0]);
+        case kComponentTypeShort: {
+            float v = static_cast<float>(static_cast<int16_t>(p[0] | p[1] << 8));
+            return normalized ? std::max(v / 32767.0f, -1.0f) : v;
+        }
+        default: {
+            float v = static_cast<float>(static_cast<uint16_t>(p[0] | p[1] << 8));
+            return normalized ? v / 65535.0f : v;
+        }
+        }
     }
     uint16_t shortAt(int32_t element, int c) const {
         const uint8_t* p = first + element * stride + c * 2;
@@ -108,6 +141,41 @@ const uint8_t* viewData(const GLTFMain& document, const PackInput& input, int vi
 // The component type a primitive's index accessor is read as: its own when it is 8 or 32 bits,
 // else 16 bits (which validation then demands).
 int indexComponentType(const GLTFMain& document, int indices);
+// The component type a vertex attribute accessor is read as: its own when it is a byte or short
+// type (KHR_mesh_quantization, glTF's normalised texture coordinates), else float.
+int attributeComponentType(const GLTFMain& document, int accessor);
+
+// ---- Primitives and materials ----
+
+// glTF primitive modes.
+constexpr int kModePoints = 0;
+constexpr int kModeLineStrip = 3;
+constexpr int kModeTriangles = 4;
+constexpr int kModeTriangleStrip = 5;
+constexpr int kModeTriangleFan = 6;
+
+// What a mode draws, for console lines ("line loop").
+const char* modeName(int mode);
+// Indices a triangle strip or fan of `count` indices becomes as a list; `count` for a list.
+int64_t triangleListLength(int mode, int64_t count);
+// A strip's or fan's index list as a triangle list with glTF's winding; a list as it is.
+std::vector<uint32_t> triangleList(int mode, const std::vector<uint32_t>& indices);
+
+// The texture coordinate attribute ("TEXCOORD_1") the base colour texture of `material` reads:
+// KHR_texture_transform's texCoord, else the texture info's, else set 0. "TEXCOORD_0" also for
+// an untextured or out-of-range material.
+std::string baseColorTexCoord(const GLTFMain& document, int material);
+// The KHR_texture_transform of the base colour texture of `material`, or null.
+const GLTFTextureTransform* baseColorTransform(const GLTFMain& document, int material);
+
+// ---- Cameras ----
+
+// Whether a camera makes a projection: a perspective one with 0 < yfov < pi, aspect ratio 0 (the
+// window's) or above, 0 < znear and zfar 0 (none) or above znear; an orthographic one with xmag
+// and ymag not 0 and 0 <= znear < zfar. All finite.
+bool cameraUsable(const GLTFCamera& camera);
+// The four numbers the blob keeps of a usable camera (see kCameraPerspective in blob.h).
+std::vector<float> cameraNumbers(const GLTFCamera& camera);
 
 // ---- Animation codes ----
 
@@ -143,6 +211,8 @@ struct PlannedNode {
     int parent; // index in the packed node list, -1 for a root
     int node;   // glTF node
     int light;  // KHR_lights_punctual light index, -1 without light
+    int camera; // made accessor of the camera's projection numbers, 0 without camera
+    bool orthographic;
 };
 
 struct PlannedPrimitive {

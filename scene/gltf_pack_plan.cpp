@@ -1,12 +1,14 @@
 // The packer's planning pass: what the blob will hold, from a document that validation accepted.
 // Validation has noted what this pass skips or converts, so it prints nothing.
 // Nodes breadth-first from the default scene, each used mesh's primitives with the accessors they
-// copy (converted where the blob's layout asks: 16-bit index lists, flat normals), the images the
+// copy (converted where the blob's layout asks: 16-bit index lists, flat normals, floats for
+// integer attributes), the images the
 // document holds itself put into the store, and the animation channels of packed nodes.
 #include "scene/blob.h"
 #include "scene/gltf_pack_parts.h"
 #include "store/store.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -50,7 +52,13 @@ private:
             int light = node.extensions && node.extensions->KHR_lights_punctual
                             ? node.extensions->KHR_lights_punctual->light
                             : -1;
-            plan_.nodes.push_back({parent, index, light});
+            PlannedNode planned{parent, index, light, 0, false};
+            if (node.camera != -1 && cameraUsable(document_.cameras[static_cast<size_t>(node.camera)])) {
+                const GLTFCamera& camera = document_.cameras[static_cast<size_t>(node.camera)];
+                planned.camera = makeFloatAccessor(cameraNumbers(camera), 4);
+                planned.orthographic = camera.type == kCameraOrthographic;
+            }
+            plan_.nodes.push_back(planned);
             if (node.mesh != -1) planMesh(node.mesh);
             for (int child : node.children) queue.emplace_back(k, child);
         }
@@ -64,20 +72,29 @@ private:
         char where[64];
         for (size_t p = 0; p < primitives.size(); ++p) {
             const GLTFMeshPrimitive& primitive = primitives[p];
+            if (primitive.mode < kModeTriangles) continue; // points and lines
             std::snprintf(where, sizeof where, "mesh %d primitive %zu", mesh, p);
             PlannedPrimitive result{};
             int32_t vertexCount = std::numeric_limits<int32_t>::max();
             auto attribute = [&](const char* name) {
                 auto found = primitive.attributes.find(name);
                 if (found == primitive.attributes.end()) return -1;
-                vertexCount = std::min(vertexCount, accessor(found->second).count);
-                return found->second;
+                int key = attributeAccessor(found->second);
+                vertexCount = std::min(vertexCount, plan_.accessors.at(key).count);
+                return key;
             };
             result.position = attribute("POSITION");
             result.normal = attribute("NORMAL");
-            result.texcoord = attribute("TEXCOORD_0");
+            result.texcoord = attribute(baseColorTexCoord(document_, primitive.material).c_str());
             std::vector<uint32_t> indices = planIndices(primitive, vertexCount, result);
+            if (primitive.mode != kModeTriangles) {
+                indices = triangleList(primitive.mode, indices);
+                result.indices = makeIndexAccessor(indices);
+            }
             if (indices.empty()) continue;
+            const GLTFTextureTransform* transform = baseColorTransform(document_, primitive.material);
+            if (transform != nullptr && result.texcoord != -1)
+                result.texcoord = transformedTexCoords(result.texcoord, *transform);
             if (result.normal == -1) planFlatNormals(indices, result);
             result.material = primitive.material;
             if (result.material != -1) planMaterial(result.material);
@@ -85,9 +102,28 @@ private:
         }
     }
 
-    // The primitive's index list. result.indices becomes an unsigned-short accessor: the
-    // document's own, or one made here for 8-bit and 32-bit lists and for a primitive without
-    // indices, whose vertices glTF draws in order (0, 1, ..., n - 1).
+    // A vertex attribute: floats as they are, integers (KHR_mesh_quantization, and glTF's own
+    // normalised texture coordinates) converted to floats once per accessor. Returns the key of
+    // the float accessor in the plan.
+    int attributeAccessor(int index) {
+        const AccessorData& data = accessor(index);
+        if (data.componentType == kComponentTypeFloat) return index;
+        auto converted = convertedAttributes_.find(index);
+        if (converted != convertedAttributes_.end()) return converted->second;
+        const bool normalized = document_.accessors[static_cast<size_t>(index)].normalized;
+        std::vector<float> values(static_cast<size_t>(data.count) * static_cast<size_t>(data.components));
+        for (int32_t i = 0; i < data.count; ++i)
+            for (int c = 0; c < data.components; ++c)
+                values[static_cast<size_t>(i) * data.components + c] = data.integerAt(i, c, normalized);
+        int key = makeFloatAccessor(values, data.components);
+        convertedAttributes_.emplace(index, key);
+        return key;
+    }
+
+    // The primitive's index list. result.indices becomes an index accessor: the document's own
+    // 16-bit list, or its 32-bit list when an index exceeds 65535 (the large form holds it), or
+    // one made here for other 8-bit and 32-bit lists and for a primitive without indices, whose
+    // vertices glTF draws in order (0, 1, ..., n - 1).
     std::vector<uint32_t> planIndices(const GLTFMeshPrimitive& primitive, int32_t vertexCount,
                                       PlannedPrimitive& result) {
         std::vector<uint32_t> indices;
@@ -100,7 +136,9 @@ private:
         const AccessorData& data = accessor(primitive.indices);
         indices.resize(static_cast<size_t>(data.count));
         for (int32_t i = 0; i < data.count; ++i) indices[static_cast<size_t>(i)] = data.indexAt(i);
-        if (data.componentType == kComponentTypeUnsignedShort) {
+        const bool wide = !indices.empty() && *std::max_element(indices.begin(), indices.end()) > 0xFFFF;
+        if (data.componentType == kComponentTypeUnsignedShort ||
+            (wide && data.componentType == kComponentTypeUnsignedInt)) {
             result.indices = primitive.indices;
         } else {
             auto widened = widenedIndices_.find(primitive.indices);
@@ -157,14 +195,16 @@ private:
         return key;
     }
 
+    // 16-bit when every index fits, else 32-bit (which only the large form holds).
     int makeIndexAccessor(const std::vector<uint32_t>& indices) {
-        std::vector<uint8_t> bytes(2 * indices.size());
-        for (size_t i = 0; i < indices.size(); ++i) {
-            bytes[2 * i] = static_cast<uint8_t>(indices[i]);
-            bytes[2 * i + 1] = static_cast<uint8_t>(indices[i] >> 8);
-        }
+        const bool wide = !indices.empty() && *std::max_element(indices.begin(), indices.end()) > 0xFFFF;
+        const size_t width = wide ? 4 : 2;
+        std::vector<uint8_t> bytes(width * indices.size());
+        for (size_t i = 0; i < indices.size(); ++i)
+            for (size_t b = 0; b < width; ++b)
+                bytes[width * i + b] = static_cast<uint8_t>(indices[i] >> (8 * b));
         return addMadeAccessor(std::move(bytes), static_cast<int32_t>(indices.size()), 1,
-                               kComponentTypeUnsignedShort);
+                               wide ? kComponentTypeUnsignedInt : kComponentTypeUnsignedShort);
     }
 
     int makeFloatAccessor(const std::vector<float>& values, int components) {
@@ -172,6 +212,26 @@ private:
         if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
         return addMadeAccessor(std::move(bytes), static_cast<int32_t>(values.size()) / components, components,
                                kComponentTypeFloat);
+    }
+
+    // KHR_texture_transform applied to texture coordinates: uv' = offset + R(rotation) (scale * uv),
+    // with R turning (1, 0) towards (0, -1) as the extension defines.
+    int transformedTexCoords(int key, const GLTFTextureTransform& transform) {
+        const AccessorData& source = accessor(key);
+        const float offset[2] = {transform.offset.size() >= 2 ? transform.offset[0] : 0.0f,
+                                 transform.offset.size() >= 2 ? transform.offset[1] : 0.0f};
+        const float scale[2] = {transform.scale.size() >= 2 ? transform.scale[0] : 1.0f,
+                                transform.scale.size() >= 2 ? transform.scale[1] : 1.0f};
+        const float c = static_cast<float>(std::cos(transform.rotation)),
+                    s = static_cast<float>(std::sin(transform.rotation));
+        std::vector<float> values;
+        values.reserve(2 * static_cast<size_t>(source.count));
+        for (int32_t i = 0; i < source.count; ++i) {
+            float u = scale[0] * source.floatAt(i, 0), v = scale[1] * source.floatAt(i, 1);
+            values.push_back(offset[0] + c * u + s * v);
+            values.push_back(offset[1] - s * u + c * v);
+        }
+        return makeFloatAccessor(values, 2);
     }
 
     // The float accessor `key` read through the index list: element j is element indices[j].
@@ -269,9 +329,10 @@ private:
     const GLTFMain& document_;
     const PackInput& input_;
     Plan plan_;
-    std::vector<int> packedNodes_;      // glTF node -> packed index, -1 when not packed
-    std::map<int, int> widenedIndices_; // 8-bit or 32-bit index accessor -> its 16-bit copy
-    int nextMadeKey_ = -2;              // key of the next accessor the packer makes
+    std::vector<int> packedNodes_;           // glTF node -> packed index, -1 when not packed
+    std::map<int, int> widenedIndices_;      // 8-bit or 32-bit index accessor -> its 16-bit copy
+    std::map<int, int> convertedAttributes_; // integer attribute accessor -> its float copy
+    int nextMadeKey_ = -2;                   // key of the next accessor the packer makes
 };
 
 } // namespace

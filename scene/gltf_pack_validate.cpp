@@ -23,8 +23,10 @@ namespace gltfpack {
 
 int componentBytesOf(int componentType) {
     switch (componentType) {
+    case kComponentTypeByte:
     case kComponentTypeUnsignedByte:
         return 1;
+    case kComponentTypeShort:
     case kComponentTypeUnsignedShort:
         return 2;
     case kComponentTypeUnsignedInt:
@@ -70,6 +72,19 @@ int indexComponentType(const GLTFMain& document, int indices) {
     return kComponentTypeUnsignedShort;
 }
 
+int attributeComponentType(const GLTFMain& document, int accessor) {
+    if (accessor >= 0 && static_cast<size_t>(accessor) < document.accessors.size()) {
+        int given = document.accessors[static_cast<size_t>(accessor)].componentType;
+        if (given == kComponentTypeByte || given == kComponentTypeUnsignedByte ||
+            given == kComponentTypeShort || given == kComponentTypeUnsignedShort)
+            return given;
+    }
+    return kComponentTypeFloat;
+}
+
+const char* const kImplementedExtensions[3] = {"KHR_lights_punctual", "KHR_mesh_quantization",
+                                               "KHR_texture_transform"};
+
 const NamedCode kPathCodes[3] = {
     {"translation", kPathTranslation}, {"scale", kPathScale}, {"rotation", kPathRotation}};
 // An absent interpolation is glTF's default, LINEAR.
@@ -77,6 +92,77 @@ const NamedCode kInterpolationCodes[4] = {{"STEP", kInterpolationStep},
                                           {"LINEAR", kInterpolationLinear},
                                           {"", kInterpolationLinear},
                                           {"CUBICSPLINE", kInterpolationCubicSpline}};
+
+const char* modeName(int mode) {
+    static const char* const names[] = {"points",        "lines",          "line loop",   "line strip",
+                                        "triangle list", "triangle strip", "triangle fan"};
+    return mode >= 0 && mode <= kModeTriangleFan ? names[mode] : "unknown";
+}
+
+int64_t triangleListLength(int mode, int64_t count) {
+    if (mode == kModeTriangleStrip || mode == kModeTriangleFan) return count < 3 ? 0 : 3 * (count - 2);
+    return count;
+}
+
+std::vector<uint32_t> triangleList(int mode, const std::vector<uint32_t>& indices) {
+    if (mode != kModeTriangleStrip && mode != kModeTriangleFan) return indices;
+    std::vector<uint32_t> list;
+    list.reserve(static_cast<size_t>(triangleListLength(mode, static_cast<int64_t>(indices.size()))));
+    for (size_t i = 0; i + 2 < indices.size(); ++i) {
+        if (mode == kModeTriangleFan)
+            list.insert(list.end(), {indices[i + 1], indices[i + 2], indices[0]});
+        else if (i % 2 == 0)
+            list.insert(list.end(), {indices[i], indices[i + 1], indices[i + 2]});
+        else // every other triangle of a strip turns the other way
+            list.insert(list.end(), {indices[i], indices[i + 2], indices[i + 1]});
+    }
+    return list;
+}
+
+std::vector<float> cameraNumbers(const GLTFCamera& camera) {
+    if (camera.type == kCameraOrthographic && camera.orthographic) {
+        const GLTFCameraOrthographic& o = *camera.orthographic;
+        return {static_cast<float>(o.xmag), static_cast<float>(o.ymag), static_cast<float>(o.znear),
+                static_cast<float>(o.zfar)};
+    }
+    if (camera.type == kCameraPerspective && camera.perspective) {
+        const GLTFCameraPerspective& p = *camera.perspective;
+        return {static_cast<float>(p.yfov), static_cast<float>(p.aspectRatio), static_cast<float>(p.znear),
+                static_cast<float>(p.zfar)};
+    }
+    return {};
+}
+
+bool cameraUsable(const GLTFCamera& camera) {
+    std::vector<float> n = cameraNumbers(camera);
+    if (n.empty() || !std::isfinite(n[0] + n[1] + n[2] + n[3])) return false;
+    if (camera.type == kCameraOrthographic) return n[0] != 0 && n[1] != 0 && n[2] >= 0 && n[3] > n[2];
+    return n[0] > 0 && n[0] < 3.14159f && n[1] >= 0 && n[2] > 0 && (n[3] == 0 || n[3] > n[2]);
+}
+
+namespace {
+
+const GLTFMaterialTextureInfo* baseColorTexture(const GLTFMain& document, int material) {
+    if (material < 0 || static_cast<size_t>(material) >= document.materials.size()) return nullptr;
+    const GLTFMaterial& m = document.materials[static_cast<size_t>(material)];
+    if (!m.pbrMetallicRoughness || !m.pbrMetallicRoughness->baseColorTexture) return nullptr;
+    return m.pbrMetallicRoughness->baseColorTexture.get();
+}
+
+} // namespace
+
+const GLTFTextureTransform* baseColorTransform(const GLTFMain& document, int material) {
+    const GLTFMaterialTextureInfo* info = baseColorTexture(document, material);
+    return info != nullptr && info->extensions ? info->extensions->KHR_texture_transform.get() : nullptr;
+}
+
+std::string baseColorTexCoord(const GLTFMain& document, int material) {
+    const GLTFMaterialTextureInfo* info = baseColorTexture(document, material);
+    int set = info != nullptr ? std::max(info->texCoord, 0) : 0;
+    if (const GLTFTextureTransform* transform = baseColorTransform(document, material))
+        if (transform->texCoord >= 0) set = transform->texCoord;
+    return "TEXCOORD_" + std::to_string(set);
+}
 
 namespace {
 
@@ -124,6 +210,8 @@ private:
         const auto& accessors = document_.accessors;
         if (index < 0 || static_cast<size_t>(index) >= accessors.size())
             fail("glTF: %s refers to accessor %d, which does not exist", use, index);
+        auto sparse = input_.sparseProblems.find(index);
+        if (sparse != input_.sparseProblems.end()) fail("%s", sparse->second.c_str());
         auto found = checked_.find(index);
         if (found != checked_.end()) {
             checkShape(found->second, index, use, componentType, components);
@@ -137,8 +225,8 @@ private:
                  a.type.c_str());
         shape.componentBytes = componentBytesOf(a.componentType);
         if (shape.componentBytes == 0)
-            fail("glTF: accessor %d has component type %d; only 5121 (unsigned byte), 5123 "
-                 "(unsigned short), 5125 (unsigned int) and 5126 (float) can be packed",
+            fail("glTF: accessor %d has component type %d; only 5120 (byte), 5121 (unsigned byte), 5122 "
+                 "(short), 5123 (unsigned short), 5125 (unsigned int) and 5126 (float) can be packed",
                  index, a.componentType);
         shape.componentType = a.componentType;
         checkShape(shape, index, use, componentType, components);
@@ -218,7 +306,7 @@ private:
     // Breadth-first from the default scene, as the plan lists the nodes.
     void checkNodes() {
         const auto& nodes = document_.nodes;
-        std::vector<bool> reached(nodes.size(), false);
+        std::vector<int> reached(nodes.size(), -1); // packed index, -1 while not reached
         std::deque<int> queue;
         if (document_.scenes.empty()) {
             if (document_.scene != 0)
@@ -237,18 +325,19 @@ private:
         while (!queue.empty()) {
             int index = queue.front();
             queue.pop_front();
-            if (reached[static_cast<size_t>(index)])
+            if (reached[static_cast<size_t>(index)] != -1)
                 fail("glTF: node %d is reached twice from scene %d; the node hierarchy must be a tree", index,
                      document_.scene);
-            if (packed++ >= kMaxPackedNodes)
+            if (packed >= kMaxPackedNodes)
                 fail("glTF: scene %d has more than %d nodes", document_.scene, kMaxPackedNodes);
-            reached[static_cast<size_t>(index)] = true;
+            reached[static_cast<size_t>(index)] = packed++;
             const GLTFNode& node = nodes[static_cast<size_t>(index)];
             checkTransform(node.matrix, 16, index, "matrix");
             checkTransform(node.translation, 3, index, "translation");
             checkTransform(node.rotation, 4, index, "rotation");
             checkTransform(node.scale, 3, index, "scale");
             checkLight(node, index);
+            checkCamera(node, index);
             if (node.mesh != -1) checkMesh(node.mesh, index);
             for (int child : node.children) {
                 if (child < 0 || static_cast<size_t>(child) >= nodes.size())
@@ -278,6 +367,19 @@ private:
             fail("glTF: light %d intensity is not a finite number", light);
     }
 
+    // A camera that exists but makes no projection is left out with a note.
+    void checkCamera(const GLTFNode& node, int index) {
+        if (node.camera == -1) return;
+        if (node.camera < 0 || static_cast<size_t>(node.camera) >= document_.cameras.size())
+            fail("glTF: node %d refers to camera %d, which does not exist (the document has %zu cameras)",
+                 index, node.camera, document_.cameras.size());
+        if (!cameraUsable(document_.cameras[static_cast<size_t>(node.camera)]))
+            note(
+                "glTF: camera %d of node %d is neither a perspective camera (0 < yfov < pi, 0 < znear < zfar "
+                "or no zfar) nor an orthographic one (xmag, ymag not 0, 0 <= znear < zfar); not used\n",
+                node.camera, index);
+    }
+
     void checkMesh(int mesh, int node) {
         if (mesh < 0 || static_cast<size_t>(mesh) >= document_.meshes.size())
             fail("glTF: node %d refers to mesh %d, which does not exist", node, mesh);
@@ -288,35 +390,42 @@ private:
         for (size_t p = 0; p < primitives.size(); ++p) {
             const GLTFMeshPrimitive& primitive = primitives[p];
             std::snprintf(where, sizeof where, "mesh %d primitive %zu", mesh, p);
+            if (primitive.mode < kModePoints || primitive.mode > kModeTriangleFan)
+                fail("glTF: %s has mode %d; glTF defines modes 0 to 6", where, primitive.mode);
+            if (primitive.mode < kModeTriangles) {
+                note("glTF: %s is drawn as %s; left out\n", where, modeName(primitive.mode));
+                continue;
+            }
             // The index list is checked first, the attributes next, as the blob lists them.
             if (primitive.indices != -1) indexAccessor(primitive, where);
             int32_t vertexCount = std::numeric_limits<int32_t>::max();
             bool hasNormal = false;
+            const std::string texCoord = baseColorTexCoord(document_, primitive.material);
             for (const auto& [name, components, required] :
-                 {std::tuple{"POSITION", 3, true}, {"NORMAL", 3, false}, {"TEXCOORD_0", 2, false}}) {
+                 {std::tuple{"POSITION", 3, true}, {"NORMAL", 3, false}, {texCoord.c_str(), 2, false}}) {
                 auto found = primitive.attributes.find(name);
                 if (found == primitive.attributes.end()) {
                     if (required) fail("glTF: %s has no %s attribute", where, name);
                     continue;
                 }
                 std::snprintf(use, sizeof use, "%s %s", where, name);
-                vertexCount = std::min(vertexCount,
-                                       accessor(found->second, use, kComponentTypeFloat, components).count);
+                int componentType = attributeComponentType(document_, found->second);
+                vertexCount =
+                    std::min(vertexCount, accessor(found->second, use, componentType, components).count);
                 hasNormal = hasNormal || std::string(name) == "NORMAL";
             }
             for (const auto& [name, index] : primitive.attributes)
-                if (name != "POSITION" && name != "NORMAL" && name != "TEXCOORD_0")
+                if (name != "POSITION" && name != "NORMAL" && name != texCoord)
                     note("glTF: %s attribute %s is not used\n", where, name.c_str());
-            int64_t indexCount = checkIndices(primitive, where, vertexCount);
+            int64_t indexCount =
+                triangleListLength(primitive.mode, checkIndices(primitive, where, vertexCount));
             if (indexCount == 0) {
                 note("glTF: %s has no indices; skipped\n", where);
                 continue;
             }
+            if (primitive.mode != kModeTriangles)
+                note("glTF: %s is a %s; packed as a triangle list\n", where, modeName(primitive.mode));
             if (!hasNormal) {
-                if (indexCount > kMaxIndexedVertices)
-                    fail("glTF: %s has no NORMAL and %zu indices; flat normals need a vertex per index, "
-                         "at most %lld",
-                         where, static_cast<size_t>(indexCount), static_cast<long long>(kMaxIndexedVertices));
                 note("glTF: %s has no NORMAL; packed with flat normals\n", where);
             }
             if (primitive.material != -1) checkMaterial(primitive.material, mesh, static_cast<int>(p));
@@ -329,22 +438,15 @@ private:
         return accessor(primitive.indices, use, indexComponentType(document_, primitive.indices), 1);
     }
 
-    // The primitive's index list against its vertices and the blob's 16 bits; returns its length
+    // The primitive's index list against its vertices; returns its length
     // (the vertex count for a primitive without indices, drawn in order).
     int64_t checkIndices(const GLTFMeshPrimitive& primitive, const char* where, int32_t vertexCount) {
-        if (primitive.indices == -1) {
-            if (vertexCount > kMaxIndexedVertices)
-                fail("glTF: %s has %d vertices and no indices; at most %lld can be drawn", where, vertexCount,
-                     static_cast<long long>(kMaxIndexedVertices));
-            return vertexCount;
-        }
+        // Lists the packer makes (in vertex order, or one entry per corner for flat normals) are
+        // 32-bit in the large form when they need to be, so their length is not limited here.
+        if (primitive.indices == -1) return vertexCount;
         const AccessorData& data = indexAccessor(primitive, where);
         for (int32_t i = 0; i < data.count; ++i) {
             uint32_t value = data.indexAt(i);
-            if (value > 0xFFFF)
-                fail("glTF: %s indices accessor %d holds index %u at element %d; indices above "
-                     "65535 cannot be packed",
-                     where, primitive.indices, value, i);
             // The scene runtime expands every attribute through the index list.
             if (value >= static_cast<uint32_t>(vertexCount))
                 fail("glTF: %s index %d is %u, past its %d vertices", where, i, value, vertexCount);
@@ -407,7 +509,7 @@ private:
                 int node = channel.target.node;
                 if (node < 0 || static_cast<size_t>(node) >= document_.nodes.size())
                     fail("glTF: animation %zu channel %zu targets node %d, which does not exist", a, c, node);
-                if (static_cast<size_t>(node) >= reached_.size() || !reached_[static_cast<size_t>(node)]) {
+                if (static_cast<size_t>(node) >= reached_.size() || reached_[static_cast<size_t>(node)] < 0) {
                     note("glTF: animation %zu channel %zu targets node %d, which is not in scene %d; "
                          "skipped\n",
                          a, c, node, document_.scene);
@@ -424,6 +526,11 @@ private:
                     fail("glTF: animation %zu channel %zu has %d key times but %d key values (needs "
                          "%lld)",
                          a, c, times.count, values.count, static_cast<long long>(expected));
+                int packedNode = reached_[static_cast<size_t>(node)];
+                if (packedNode > kMaxAnimatedNode)
+                    fail("glTF: animation %zu channel %zu targets node %d, packed as node %d; an animated "
+                         "node must be among the first %d packed nodes",
+                         a, c, node, packedNode, kMaxAnimatedNode + 1);
             }
         }
     }
@@ -432,7 +539,7 @@ private:
     const PackInput& input_;
     std::map<int, AccessorData> checked_; // accessors checked so far, with their elements
     std::set<int> meshes_;                // meshes checked so far
-    std::vector<bool> reached_;           // glTF node -> in the default scene
+    std::vector<int> reached_;            // glTF node -> its packed index, -1 outside the default scene
     std::vector<std::string> notes_;      // console lines on what the plan skips or converts
 };
 

@@ -1,6 +1,6 @@
 // Source assembly: version header, stage prefix, included texts, working copy, suffix; the
 // automatic choice of stages and the transform-feedback directive. No GL here.
-#include "shader/shader.h"
+#include "shader/shader_source.h"
 
 #include "app/console.h"
 

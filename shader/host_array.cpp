@@ -1,5 +1,5 @@
 // Host arrays of buffer records: one growth rule and one owner for every module that fills them.
-#include "shader/shader.h"
+#include "shader/shader_source.h"
 
 #include "app/console.h"
 

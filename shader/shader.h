@@ -20,9 +20,10 @@
    order. Texture and image units are handed out in resource order. Names containing "null"
    accept a null argument for samplers, images and handles. Anything else is fatal.
 
-   The payloads behind buffer and texture Variables are BufferRecord and TextureRecord; use()
-   uploads them when their host copies are newer (pending, dirty). reserveDeviceBuffer grows
-   buffers that only the GPU fills.
+   The payloads behind buffer and texture Variables are BufferRecord and TextureRecord
+   (shader_source.h, with the source assembly that needs no GL); use() uploads them when their
+   host copies are newer (pending, dirty). reserveDeviceBuffer grows buffers that only the GPU
+   fills.
 
    Texture handles: textures reach shaders as a uvec2 (low word first). Where the driver has
    GL_ARB_bindless_texture the words are the resident bindless handle; elsewhere they name a
@@ -39,51 +40,12 @@
    delete programs, shaders, buffers or textures: everything lives for the run. */
 #pragma once
 
+#include "shader/shader_source.h"
 #include "store/store.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// ---- Payload records ----
-
-// The data of a buffer Variable (vertex arrays, shader storage buffers).
-#pragma pack(push, 4)
-struct BufferRecord {
-    int32_t elementSize;  // bytes per element; reserveDeviceBuffer turns 0 into 32
-    int32_t elementCount; // elements in use
-    int32_t hostCapacity; // elements allocated in hostData
-    void* hostData;       // host array; elementCount * elementSize bytes are meaningful
-    int32_t pending;      // elements, from the first, whose host copy is newer than the GL buffer
-    uint32_t glBuffer;    // buffer object name, 0 until created
-    int32_t glCapacity;   // GL store size: elements when made by an upload, bytes by reserveDeviceBuffer
-};
-#pragma pack(pop)
-static_assert(sizeof(BufferRecord) <= 32, "a BufferRecord must fit the 32-byte buffer Variables");
-
-// Makes the host array hold at least `count` elements, keeping its contents (new room is zeroed),
-// and marks all `count` in use and pending. A zero elementSize becomes `elementSize`. Arrays made
-// here live until they are replaced here or freeHostArray releases them; an array the owner put in
-// the record is copied from and left to that owner. Running out of memory is fatal.
-void growHostArray(BufferRecord* buffer, int32_t count, int32_t elementSize);
-// Frees the host array if growHostArray made it (the record then holds none); otherwise does nothing.
-void freeHostArray(BufferRecord* buffer);
-
-// The data of a texture Variable (decoded images, render targets).
-struct TextureRecord {
-    int32_t width;           // image size in texels
-    int32_t height;          //
-    int32_t hasTransparency; // set by image decoding when some alpha is below its threshold
-    char label[12];          // short NUL-terminated text for people; nothing reads it
-    uint32_t* pixels;        // 0xAARRGGBB texels, the whole mip chain level after level; null for targets
-    uint32_t glTexture;      // texture object name, 0 until created
-    uint32_t internalFormat; // GL internal format, 0 meaning GL_RGBA
-    uint64_t bindlessHandle; // the handle shaders receive, valid once uploadTexture created the texture
-    int32_t uploadWidth;     // size of mip level 0 as uploaded
-    int32_t uploadHeight;    //
-    uint8_t dirty;           // the pixels must be uploaded again
-};
-static_assert(sizeof(TextureRecord) <= 64, "a TextureRecord must fit the 64-byte texture Variables");
 
 // ---- Programs ----
 
@@ -138,61 +100,10 @@ void uploadTexture(TextureRecord* texture);
 // The library installs it as presentFrame's hook (platform/window.h) when it is linked in.
 void resetFeedbackCapture();
 
-// ---- Source assembly (no GL) ----
-
-// The pieces handed to the driver for one stage, in this order: header, prefix, included
-// texts in directive order, working copy, suffix.
-struct ShaderSourceList {
-    std::string header;                // version line + "\n" + feature line, or empty
-    const char* prefix = "";           //
-    std::vector<const char*> includes; // current data of each included Variable
-    std::string workingCopy;           // the source with its version characters blanked
-    const char* suffix = "";           //
-
-    std::vector<const char*> strings() const;
-};
-
-// Assembles one stage. `featureLine` follows the version line in the header (see
-// textureHandleFeatureLine). Includes are fetched from the store; a missing one is fatal.
-ShaderSourceList assembleShaderSource(const char* prefix, const char* source, const char* suffix,
-                                      const char* featureLine);
-
-struct ShaderStageSource {
-    uint32_t stage;     // GL_VERTEX_SHADER, GL_FRAGMENT_SHADER or GL_COMPUTE_SHADER
-    const char* prefix; //
-    const char* source; //
-    const char* suffix; //
-};
-
-struct ShaderStagePlan {
-    std::vector<ShaderStageSource> stages;  // in compile order
-    std::vector<std::string> feedbackNames; // transform-feedback varyings to declare, may be empty
-};
-
-// The stages automatic selection compiles from one file's text, and its feedback names.
-ShaderStagePlan selectShaderStages(const char* source);
-
-// The names of the "//!!TRANSFORMFEEDBACK:" directive of a vertex source; empty when absent.
-std::vector<std::string> parseFeedbackNames(const char* vertexSource);
-
-// The literal texts of the image-shader wrapper.
-extern const char* const kImageShaderHeader;
-extern const char* const kImageShaderFooter;
-extern const char* const kImageShaderVertexSource;
-
 // ---- Texture handles ----
-
-enum class TextureHandleMode { bindless, slotTable };
-
-// Slots of the process-wide table used where bindless textures are missing.
-constexpr int kTextureSlotCount = 24;
 
 // Chosen once, from the current context, on first call.
 TextureHandleMode textureHandleMode();
-
-// The line that follows the version line of every assembled stage for a mode:
-// "#extension GL_ARB_bindless_texture : require\n" or "#define TEXTURE_SLOT_COUNT 24\n".
-const char* textureHandleFeatureLine(TextureHandleMode mode);
 
 // Slot-table mode: the GL texture in `slot`, 0 when free; and how many slots are taken.
 uint32_t textureSlotTexture(int slot);

@@ -1,5 +1,5 @@
 // Source assembly without a driver: header, includes, working copy, stage choice, feedback names.
-#include "shader/shader.h"
+#include "shader/shader_source.h"
 #include "tests/support/fatal_exit.h"
 
 #include <GL/glcorearb.h>

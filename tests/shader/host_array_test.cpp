@@ -1,6 +1,6 @@
 // The one growth rule for buffer host arrays: contents kept, new room zeroed, counts set,
 // and only arrays it made itself are ever freed.
-#include "shader/shader.h"
+#include "shader/shader_source.h"
 
 #include <gtest/gtest.h>
 

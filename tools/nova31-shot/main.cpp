@@ -1,8 +1,9 @@
 /* nova31-shot — renders frames of the demo at given music times into PNG files, or a span of
    the timeline into a video file with the demo's music.
 
-   Usage: nova31-shot [-data:FILE] [--size WxH] [--fps N] TIME...
-          nova31-shot [-data:FILE] [--size WxH] [--fps N] --video FILE [--from S] [--to S] [--quality Q]
+   Usage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] TIME...
+          nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] --video FILE [--from S] [--to S]
+                      [--quality Q]
 
    Runs the demo's start-up without the music (archive, scene, window, renderer, light cache),
    then plays the timeline from 0 s at N frames per second of music time (frame n at n / N
@@ -24,14 +25,16 @@
    Without "-data:" the frames are those of the demo itself: the archive is read from the demo
    program "nova31" in the same folder as nova31-shot (found through nova31-shot's own path, so
    the working directory does not matter), or from nova31-shot itself when no such file is
-   there (a copy with the archive appended). "-data:FILE" reads FILE instead, as the demo does.
+   there (a copy with the archive appended). "-data:FILE" reads FILE instead, and "-camera:fit"
+   frames the scene on its bounds, as the demo does.
 
    The window is an ordinary window of the given size (default 800x450) on the current X
    display; with no display (DISPLAY unset or empty) the frames are drawn without a window, on
    the headless GL context (EGL), and come out the same. For scene authors, captures, the tests
    and GPU machines without an X server. Exit status 0, 1 when the video could not be made, 2 for
    a bad command line, 130 after a Ctrl-C; start-up failures end through the demo's own fatal
-   errors. */
+   errors. After the first frame it prints how long the start-up took, from reading the archive
+   to that frame. */
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -72,9 +75,9 @@ struct Options {
 };
 
 constexpr const char* kUsage =
-    "usage: nova31-shot [-data:FILE] [--size WxH] [--fps N] TIME...\n"
-    "       nova31-shot [-data:FILE] [--size WxH] [--fps N] --video FILE.mp4|.mkv|.webm [--from S] [--to S] "
-    "[--quality Q]\n";
+    "usage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] TIME...\n"
+    "       nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] --video FILE.mp4|.mkv|.webm "
+    "[--from S] [--to S] [--quality Q]\n";
 
 [[noreturn]] void usage(const std::string& problem) {
     std::fprintf(stderr, "nova31-shot: %s\n%s", problem.c_str(), kUsage);
@@ -128,7 +131,8 @@ Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (std::strncmp(argument, "-data:", 6) == 0) continue; // read by the demo's start-up
+        if (std::strncmp(argument, "-data:", 6) == 0) continue;   // read by the demo's start-up
+        if (std::strncmp(argument, "-camera:", 8) == 0) continue; // the demo's camera options
         if (std::strcmp(argument, "--size") == 0) {
             if (++i >= argc || std::sscanf(argv[i], "%dx%d", &options.width, &options.height) != 2 ||
                 options.width < 16 || options.height < 16 || options.width > 8192 || options.height > 8192)
@@ -234,14 +238,32 @@ std::string demoArchivePath() {
     return std::filesystem::is_regular_file(demo, error) ? demo.string() : self.string();
 }
 
+// When the start-up began: the first frame presented reports how long it took.
+std::chrono::steady_clock::time_point startupBegan;
+bool startupReported = false;
+
 DemoRenderer startDemo(const Options& options, int argc, char** argv) {
+    startupBegan = std::chrono::steady_clock::now();
     std::string demoArchive = demoArchivePath();
     loadDemoArchive(argc, argv, demoArchive.c_str());
     const void* blob = packDemoScene();
     createDemoWindow(false, options.width, options.height);
-    DemoRenderer demo = createDemoRenderer(blob);
+    DemoRenderer demo = createDemoRenderer(blob, cameraFromArguments(argc, argv));
     writeInitialLightCache();
     return demo;
+}
+
+// Presents the frame; after the first one, the start-up as the demo does it up to that frame
+// (its pixels read back, so the GPU has finished it): one line for scene authors who try large
+// scenes.
+void finishFrame(DemoRenderer& demo) {
+    finishDemoFrame(demo);
+    if (startupReported) return;
+    unsigned char pixel[4];
+    glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    std::printf("nova31-shot: archive to first frame %.3f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - startupBegan).count());
+    startupReported = true;
 }
 
 // ---- PNG shots ----
@@ -263,7 +285,7 @@ int writeShots(const Options& options, int argc, char** argv) {
             // less than a frame) a time is on the frame grid: that frame, so later ones stay on it.
             constexpr double kOnGrid = 1e-5;
             for (; frame / rate < time - kOnGrid; ++frame, ++clock.frames) {
-                if (drawDemoFrame(demo, frameTime(frame, rate))) finishDemoFrame(demo);
+                if (drawDemoFrame(demo, frameTime(frame, rate))) finishFrame(demo);
             }
             if (std::fabs(frame / rate - time) <= kOnGrid) drawn = frameTime(frame++, rate);
         }
@@ -271,7 +293,7 @@ int writeShots(const Options& options, int argc, char** argv) {
         if (!drawDemoFrame(demo, drawn)) continue; // past the end: nothing was shaded
         readFrame(rgba);
         for (size_t i = first; i < last; ++i) writeShot(options.shots[i], rgba);
-        finishDemoFrame(demo);
+        finishFrame(demo);
     }
     clock.report();
     return 0;
@@ -312,7 +334,7 @@ int writeVideo(const Options& options, int argc, char** argv) {
     FrameClock clock;
     long frame = 0;
     for (; frame < first && !videoStopRequested(); ++frame, ++clock.frames) {
-        if (drawDemoFrame(demo, frameTime(frame, rate))) finishDemoFrame(demo);
+        if (drawDemoFrame(demo, frameTime(frame, rate))) finishFrame(demo);
     }
     Progress progress(end - first);
     std::vector<unsigned char> rgba;
@@ -322,7 +344,7 @@ int writeVideo(const Options& options, int argc, char** argv) {
         readFrame(rgba);
         ffmpegReads = video.writeFrame(rgba.data());
         if (ffmpegReads) progress.frameDone();
-        finishDemoFrame(demo);
+        finishFrame(demo);
     }
     progress.end();
     clock.report();
