@@ -1,5 +1,7 @@
 #include "tools/nova31-shot/video.h"
 
+#include "app/console.h"
+
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -118,11 +120,11 @@ extern "C" void onStopSignal(int) {
     requestVideoStop();
 }
 
-// The encoder whose ffmpeg runs: a fatal error of the demo ends the process through exit(), and
-// what ffmpeg wrote until then is removed rather than left as a half-made file.
+// The encoder whose ffmpeg runs: a fatal error of the demo ends the process at once, and what
+// ffmpeg wrote until then is removed first rather than left as a half-made file.
 VideoEncoder* runningEncoder = nullptr;
 
-extern "C" void abandonRunningEncoder() {
+void abandonRunningEncoder(const char*) {
     if (runningEncoder != nullptr) runningEncoder->abandon();
 }
 
@@ -312,9 +314,8 @@ bool VideoEncoder::start(const void* tune, size_t tuneSize, std::string* error) 
     }
     child = pid;
     framePipe = pipeEnds[1];
-    static bool exitHandler = std::atexit(abandonRunningEncoder) == 0;
-    (void)exitHandler;
     runningEncoder = this;
+    setFatalErrorPresenter(abandonRunningEncoder); // tools show no message box of their own
     return true;
 }
 

@@ -14,7 +14,8 @@
    input; the music ("tune.ogg" from the archive) through an unlinked temporary file that ffmpeg
    cuts to the span. ffmpeg writes "FILE.part" beside FILE, which becomes FILE only when ffmpeg ended
    well: a failed run leaves neither a broken file nor a half-overwritten old one. ffmpeg's own
-   error output goes to a temporary file whose last lines are shown when it fails.
+   error output goes to a temporary file whose last lines are shown when it fails. A fatal error
+   of the demo during a capture stops ffmpeg and removes "FILE.part" before the process ends.
 
    The extension picks the container and codecs: ".mp4" H.264 yuv420p with AAC (and the index
    at the front, for players that stream), ".mkv" and ".webm" ffmpeg's usual codecs for them,
@@ -70,7 +71,7 @@ public:
     // Closes ffmpeg's input, waits for it to end and puts the file in place (or removes it).
     VideoOutcome finish(std::string* error);
 
-    // Stops ffmpeg and removes what it wrote; for runs that end before finish() (also at exit).
+    // Stops ffmpeg and removes what it wrote; for runs that end before finish() (a fatal error too).
     void abandon();
 
     int framesWritten() const { return frames; }
