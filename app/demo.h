@@ -15,10 +15,18 @@
    nor in the working directory ends the program through fatalError naming it. */
 #pragma once
 
-struct Variable;
+#include "store/store.h"
+
 class TimeSource;
 class CachedGI;
 class Scene;
+
+// The program's own Variables, which no program reads (spare room kept for experiments);
+// createDemoRenderer creates them.
+#define NOVA31_DEMO_VARIABLES(X)                                                                             \
+    X(kDummyVariable, "dummy", 4)                                                                            \
+    X(kDummy2Variable, "dummy2", 1600)
+NOVA31_DEMO_VARIABLES(NOVA31_DECLARE_VARIABLE)
 
 // The renderer and the scene, created once after the window and living for the run.
 struct DemoRenderer {

@@ -257,6 +257,19 @@ TEST(GeometryPrograms, UntexturedDrawsStandWhereTheNodePutsThemAndAreLit) {
     checkGeometryProgram(testRenderer().flatProgram, false);
 }
 
+// The renderer installs the capture reset as the present step when it is made.
+TEST(Frame, PresentFrameEmptiesTheCaptureBufferAndKeepsItsStore) {
+    testRenderer();
+    BufferRecord* feedback = storeBuffer("xfFeedback");
+    reserveDeviceBuffer(feedback, 300);
+    GLuint buffer = feedback->glBuffer;
+    int32_t capacity = feedback->glCapacity;
+    presentFrame();
+    EXPECT_EQ(feedback->elementCount, 0);
+    EXPECT_EQ(feedback->glBuffer, buffer);
+    EXPECT_EQ(feedback->glCapacity, capacity);
+}
+
 TEST(RendererSources, MissingRequiredSourceNamesTheFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
