@@ -81,10 +81,12 @@ struct GBufferTarget {
 };
 
 constexpr GBufferTarget kGBufferTargets[] = {
-    {kGBufferAlbedoVariable, GL_RGBA, GL_COLOR_ATTACHMENT0},
-    {kGBufferNormalVariable, GL_RGB16F, GL_COLOR_ATTACHMENT1},
-    {kGBufferPositionVariable, GL_RGB32F, GL_COLOR_ATTACHMENT2},
-    {kGBufferDepthVariable, GL_DEPTH_COMPONENT32F, GL_DEPTH_ATTACHMENT},
+    {.name = kGBufferAlbedoVariable, .internalFormat = GL_RGBA, .attachment = GL_COLOR_ATTACHMENT0},
+    {.name = kGBufferNormalVariable, .internalFormat = GL_RGB16F, .attachment = GL_COLOR_ATTACHMENT1},
+    {.name = kGBufferPositionVariable, .internalFormat = GL_RGB32F, .attachment = GL_COLOR_ATTACHMENT2},
+    {.name = kGBufferDepthVariable,
+     .internalFormat = GL_DEPTH_COMPONENT32F,
+     .attachment = GL_DEPTH_ATTACHMENT},
 };
 
 constexpr int32_t kLightCacheInvocations = 32768 * 5;
