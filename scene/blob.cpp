@@ -27,6 +27,11 @@ uint16_t readU16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
+uint32_t readU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
 int chunkPosition(BlobChunk chunk) {
     for (int i = 0; i < kBlobChunkCount; ++i)
         if (kBlobChunkOrder[i] == chunk) return i;
@@ -38,46 +43,87 @@ int chunkPosition(BlobChunk chunk) {
 // ---- Directory ----
 
 BlobView::BlobView(const void* blob) : bytes_(static_cast<const uint8_t*>(blob)), limit_(kMaxBlobBytes) {
-    checkDirectory();
+    checkDirectory(false);
 }
 
 BlobView::BlobView(const void* blob, size_t size) : bytes_(static_cast<const uint8_t*>(blob)), limit_(size) {
-    checkDirectory();
+    checkDirectory(true);
 }
 
-void BlobView::checkDirectory() {
+void BlobView::checkDirectory(bool sizeKnown) {
     if (bytes_ == nullptr) fatalError("Scene blob: no blob");
-    if (limit_ < static_cast<size_t>(kDirectoryBytes)) fatalError("Scene blob: shorter than its directory");
-    if (readU16(bytes_) != kBlobChunkCount) fatalError("Scene blob: the directory does not list nine chunks");
+    if (limit_ < 2) fatalError("Scene blob: shorter than its directory");
+    const uint16_t marker = readU16(bytes_);
+    if (marker != kBlobChunkCount && marker != kLargeBlobMarker)
+        fatalError("Scene blob: the directory does not list nine chunks");
+    form_ = marker == kLargeBlobMarker ? BlobForm::large : BlobForm::compact;
+    const bool large = form_ == BlobForm::large;
+    const uint32_t directoryBytes = large ? kLargeDirectoryBytes : kDirectoryBytes;
+    // A large blob read without a size is as long as its directory says.
+    if (large && !sizeKnown) limit_ = kMaxLargeBlobBytes;
+    if (limit_ < directoryBytes) fatalError("Scene blob: shorter than its directory");
+    if (large && readU16(bytes_ + 2) != 0) fatalError("Scene blob: the large directory's gap is not 0");
+
     // Chunks follow each other in the fixed order, each one starting where the last one's
-    // padding ends; the end marker's offset is therefore the blob size.
-    uint32_t expected = 0;
+    // padding ends, so none overlaps another; the end marker's offset is the blob size.
+    uint64_t expected = 0;
     for (int i = 0; i < kBlobChunkCount; ++i) {
-        const uint8_t* e = bytes_ + 2 + 6 * i;
-        uint32_t offset = readU16(e + 2), size = readU16(e + 4), pad = e[1];
+        Entry& entry = entries_[i];
+        if (large) {
+            const uint8_t* e = bytes_ + 4 + 12 * i;
+            entry = {e[0], e[1], readU32(e + 4), readU32(e + 8)};
+            if (readU16(e + 2) != 0) entry.pad = 0xFF; // refused below as damaged
+        } else {
+            const uint8_t* e = bytes_ + 2 + 6 * i;
+            entry = {e[0], e[1], readU16(e + 2), readU16(e + 4)};
+        }
         BlobChunk chunk = kBlobChunkOrder[i];
-        if (e[0] != static_cast<uint8_t>(chunk) || pad > 3 || offset != expected || (size + pad) % 4 != 0)
+        if (entry.tag != static_cast<uint8_t>(chunk) || entry.pad > 3 || entry.offset != expected ||
+            (uint64_t{entry.size} + entry.pad) % 4 != 0)
             fatalErrorFormat("Scene blob: directory entry %d (chunk \"%c\") is damaged", i,
                              static_cast<char>(chunk));
         int recordSize = blobRecordSize(chunk);
-        if ((recordSize == 0 && size != 0) || (recordSize > 0 && chunk != BlobChunk::Directory &&
-                                               size % static_cast<uint32_t>(recordSize) != 0))
+        if ((recordSize == 0 && entry.size != 0) || (recordSize > 0 && chunk != BlobChunk::Directory &&
+                                                     entry.size % static_cast<uint32_t>(recordSize) != 0))
             fatalErrorFormat("Scene blob: chunk \"%c\" holds %u bytes, not whole records",
-                             static_cast<char>(chunk), size);
-        expected = offset + size + pad;
+                             static_cast<char>(chunk), entry.size);
+        expected = uint64_t{entry.offset} + entry.size + entry.pad;
+        if (expected > limit_)
+            fatalErrorFormat("Scene blob: chunk \"%c\" ends at byte %llu, only %zu are there",
+                             static_cast<char>(chunk), static_cast<unsigned long long>(expected), limit_);
     }
-    if (readU16(bytes_ + 6) != kDirectoryBytes) fatalError("Scene blob: the directory has the wrong size");
-    if (expected > limit_)
-        fatalErrorFormat("Scene blob: the directory describes %u bytes, only %zu are there", expected,
-                         limit_);
-    size_ = expected;
+    if (entries_[0].size != directoryBytes) fatalError("Scene blob: the directory has the wrong size");
+    size_ = static_cast<uint32_t>(expected);
     limit_ = expected;
 }
 
-const ChunkEntry& BlobView::entry(BlobChunk chunk) const {
+std::vector<uint8_t> BlobView::largeForm() const {
+    const uint32_t oldDirectory = entries_[0].size, shift = kLargeDirectoryBytes - oldDirectory;
+    std::vector<uint8_t> out(size_ + shift, 0);
+    auto put16 = [&](size_t at, uint16_t v) {
+        out[at] = static_cast<uint8_t>(v), out[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    auto put32 = [&](size_t at, uint32_t v) {
+        put16(at, static_cast<uint16_t>(v)), put16(at + 2, static_cast<uint16_t>(v >> 16));
+    };
+    put16(0, kLargeBlobMarker);
+    for (int i = 0; i < kBlobChunkCount; ++i) {
+        const Entry& e = entries_[i];
+        const size_t at = 4 + 12 * static_cast<size_t>(i);
+        out[at] = e.tag;
+        out[at + 1] = e.pad;
+        put32(at + 4, i == 0 ? 0 : e.offset + shift);
+        put32(at + 8, i == 0 ? static_cast<uint32_t>(kLargeDirectoryBytes) : e.size);
+    }
+    std::memcpy(out.data() + kLargeDirectoryBytes, bytes_ + oldDirectory + entries_[0].pad,
+                size_ - oldDirectory - entries_[0].pad);
+    return out;
+}
+
+const BlobView::Entry& BlobView::entry(BlobChunk chunk) const {
     int position = chunkPosition(chunk);
     if (position < 0) fatalErrorFormat("Scene blob: no chunk \"%c\"", static_cast<char>(chunk));
-    return *reinterpret_cast<const ChunkEntry*>(bytes_ + 2 + 6 * position);
+    return entries_[position];
 }
 
 // ---- Following references ----
@@ -135,6 +181,23 @@ ShortArray BlobView::shorts(const int32_t* field, int32_t count) const {
     if (target == nullptr) return array;
     array.bytes = target;
     array.count = count;
+    return array;
+}
+
+IndexArray BlobView::indices(const PackedAccessor& accessor) const {
+    const bool wide = accessor.componentType == kComponentTypeUnsignedInt;
+    if ((accessor.componentType != kComponentTypeUnsignedShort && !wide) || accessor.componentCount() != 1 ||
+        (wide && form_ != BlobForm::large))
+        fatalError(
+            "Scene blob: an index list that is neither unsigned short nor, in a large blob, unsigned int");
+    if (accessor.count < 0) fatalError("Scene blob: an accessor with a negative count");
+    IndexArray array;
+    array.width = wide ? 4 : 2;
+    const uint8_t* target = follow(&accessor.components[0],
+                                   static_cast<size_t>(array.width) * static_cast<size_t>(accessor.count));
+    if (target == nullptr) return array;
+    array.bytes = target;
+    array.count = accessor.count;
     return array;
 }
 

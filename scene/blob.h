@@ -1,14 +1,19 @@
 /* blob.h — the packed scene blob: its layout and a reader for it.
 
-   The scene blob is what loadGLTF (gltf_pack.h) makes of a glTF document: one block of at
-   most 65535 bytes, position-independent, little-endian, read in place. It starts with a
-   directory of nine tagged chunks ("h" directory, "n" nodes, "m" mesh primitives,
-   "a" accessors, "A" animation channels, "t" materials, "L" lights, "d" data heap,
-   "e" end marker). Each chunk holds fixed-size records (the Packed* structs below mirror
-   them byte for byte) that refer to each other by index, and into the data heap by signed
-   32-bit self-relative references (target offset minus the field's own offset, 0 = none).
-   Float vertex and animation data sit in "d" as compact float blocks: f32 minimum, f32
-   maximum, then one u16 code per element, value = code * ((max - min) / 65535) + min.
+   The scene blob is what loadGLTF (gltf_pack.h) makes of a glTF document: one block,
+   position-independent, little-endian, read in place. It comes in two forms with the same
+   chunks and records. The compact form (at most 65535 bytes, every scene that fits) has a
+   directory of 16-bit offsets and sizes and 16-bit index lists. The large form, for scenes
+   that do not fit, has a directory of 32-bit offsets and sizes, marked by an entry count of
+   kLargeBlobMarker (the compact form always holds 9 there), and its index lists may be
+   32-bit (component type 5125). Both start with a directory of nine tagged chunks ("h"
+   directory, "n" nodes, "m" mesh primitives, "a" accessors, "A" animation channels,
+   "t" materials, "L" lights, "d" data heap, "e" end marker). Each chunk holds fixed-size
+   records (the Packed* structs below mirror them byte for byte) that refer to each other by
+   index, and into the data heap by signed 32-bit self-relative references (target offset
+   minus the field's own offset, 0 = none). Float vertex and animation data sit in "d" as
+   compact float blocks: f32 minimum, f32 maximum, then one u16 code per element,
+   value = code * ((max - min) / 65535) + min.
 
        BlobView blob(sceneBlob);                         // checks the directory
        for (const PackedNode& node : blob.nodes()) {
@@ -20,15 +25,17 @@
        float first = x.value(0);
 
    A chunk is found by scanning the directory for its tag; its record count is its size
-   divided by the record size. The view checks that every chunk lies inside the blob and
-   that every reference it follows lands inside it (with room for what is read there), so a
-   damaged blob ends in fatalError instead of a wild read. It does not copy or own the blob
-   and never writes to it. */
+   divided by the record size. The view reads both forms (form() tells which) and checks that
+   every chunk lies inside the blob, after the one before it, and that every reference it
+   follows lands inside it (with room for what is read there), so a damaged blob ends in
+   fatalError instead of a wild read. It does not copy or own the blob and never writes to
+   it. */
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 // ---- Chunk table ----
 
@@ -51,8 +58,19 @@ enum class BlobChunk : uint8_t {
 };
 
 constexpr int kBlobChunkCount = 9;
-constexpr uint32_t kMaxBlobBytes = 65535;
+constexpr uint32_t kMaxBlobBytes = 65535;                // the compact form's limit
 constexpr int kDirectoryBytes = 2 + 6 * kBlobChunkCount; // u16 entry count + 9 entries
+
+// The large form: u16 marker, u16 gap, then nine LargeChunkEntry records. References are
+// signed 32-bit, so a large blob stays below 2 GiB.
+constexpr uint16_t kLargeBlobMarker = 0x8000 | kBlobChunkCount;
+constexpr int kLargeDirectoryBytes = 4 + 12 * kBlobChunkCount;
+constexpr uint32_t kMaxLargeBlobBytes = 0x7FFFFFFF;
+
+enum class BlobForm : uint8_t {
+    compact, // 16-bit directory, at most 65535 bytes
+    large,   // 32-bit directory
+};
 
 // The chunks in blob order, and the record size of each (0 for the end marker).
 extern const BlobChunk kBlobChunkOrder[kBlobChunkCount];
@@ -67,6 +85,16 @@ struct ChunkEntry {
     uint16_t offset; // blob offset of the chunk's first byte
     uint16_t size;   // chunk size in bytes, padding excluded
 };
+
+// Directory entry of the large form; its directory is kLargeBlobMarker, a u16 gap and 9 of these.
+struct LargeChunkEntry {
+    uint8_t tag;
+    uint8_t pad;
+    uint16_t gap;    // 0
+    uint32_t offset; // blob offset of the chunk's first byte
+    uint32_t size;   // chunk size in bytes, padding excluded
+};
+static_assert(sizeof(LargeChunkEntry) == 12, "LargeChunkEntry must mirror its blob layout");
 
 // One node reachable from the default scene, breadth-first: parents come before children.
 struct PackedNode {
@@ -93,10 +121,11 @@ struct PackedPrimitive {
 };
 
 constexpr uint16_t kComponentTypeUnsignedShort = 5123;
+constexpr uint16_t kComponentTypeUnsignedInt = 5125; // 32-bit index lists, large form only
 constexpr uint16_t kComponentTypeFloat = 5126;
 
 struct PackedAccessor {
-    uint16_t componentType; // 5123 (raw u16 copies) or 5126 (compact float blocks)
+    uint16_t componentType; // 5123 or 5125 (raw index copies) or 5126 (compact float blocks)
     uint16_t sizeAndCount;  // (bytes per component << 4) | component count (1-4)
     int32_t count;          // element count
     int32_t name;           // reference to the name text ("idx", "pos", "normal", "uv"), 0 for animation
@@ -164,6 +193,20 @@ struct ShortArray {
     }
 };
 
+// An index list as the blob holds it: raw little-endian u16 or u32 values, unaligned.
+struct IndexArray {
+    const uint8_t* bytes = nullptr;
+    int32_t count = 0;
+    int width = 2; // bytes per index
+
+    uint32_t operator[](int32_t i) const {
+        const uint8_t* p = bytes + static_cast<size_t>(width) * static_cast<size_t>(i);
+        uint32_t value = static_cast<uint32_t>(p[0] | p[1] << 8);
+        if (width == 4) value |= static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+        return value;
+    }
+};
+
 // Bytes of a compact float block of `count` codes: minimum, maximum, codes.
 constexpr int64_t compactFloatBlockBytes(int64_t count) {
     return 8 + 2 * count;
@@ -173,16 +216,27 @@ constexpr int64_t compactFloatBlockBytes(int64_t count) {
 
 class BlobView {
 public:
-    // Checks the directory (nine entries, each chunk inside the blob, in order, 4-aligned) and
-    // derives the blob size from it; a damaged directory ends in fatalError.
+    // Checks the directory (nine entries, each chunk inside the blob, in order, 4-aligned, none
+    // overlapping the next) and derives the blob size from it; a damaged directory ends in
+    // fatalError. Without a size, a compact blob is known to end within 65535 bytes and a large
+    // one is taken to be as long as its directory says (the blob loadGLTF returned).
     explicit BlobView(const void* blob);
     // As above, and the directory must also fit in `size` bytes.
     BlobView(const void* blob, size_t size);
 
+    // A chunk's place, whichever form the directory has.
+    struct Entry {
+        uint8_t tag;
+        uint8_t pad;
+        uint32_t offset;
+        uint32_t size;
+    };
+
     const uint8_t* bytes() const { return bytes_; }
     uint32_t size() const { return size_; }
+    BlobForm form() const { return form_; }
     // The directory entry of a chunk; every valid blob has all nine.
-    const ChunkEntry& entry(BlobChunk chunk) const;
+    const Entry& entry(BlobChunk chunk) const;
 
     std::span<const PackedNode> nodes() const { return records<PackedNode>(BlobChunk::Nodes); }
     std::span<const PackedPrimitive> primitives() const {
@@ -199,7 +253,7 @@ public:
 
     // Records of a chunk, in place; the count is the chunk size divided by the record size.
     template <class Record> std::span<const Record> records(BlobChunk chunk) const {
-        const ChunkEntry& e = entry(chunk);
+        const Entry& e = entry(chunk);
         return {reinterpret_cast<const Record*>(bytes_ + e.offset), e.size / sizeof(Record)};
     }
 
@@ -219,14 +273,23 @@ public:
     CompactFloatBlock floatBlock(const int32_t* field, int32_t count) const;
     // The raw u16 copy of an unsigned-short accessor component (count values); empty when 0.
     ShortArray shorts(const int32_t* field, int32_t count) const;
+    // The index list of an "idx" accessor: SCALAR of 5123, or of 5125 in the large form.
+    IndexArray indices(const PackedAccessor& accessor) const;
 
     // Decodes component c of every element of a float accessor into out[element * stride + c].
     void decodeComponent(const PackedAccessor& accessor, int c, float* out, int stride) const;
 
+    // The same blob in the large form: a 32-bit directory, then the chunks' bytes unchanged.
+    // Every chunk moves by the same 56 bytes, a multiple of 4, so references and alignment hold.
+    // For readers' tests and fuzzing of the large form with blobs that fit the compact one.
+    std::vector<uint8_t> largeForm() const;
+
 private:
-    void checkDirectory();
+    void checkDirectory(bool sizeKnown);
 
     const uint8_t* bytes_;
     uint32_t size_ = 0;
     size_t limit_; // bytes known to be readable at bytes_
+    BlobForm form_ = BlobForm::compact;
+    Entry entries_[kBlobChunkCount] = {};
 };

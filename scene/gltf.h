@@ -94,11 +94,13 @@ struct GLTFAccessor {
     std::string type; // "SCALAR", "VEC2", "VEC3", "VEC4" (others are not packed)
     int bufferView = -1;
     int byteOffset = 0;     // bytes from the start of the buffer view
-    int componentType = -1; // 5123 unsigned short, 5126 float
+    int componentType = -1; // glTF code: 5120 byte, 5121 unsigned byte, 5122 short, 5123 unsigned short,
+                            // 5125 unsigned int, 5126 float
     int count = -1;         // elements
     std::vector<float> min;
     std::vector<float> max;
-    REFL_MEMBERS(type, bufferView, byteOffset, componentType, count, min, max)
+    bool normalized = false; // integers stand for [0, 1] (unsigned) or [-1, 1] (signed)
+    REFL_MEMBERS(type, bufferView, byteOffset, componentType, count, min, max, normalized)
 };
 
 struct GLTFBufferView {
@@ -194,6 +196,12 @@ struct GLTFExtPunctualLights {
 struct GLTFExtensions {
     std::shared_ptr<GLTFExtPunctualLights> KHR_lights_punctual;
     REFL_MEMBERS(KHR_lights_punctual)
+};
+
+// The extensions a document cannot be read without; read on its own, before the document.
+struct GLTFRequirements {
+    std::vector<std::string> extensionsRequired;
+    REFL_MEMBERS(extensionsRequired)
 };
 
 struct GLTFMain {

@@ -12,24 +12,30 @@
 
    Buffers come from the .glb binary chunk, base64 "data:" URIs, the variable store (archive
    members) or files. The packer sizes the blob in a first pass, allocates it once (C
-   allocator, owned by the caller, zero padding) and writes it in a second identical pass.
+   allocator, owned by the caller, zero padding) and writes it in a second identical pass. A
+   scene that fits 65535 bytes gets the compact form, byte for byte as it always has; a larger
+   one, or one with an index above 65535, gets the large form (blob.h), sized again for it.
 
    Dump: with csvPath set, the blob is also written to "gltf.expbin" in the working directory
    and an annotated byte listing to csvPath, one line per labelled span.
 
    Standard glTF that the blob's fixed layout does not hold directly is converted: index lists
-   of unsigned bytes are widened to 16 bits, unsigned-int lists are taken when every index fits
-   in 16 bits, a primitive without indices gets the list 0, 1, ..., n - 1, and a primitive
+   of unsigned bytes are widened to 16 bits, unsigned-int lists become 16-bit when every index
+   fits and stay 32-bit (large form) otherwise, integer POSITION, NORMAL and TEXCOORD_0 data
+   (KHR_mesh_quantization, plain or normalised) becomes floats, a primitive without indices
+   gets the list 0, 1, ..., n - 1, and a primitive
    without NORMAL gets flat normals (each triangle its own three vertices with its face normal,
    as glTF asks of a loader; one console line says so). An image the document holds itself (a
    buffer view, as in every textured .glb, or a "data:" URI) is put into the store as a file
    named "gltf-image<index>-<hash of its bytes>.png" (or ".jpg"), where the image hook decodes
    it, and the material refers to that name.
 
-   A document the blob cannot represent faithfully (indices or accessors out of range, data
-   past the end of its buffer, unsupported accessor types, indices above 65535, a node
-   hierarchy that is not a tree, more than 65535 bytes, ...) ends the process through
-   fatalError with a message that names the item. Items the demo does not use are skipped with
+   A document that requires an extension the packer does not implement ("extensionsRequired":
+   Draco, meshopt, ...) is refused first, naming the extension. A document the blob cannot
+   represent faithfully (indices or accessors out of range, data past the end of its buffer,
+   unsupported accessor types, a node hierarchy that is not a tree, more than 32767 nodes, an
+   animated node past the first 4096, more than 2 GiB, ...) ends the process through
+   fatalError with a message that names the item or the limit. Items the demo does not use are skipped with
    a console line: primitives with an empty index list, attributes other than POSITION, NORMAL
    and TEXCOORD_0, channels of other paths (for example "weights") or of unknown
    interpolations, channels whose node is not in the default scene. JSON syntax errors are

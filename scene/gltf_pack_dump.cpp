@@ -43,6 +43,10 @@ void writeDump(const WrittenBlob& packed, const char* csvPath) {
     int64_t spanStart = 0;
     for (const auto& [offset, label] : packed.labels) {
         if (offset >= size) break;
+        if (offset == 0) { // a label of the blob's first byte (the large form's) names it from the start
+            current = label;
+            continue;
+        }
         emitSpan(spanStart, offset, current);
         current = label;
         spanStart = offset;

@@ -111,8 +111,29 @@ std::vector<uint8_t> readBufferFile(const std::string& path, int index, size_t b
     return bytes;
 }
 
+// A document that requires an extension the packer does not implement (Draco or meshopt
+// compression, say) cannot be drawn as its author meant: refused before anything else is read.
+void checkRequiredExtensions(const std::string& json) {
+    GLTFRequirements requirements;
+    std::istringstream in(json);
+    try {
+        refl::json::parse<GLTFRequirements>(in, requirements, false, true);
+    } catch (const std::exception&) {
+        return; // reading the document reports what is wrong with the text
+    }
+    for (const std::string& name : requirements.extensionsRequired) {
+        bool implemented = false;
+        for (const char* known : kImplementedExtensions) implemented = implemented || name == known;
+        if (!implemented)
+            fatalErrorFormat("glTF: the document requires the extension \"%s\", which the packer does not "
+                             "implement",
+                             name.c_str());
+    }
+}
+
 // False when the text does not read to its end; with `report`, one console line says so.
 bool readDocument(const std::string& json, GLTFMain& document, bool report) {
+    checkRequiredExtensions(json);
     std::istringstream in(json);
     try {
         if (refl::json::parse<GLTFMain>(in, document, false, true)) return true;

@@ -13,8 +13,10 @@
    outside the packer: the rest of the program knows loadGLTF and the blob (blob.h) only. */
 #pragma once
 
+#include "scene/blob.h"
 #include "scene/gltf.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -61,13 +63,17 @@ void fetchBuffers(const GLTFMain& document, PackInput& input);
 
 // ---- Accessors ----
 
+constexpr uint16_t kComponentTypeByte = 5120;
 constexpr uint16_t kComponentTypeUnsignedByte = 5121;
-constexpr uint16_t kComponentTypeUnsignedInt = 5125;
+constexpr uint16_t kComponentTypeShort = 5122;
 
-// Index lists use 16 bits in the blob, so a drawn list reaches at most this many vertices.
-constexpr int64_t kMaxIndexedVertices = 65536;
-// Nodes the blob's chunk "n" holds at most.
-constexpr int kMaxPackedNodes = 4095;
+// Nodes the blob's chunk "n" holds at most: a node's parent is a signed 16-bit index.
+constexpr int kMaxPackedNodes = 32767;
+// An animated node's packed index has the 12 bits of a channel's target code.
+constexpr int kMaxAnimatedNode = kMaxChannelNodes - 1;
+
+// Extensions a document may require: the packer implements them.
+extern const char* const kImplementedExtensions[2];
 
 // Bytes of one component, 0 for a component type the packer does not read.
 int componentBytesOf(int componentType);
@@ -80,13 +86,34 @@ struct AccessorData {
     int64_t stride = 0;             // bytes from one element to the next
     int32_t count = 0;
     int components = 0;    // 1-4
-    int componentType = 0; // 5121, 5123, 5125 (index lists) or 5126; the blob holds only 5123 and 5126
+    int componentType = 0; // as glTF has it; the blob holds 5123, 5125 (index lists) and 5126
     int componentBytes = 0;
 
     float floatAt(int32_t element, int c) const {
         float value;
         std::memcpy(&value, first + element * stride + c * 4, 4);
         return value;
+    }
+    // Component c of an integer attribute (KHR_mesh_quantization) as a float; normalised
+    // integers map to [0, 1] or [-1, 1] as glTF defines.
+    float integerAt(int32_t element, int c, bool normalized) const {
+        const uint8_t* p = first + element * stride + c * componentBytes;
+        switch (componentType) {
+        case kComponentTypeByte: {
+            float v = static_cast<float>(static_cast<int8_t>(p[0]));
+            return normalized ? std::max(v / 127.0f, -1.0f) : v;
+        }
+        case kComponentTypeUnsignedByte:
+            return normalized ? p[0] / 255.0f : static_cast<float>(p[0]);
+        case kComponentTypeShort: {
+            float v = static_cast<float>(static_cast<int16_t>(p[0] | p[1] << 8));
+            return normalized ? std::max(v / 32767.0f, -1.0f) : v;
+        }
+        default: {
+            float v = static_cast<float>(static_cast<uint16_t>(p[0] | p[1] << 8));
+            return normalized ? v / 65535.0f : v;
+        }
+        }
     }
     uint16_t shortAt(int32_t element, int c) const {
         const uint8_t* p = first + element * stride + c * 2;
@@ -108,6 +135,9 @@ const uint8_t* viewData(const GLTFMain& document, const PackInput& input, int vi
 // The component type a primitive's index accessor is read as: its own when it is 8 or 32 bits,
 // else 16 bits (which validation then demands).
 int indexComponentType(const GLTFMain& document, int indices);
+// The component type a vertex attribute accessor is read as: its own when it is a byte or short
+// type (KHR_mesh_quantization, glTF's normalised texture coordinates), else float.
+int attributeComponentType(const GLTFMain& document, int accessor);
 
 // ---- Animation codes ----
 

@@ -1,12 +1,14 @@
 // The packer's planning pass: what the blob will hold, from a document that validation accepted.
 // Validation has noted what this pass skips or converts, so it prints nothing.
 // Nodes breadth-first from the default scene, each used mesh's primitives with the accessors they
-// copy (converted where the blob's layout asks: 16-bit index lists, flat normals), the images the
+// copy (converted where the blob's layout asks: 16-bit index lists, flat normals, floats for
+// integer attributes), the images the
 // document holds itself put into the store, and the animation channels of packed nodes.
 #include "scene/blob.h"
 #include "scene/gltf_pack_parts.h"
 #include "store/store.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -70,8 +72,9 @@ private:
             auto attribute = [&](const char* name) {
                 auto found = primitive.attributes.find(name);
                 if (found == primitive.attributes.end()) return -1;
-                vertexCount = std::min(vertexCount, accessor(found->second).count);
-                return found->second;
+                int key = attributeAccessor(found->second);
+                vertexCount = std::min(vertexCount, plan_.accessors.at(key).count);
+                return key;
             };
             result.position = attribute("POSITION");
             result.normal = attribute("NORMAL");
@@ -85,9 +88,28 @@ private:
         }
     }
 
-    // The primitive's index list. result.indices becomes an unsigned-short accessor: the
-    // document's own, or one made here for 8-bit and 32-bit lists and for a primitive without
-    // indices, whose vertices glTF draws in order (0, 1, ..., n - 1).
+    // A vertex attribute: floats as they are, integers (KHR_mesh_quantization, and glTF's own
+    // normalised texture coordinates) converted to floats once per accessor. Returns the key of
+    // the float accessor in the plan.
+    int attributeAccessor(int index) {
+        const AccessorData& data = accessor(index);
+        if (data.componentType == kComponentTypeFloat) return index;
+        auto converted = convertedAttributes_.find(index);
+        if (converted != convertedAttributes_.end()) return converted->second;
+        const bool normalized = document_.accessors[static_cast<size_t>(index)].normalized;
+        std::vector<float> values(static_cast<size_t>(data.count) * static_cast<size_t>(data.components));
+        for (int32_t i = 0; i < data.count; ++i)
+            for (int c = 0; c < data.components; ++c)
+                values[static_cast<size_t>(i) * data.components + c] = data.integerAt(i, c, normalized);
+        int key = makeFloatAccessor(values, data.components);
+        convertedAttributes_.emplace(index, key);
+        return key;
+    }
+
+    // The primitive's index list. result.indices becomes an index accessor: the document's own
+    // 16-bit list, or its 32-bit list when an index exceeds 65535 (the large form holds it), or
+    // one made here for other 8-bit and 32-bit lists and for a primitive without indices, whose
+    // vertices glTF draws in order (0, 1, ..., n - 1).
     std::vector<uint32_t> planIndices(const GLTFMeshPrimitive& primitive, int32_t vertexCount,
                                       PlannedPrimitive& result) {
         std::vector<uint32_t> indices;
@@ -100,7 +122,9 @@ private:
         const AccessorData& data = accessor(primitive.indices);
         indices.resize(static_cast<size_t>(data.count));
         for (int32_t i = 0; i < data.count; ++i) indices[static_cast<size_t>(i)] = data.indexAt(i);
-        if (data.componentType == kComponentTypeUnsignedShort) {
+        const bool wide = !indices.empty() && *std::max_element(indices.begin(), indices.end()) > 0xFFFF;
+        if (data.componentType == kComponentTypeUnsignedShort ||
+            (wide && data.componentType == kComponentTypeUnsignedInt)) {
             result.indices = primitive.indices;
         } else {
             auto widened = widenedIndices_.find(primitive.indices);
@@ -157,14 +181,16 @@ private:
         return key;
     }
 
+    // 16-bit when every index fits, else 32-bit (which only the large form holds).
     int makeIndexAccessor(const std::vector<uint32_t>& indices) {
-        std::vector<uint8_t> bytes(2 * indices.size());
-        for (size_t i = 0; i < indices.size(); ++i) {
-            bytes[2 * i] = static_cast<uint8_t>(indices[i]);
-            bytes[2 * i + 1] = static_cast<uint8_t>(indices[i] >> 8);
-        }
+        const bool wide = !indices.empty() && *std::max_element(indices.begin(), indices.end()) > 0xFFFF;
+        const size_t width = wide ? 4 : 2;
+        std::vector<uint8_t> bytes(width * indices.size());
+        for (size_t i = 0; i < indices.size(); ++i)
+            for (size_t b = 0; b < width; ++b)
+                bytes[width * i + b] = static_cast<uint8_t>(indices[i] >> (8 * b));
         return addMadeAccessor(std::move(bytes), static_cast<int32_t>(indices.size()), 1,
-                               kComponentTypeUnsignedShort);
+                               wide ? kComponentTypeUnsignedInt : kComponentTypeUnsignedShort);
     }
 
     int makeFloatAccessor(const std::vector<float>& values, int components) {
@@ -269,9 +295,10 @@ private:
     const GLTFMain& document_;
     const PackInput& input_;
     Plan plan_;
-    std::vector<int> packedNodes_;      // glTF node -> packed index, -1 when not packed
-    std::map<int, int> widenedIndices_; // 8-bit or 32-bit index accessor -> its 16-bit copy
-    int nextMadeKey_ = -2;              // key of the next accessor the packer makes
+    std::vector<int> packedNodes_;           // glTF node -> packed index, -1 when not packed
+    std::map<int, int> widenedIndices_;      // 8-bit or 32-bit index accessor -> its 16-bit copy
+    std::map<int, int> convertedAttributes_; // integer attribute accessor -> its float copy
+    int nextMadeKey_ = -2;                   // key of the next accessor the packer makes
 };
 
 } // namespace

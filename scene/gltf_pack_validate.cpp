@@ -23,8 +23,10 @@ namespace gltfpack {
 
 int componentBytesOf(int componentType) {
     switch (componentType) {
+    case kComponentTypeByte:
     case kComponentTypeUnsignedByte:
         return 1;
+    case kComponentTypeShort:
     case kComponentTypeUnsignedShort:
         return 2;
     case kComponentTypeUnsignedInt:
@@ -69,6 +71,18 @@ int indexComponentType(const GLTFMain& document, int indices) {
     }
     return kComponentTypeUnsignedShort;
 }
+
+int attributeComponentType(const GLTFMain& document, int accessor) {
+    if (accessor >= 0 && static_cast<size_t>(accessor) < document.accessors.size()) {
+        int given = document.accessors[static_cast<size_t>(accessor)].componentType;
+        if (given == kComponentTypeByte || given == kComponentTypeUnsignedByte ||
+            given == kComponentTypeShort || given == kComponentTypeUnsignedShort)
+            return given;
+    }
+    return kComponentTypeFloat;
+}
+
+const char* const kImplementedExtensions[2] = {"KHR_lights_punctual", "KHR_mesh_quantization"};
 
 const NamedCode kPathCodes[3] = {
     {"translation", kPathTranslation}, {"scale", kPathScale}, {"rotation", kPathRotation}};
@@ -137,8 +151,8 @@ private:
                  a.type.c_str());
         shape.componentBytes = componentBytesOf(a.componentType);
         if (shape.componentBytes == 0)
-            fail("glTF: accessor %d has component type %d; only 5121 (unsigned byte), 5123 "
-                 "(unsigned short), 5125 (unsigned int) and 5126 (float) can be packed",
+            fail("glTF: accessor %d has component type %d; only 5120 (byte), 5121 (unsigned byte), 5122 "
+                 "(short), 5123 (unsigned short), 5125 (unsigned int) and 5126 (float) can be packed",
                  index, a.componentType);
         shape.componentType = a.componentType;
         checkShape(shape, index, use, componentType, components);
@@ -218,7 +232,7 @@ private:
     // Breadth-first from the default scene, as the plan lists the nodes.
     void checkNodes() {
         const auto& nodes = document_.nodes;
-        std::vector<bool> reached(nodes.size(), false);
+        std::vector<int> reached(nodes.size(), -1); // packed index, -1 while not reached
         std::deque<int> queue;
         if (document_.scenes.empty()) {
             if (document_.scene != 0)
@@ -237,12 +251,12 @@ private:
         while (!queue.empty()) {
             int index = queue.front();
             queue.pop_front();
-            if (reached[static_cast<size_t>(index)])
+            if (reached[static_cast<size_t>(index)] != -1)
                 fail("glTF: node %d is reached twice from scene %d; the node hierarchy must be a tree", index,
                      document_.scene);
-            if (packed++ >= kMaxPackedNodes)
+            if (packed >= kMaxPackedNodes)
                 fail("glTF: scene %d has more than %d nodes", document_.scene, kMaxPackedNodes);
-            reached[static_cast<size_t>(index)] = true;
+            reached[static_cast<size_t>(index)] = packed++;
             const GLTFNode& node = nodes[static_cast<size_t>(index)];
             checkTransform(node.matrix, 16, index, "matrix");
             checkTransform(node.translation, 3, index, "translation");
@@ -300,8 +314,9 @@ private:
                     continue;
                 }
                 std::snprintf(use, sizeof use, "%s %s", where, name);
-                vertexCount = std::min(vertexCount,
-                                       accessor(found->second, use, kComponentTypeFloat, components).count);
+                int componentType = attributeComponentType(document_, found->second);
+                vertexCount =
+                    std::min(vertexCount, accessor(found->second, use, componentType, components).count);
                 hasNormal = hasNormal || std::string(name) == "NORMAL";
             }
             for (const auto& [name, index] : primitive.attributes)
@@ -313,10 +328,6 @@ private:
                 continue;
             }
             if (!hasNormal) {
-                if (indexCount > kMaxIndexedVertices)
-                    fail("glTF: %s has no NORMAL and %zu indices; flat normals need a vertex per index, "
-                         "at most %lld",
-                         where, static_cast<size_t>(indexCount), static_cast<long long>(kMaxIndexedVertices));
                 note("glTF: %s has no NORMAL; packed with flat normals\n", where);
             }
             if (primitive.material != -1) checkMaterial(primitive.material, mesh, static_cast<int>(p));
@@ -329,22 +340,15 @@ private:
         return accessor(primitive.indices, use, indexComponentType(document_, primitive.indices), 1);
     }
 
-    // The primitive's index list against its vertices and the blob's 16 bits; returns its length
+    // The primitive's index list against its vertices; returns its length
     // (the vertex count for a primitive without indices, drawn in order).
     int64_t checkIndices(const GLTFMeshPrimitive& primitive, const char* where, int32_t vertexCount) {
-        if (primitive.indices == -1) {
-            if (vertexCount > kMaxIndexedVertices)
-                fail("glTF: %s has %d vertices and no indices; at most %lld can be drawn", where, vertexCount,
-                     static_cast<long long>(kMaxIndexedVertices));
-            return vertexCount;
-        }
+        // Lists the packer makes (in vertex order, or one entry per corner for flat normals) are
+        // 32-bit in the large form when they need to be, so their length is not limited here.
+        if (primitive.indices == -1) return vertexCount;
         const AccessorData& data = indexAccessor(primitive, where);
         for (int32_t i = 0; i < data.count; ++i) {
             uint32_t value = data.indexAt(i);
-            if (value > 0xFFFF)
-                fail("glTF: %s indices accessor %d holds index %u at element %d; indices above "
-                     "65535 cannot be packed",
-                     where, primitive.indices, value, i);
             // The scene runtime expands every attribute through the index list.
             if (value >= static_cast<uint32_t>(vertexCount))
                 fail("glTF: %s index %d is %u, past its %d vertices", where, i, value, vertexCount);
@@ -407,7 +411,7 @@ private:
                 int node = channel.target.node;
                 if (node < 0 || static_cast<size_t>(node) >= document_.nodes.size())
                     fail("glTF: animation %zu channel %zu targets node %d, which does not exist", a, c, node);
-                if (static_cast<size_t>(node) >= reached_.size() || !reached_[static_cast<size_t>(node)]) {
+                if (static_cast<size_t>(node) >= reached_.size() || reached_[static_cast<size_t>(node)] < 0) {
                     note("glTF: animation %zu channel %zu targets node %d, which is not in scene %d; "
                          "skipped\n",
                          a, c, node, document_.scene);
@@ -424,6 +428,11 @@ private:
                     fail("glTF: animation %zu channel %zu has %d key times but %d key values (needs "
                          "%lld)",
                          a, c, times.count, values.count, static_cast<long long>(expected));
+                int packedNode = reached_[static_cast<size_t>(node)];
+                if (packedNode > kMaxAnimatedNode)
+                    fail("glTF: animation %zu channel %zu targets node %d, packed as node %d; an animated "
+                         "node must be among the first %d packed nodes",
+                         a, c, node, packedNode, kMaxAnimatedNode + 1);
             }
         }
     }
@@ -432,7 +441,7 @@ private:
     const PackInput& input_;
     std::map<int, AccessorData> checked_; // accessors checked so far, with their elements
     std::set<int> meshes_;                // meshes checked so far
-    std::vector<bool> reached_;           // glTF node -> in the default scene
+    std::vector<int> reached_;            // glTF node -> its packed index, -1 outside the default scene
     std::vector<std::string> notes_;      // console lines on what the plan skips or converts
 };
 

@@ -73,6 +73,10 @@ public:
     const chunkw* chunks() const { return chunks_; }
     const std::map<int64_t, std::string>& labels() const { return labels_; }
 
+    // The large form: 32-bit directory, and room for 32-bit index lists.
+    void setLargeForm(bool large) { large_ = large; }
+    bool largeForm() const { return large_; }
+
     void beginPass(uint8_t* blob, bool keepLabels) {
         blob_ = blob;
         keepLabels_ = keepLabels;
@@ -169,6 +173,7 @@ private:
     Room dataRoom_ = Room::texts;
     uint8_t* blob_ = nullptr;
     bool keepLabels_ = false;
+    bool large_ = false;
     std::map<int64_t, std::string> labels_; // blob offset -> label
 };
 
@@ -188,6 +193,7 @@ public:
     int accessorCount = 0;
     int primitiveCount = 0;
     int materialCount = 0;
+    int wideIndexLists = 0; // 32-bit index lists written: only the large form holds them
 
     void run() {
         writeDirectory();
@@ -204,14 +210,27 @@ public:
 
 private:
     void writeDirectory() {
-        w_.u16(BlobChunk::Directory, kBlobChunkCount);
+        const bool large = w_.largeForm();
+        if (large) {
+            w_.label(BlobChunk::Directory, "start (large form: 32-bit directory)");
+            w_.u16(BlobChunk::Directory, kLargeBlobMarker);
+            w_.u16(BlobChunk::Directory, 0);
+        } else {
+            w_.u16(BlobChunk::Directory, kBlobChunkCount);
+        }
         for (int i = 0; i < kBlobChunkCount; ++i) {
             const BlobWriter::chunkw& c = w_.chunks()[i];
             char tag = static_cast<char>(c.tag);
             w_.label(BlobChunk::Directory, std::string("#### CHUNKPTR ") + tag + " ####");
             w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.pad << 8 | static_cast<uint8_t>(c.tag)));
-            w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.start));
-            w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.size));
+            if (large) {
+                w_.u16(BlobChunk::Directory, 0);
+                w_.u32(BlobChunk::Directory, static_cast<uint32_t>(c.start));
+                w_.u32(BlobChunk::Directory, static_cast<uint32_t>(c.size));
+            } else {
+                w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.start));
+                w_.u16(BlobChunk::Directory, static_cast<uint16_t>(c.size));
+            }
         }
     }
 
@@ -293,6 +312,10 @@ private:
             if (data.componentType == kComponentTypeUnsignedShort) {
                 w_.label(BlobChunk::Data, labelName + " binary-shorts");
                 at = writeShorts(data, c);
+            } else if (data.componentType == kComponentTypeUnsignedInt) {
+                w_.label(BlobChunk::Data, labelName + " binary-ints");
+                at = writeInts(data);
+                ++wideIndexLists;
             } else {
                 w_.label(BlobChunk::Data, labelName + "compact floats");
                 at = writeCompactFloats(data, c);
@@ -301,6 +324,17 @@ private:
         }
         for (int c = data.components; c < 4; ++c) w_.i32(BlobChunk::Accessors, 0);
         return accessorCount++;
+    }
+
+    // A 32-bit index list (scalar), copied unchanged.
+    fptr writeInts(const AccessorData& data) {
+        scratch_.resize(4 * static_cast<size_t>(data.count));
+        for (int32_t i = 0; i < data.count; ++i) {
+            uint32_t value = data.indexAt(i);
+            for (int b = 0; b < 4; ++b)
+                scratch_[4 * static_cast<size_t>(i) + b] = static_cast<uint8_t>(value >> (8 * b));
+        }
+        return w_.write(BlobChunk::Data, scratch_.data(), scratch_.size());
     }
 
     fptr writeShorts(const AccessorData& data, int c) {
@@ -397,20 +431,37 @@ private:
 
 WrittenBlob writeBlob(const GLTFMain& document, const Plan& plan, bool keepLabels,
                       std::vector<std::string>* outUris) {
+    // A scene goes into the compact form when it fits there, else into the large form. The
+    // image URIs of the sizing pass that counts are handed on, so outUris gets two passes' worth.
     BlobWriter writer;
-    writer.beginPass(nullptr, false);
-    PackPass sizing(writer, document, plan, outUris);
-    sizing.run();
-    writer.endSizingPass();
+    std::vector<std::string> sizingUris;
+    struct Counts {
+        int accessorCount, primitiveCount, wideIndexLists;
+    };
+    auto sizingPass = [&](bool large) {
+        writer.setLargeForm(large);
+        writer.beginPass(nullptr, false);
+        sizingUris.clear();
+        PackPass pass(writer, document, plan, outUris != nullptr ? &sizingUris : nullptr);
+        pass.run();
+        writer.endSizingPass();
+        return Counts{pass.accessorCount, pass.primitiveCount, pass.wideIndexLists};
+    };
+    Counts sizing = sizingPass(false);
     int64_t total = writer.layout();
-    if (total > static_cast<int64_t>(kMaxBlobBytes)) {
+    if (total > static_cast<int64_t>(kMaxBlobBytes) || sizing.wideIndexLists > 0) {
+        sizing = sizingPass(true);
+        total = writer.layout();
+    }
+    if (outUris != nullptr) outUris->insert(outUris->end(), sizingUris.begin(), sizingUris.end());
+    if (total > static_cast<int64_t>(kMaxLargeBlobBytes)) {
         std::string room;
         for (int r = 0; r < static_cast<int>(Room::count); ++r) {
             room += r == 0 ? "" : ", ";
             room += kRoomNames[r] + std::string(" ") + std::to_string(writer.roomBytes(static_cast<Room>(r)));
         }
         fatalErrorFormat("glTF: the packed scene needs %lld bytes, more than the %u a scene blob holds (%s)",
-                         static_cast<long long>(total), kMaxBlobBytes, room.c_str());
+                         static_cast<long long>(total), kMaxLargeBlobBytes, room.c_str());
     }
     if (sizing.accessorCount > 0xFFFF)
         fatalErrorFormat("glTF: the packed scene needs %d accessors; at most 65535 fit",

@@ -45,11 +45,11 @@ TextureRecord* whiteTexture() {
 }
 
 // An accessor's shape before anything is allocated for it: 1 to 4 components (the record holds
-// four references) and no more elements than a blob could hold codes for, 2 bytes each.
-void checkAccessorShape(const PackedAccessor& accessor, const char* what, int index) {
+// four references) and no more elements than the blob could hold codes for, 2 bytes each.
+void checkAccessorShape(const BlobView& view, const PackedAccessor& accessor, const char* what, int index) {
     if (accessor.componentCount() < 1 || accessor.componentCount() > 4)
         fatalErrorFormat("Scene blob: %s %d has %d components", what, index, accessor.componentCount());
-    if (accessor.count < 0 || accessor.count > static_cast<int32_t>(kMaxBlobBytes / 2))
+    if (accessor.count < 0 || static_cast<uint32_t>(accessor.count) > view.size() / 2)
         fatalErrorFormat("Scene blob: %s %d claims %d elements", what, index, accessor.count);
 }
 
@@ -146,18 +146,23 @@ bool Scene::accessorsInRange(const PackedPrimitive& p) const {
 }
 
 void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAccessor& g) {
-    checkAccessorShape(accessor, "an accessor of primitive", primitive);
+    checkAccessorShape(*view_, accessor, "an accessor of primitive", primitive);
     g.name = accessor.name != 0 ? view_->text(&accessor.name) : nullptr;
     if (g.name != nullptr && std::strcmp(g.name, "idx") == 0) {
-        if (accessor.componentType != kComponentTypeUnsignedShort || accessor.componentCount() != 1)
-            fatalErrorFormat("Scene blob: the index accessor of primitive %d is not unsigned short",
-                             primitive);
+        const bool wide =
+            accessor.componentType == kComponentTypeUnsignedInt && view_->form() == BlobForm::large;
+        if ((accessor.componentType != kComponentTypeUnsignedShort && !wide) ||
+            accessor.componentCount() != 1)
+            fatalErrorFormat(
+                "Scene blob: the index accessor of primitive %d is not unsigned short (or unsigned "
+                "int in a large blob)",
+                primitive);
         currentIndexCount_ = accessor.count;
-        currentIndices_ = view_->shorts(&accessor.components[0], accessor.count);
+        currentIndices_ = view_->indices(accessor);
         if (currentIndices_.bytes == nullptr && accessor.count > 0)
             fatalErrorFormat("Scene blob: the index accessor of primitive %d has no data", primitive);
         // Index records only carry their count to the draw; their array is never filled or bound.
-        growHostArray(&g.buffer, accessor.count, 2);
+        growHostArray(&g.buffer, accessor.count, currentIndices_.width);
         return;
     }
     if (accessor.componentType != kComponentTypeFloat)
@@ -173,9 +178,9 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
             fatalErrorFormat("Scene blob: attribute \"%s\" of primitive %d has no data", g.name ? g.name : "",
                              primitive);
         for (int32_t j = 0; j < n; ++j) {
-            int32_t source = currentIndexCount_ != 0 ? currentIndices_[j] : j;
-            if (source >= accessor.count)
-                fatalErrorFormat("Scene blob: primitive %d uses vertex %d of %d", primitive, source,
+            uint32_t source = currentIndexCount_ != 0 ? currentIndices_[j] : static_cast<uint32_t>(j);
+            if (source >= static_cast<uint32_t>(accessor.count))
+                fatalErrorFormat("Scene blob: primitive %d uses vertex %u of %d", primitive, source,
                                  accessor.count);
             out[static_cast<size_t>(j) * components + c] = block.value(source);
         }
@@ -197,7 +202,7 @@ void Scene::decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAc
 void Scene::decodeAnimationAccessor(int accessorIndex) {
     const PackedAccessor& accessor = accessors[accessorIndex];
     GpuAccessor& g = gpuAccessors[accessorIndex];
-    checkAccessorShape(accessor, "animation accessor", accessorIndex);
+    checkAccessorShape(*view_, accessor, "animation accessor", accessorIndex);
     if (accessor.componentType != kComponentTypeFloat)
         fatalErrorFormat("Scene blob: animation accessor %d is not float data", accessorIndex);
     const int components = accessor.componentCount();

@@ -120,7 +120,7 @@ private:
     std::span<const PackedMaterial> materials_;
     NamedValues named_{};
     // The index list of the last "idx" accessor met in init; carries over to later primitives.
-    ShortArray currentIndices_;
+    IndexArray currentIndices_;
     int32_t currentIndexCount_ = 0;
     float materialColour_[4] = {};            // lent to "baseColor" during a draw
     std::vector<uint8_t> reportedPrimitives_; // primitives whose skip was already logged

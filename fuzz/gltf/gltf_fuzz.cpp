@@ -29,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (int c = 0; c < accessor.componentCount(); ++c) {
                 if (accessor.componentType == kComponentTypeFloat)
                     view.floatBlock(&accessor.components[c], accessor.count);
+                else if (accessor.componentType == kComponentTypeUnsignedInt)
+                    view.indices(accessor); // 32-bit index lists, large form only
                 else
                     view.shorts(&accessor.components[c], accessor.count);
             }

@@ -1,6 +1,8 @@
 // gltf2blob FILE [LISTING.csv]: packs a .gltf or .glb file the way the demo does, writes the
 // blob to "gltf.expbin" in the working directory and its annotated byte listing (by default
-// beside the blob, named after the input), and prints what the blob holds. External buffers
+// beside the blob, named after the input), and prints what the blob holds and in which form
+// (compact, or large for scenes past 65535 bytes; the listing of a large blob says so in its
+// first line). External buffers
 // are looked for beside the input file. A file the packer rejects ends with its message and
 // exit status 255. A file whose JSON text is not valid (empty, cut off, a .glb with a bad magic)
 // is packed as far as it was read, as the demo does, but the tool says so and exits with status
@@ -60,10 +62,10 @@ int main(int argc, char** argv) {
 
     BlobView view(blob, static_cast<size_t>(size));
     std::printf("%s: %zu nodes, %zu primitives, %zu accessors, %zu channels, %zu materials, %zu lights, "
-                "%u bytes\n",
+                "%u bytes, %s form\n",
                 input.filename().string().c_str(), view.nodes().size(), view.primitives().size(),
                 view.accessors().size(), view.channels().size(), view.materials().size(),
-                view.lights().size(), view.size());
+                view.lights().size(), view.size(), view.form() == BlobForm::large ? "large" : "compact");
     std::printf("wrote gltf.expbin and %s\n", listing.c_str());
     std::free(blob);
     if (!complete) {

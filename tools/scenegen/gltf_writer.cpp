@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kUnsignedShort = 5123;
+constexpr int kUnsignedInt = 5125;
 constexpr int kFloat = 5126;
 
 std::string number(float value) {
@@ -90,13 +91,21 @@ int GltfBuilder::addFloatAccessor(const std::vector<float>& values, int componen
     return static_cast<int>(accessors_.size() - 1);
 }
 
-int GltfBuilder::addIndexAccessor(const std::vector<uint16_t>& indices) {
+int GltfBuilder::addIndexAccessor(const std::vector<uint32_t>& indices) {
     if (indices.empty()) throw std::runtime_error("primitive without triangles");
+    if (indices.size() > 0x1FFFFFFF) throw std::runtime_error("index list too long for one buffer view");
     Accessor accessor{};
-    accessor.byteLength = static_cast<int>(indices.size() * sizeof(uint16_t));
-    accessor.byteOffset = appendBytes(indices.data(), accessor.byteLength);
+    if (*std::max_element(indices.begin(), indices.end()) > 0xFFFF) {
+        accessor.byteLength = static_cast<int>(indices.size() * sizeof(uint32_t));
+        accessor.byteOffset = appendBytes(indices.data(), static_cast<size_t>(accessor.byteLength));
+        accessor.componentType = kUnsignedInt;
+    } else {
+        std::vector<uint16_t> shorts(indices.begin(), indices.end());
+        accessor.byteLength = static_cast<int>(shorts.size() * sizeof(uint16_t));
+        accessor.byteOffset = appendBytes(shorts.data(), static_cast<size_t>(accessor.byteLength));
+        accessor.componentType = kUnsignedShort;
+    }
     accessor.count = static_cast<int>(indices.size());
-    accessor.componentType = kUnsignedShort;
     accessor.type = "SCALAR";
     accessors_.push_back(accessor);
     return static_cast<int>(accessors_.size() - 1);

@@ -13,7 +13,8 @@
        gltf.addChannel(node, "translation", "LINEAR", times, values);
        std::string json = gltf.json("scene1.bin");   // gltf.binary() holds the buffer
 
-   Index accessors are unsigned shorts, everything else floats. Every primitive carries
+   Index accessors are unsigned shorts, or unsigned ints when an index exceeds 65535; everything
+   else is floats. Every primitive carries
    POSITION, NORMAL and, unless told otherwise, TEXCOORD_0. One animation holds all channels. The builder
    checks nothing beyond what it needs to write a consistent file. */
 #pragma once
@@ -88,7 +89,7 @@ private:
     };
 
     int addFloatAccessor(const std::vector<float>& values, int components, bool withBounds);
-    int addIndexAccessor(const std::vector<uint16_t>& indices);
+    int addIndexAccessor(const std::vector<uint32_t>& indices);
     int appendBytes(const void* bytes, size_t size);
 
     std::vector<unsigned char> binary_;

@@ -1,6 +1,12 @@
 /* scenegen — writes the demo's scene: scene1.gltf, scene1.bin, tex1.png, tex2.png, tex3.png.
 
    Usage: scenegen [OUTPUT_FOLDER]   (default: the current folder)
+          scenegen --triangles N [OUTPUT_FOLDER]
+
+   With --triangles, it writes instead a generated scene of exactly N triangles as scene1.gltf
+   and scene1.bin (no textures): hills under two moving lights (large_scene.h), to try scenes
+   of real size without downloading models. The names let it stand in for the demo's scene in
+   an archive.
 
    The scene is a colonnaded hall seen from the demo's orbit camera, which circles (5.84, y, 0)
    at radius 1.44 looking at (0, 0.72, 0): a marble floor, a warm back wall between a red and a
@@ -16,6 +22,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
@@ -24,6 +31,7 @@
 #include <stb/stb_image_write.h>
 
 #include "tools/scenegen/gltf_writer.h"
+#include "tools/scenegen/large_scene.h"
 #include "tools/scenegen/meshes.h"
 #include "tools/scenegen/textures.h"
 
@@ -388,9 +396,38 @@ void addLights(GltfBuilder& gltf) {
     for (int node : {amber, cyan, magenta, white}) gltf.addRootNode(node);
 }
 
+int writeLargeScene(const char* count, const std::string& folder) {
+    char* end = nullptr;
+    long long triangles = std::strtoll(count, &end, 10);
+    if (end == count || *end != '\0' || triangles < 1 || triangles > 500000000LL) {
+        std::fprintf(stderr, "scenegen: --triangles needs a count from 1 to 500000000, not \"%s\"\n", count);
+        return 2;
+    }
+    GltfBuilder gltf = largeScene(triangles);
+    std::string json = gltf.json("scene1.bin");
+    writeFile(folder + "/scene1.gltf", json.data(), json.size());
+    writeFile(folder + "/scene1.bin", gltf.binary().data(), gltf.binary().size());
+    std::printf("scenegen: wrote scene1.gltf (%zu bytes) and scene1.bin (%zu bytes), %lld triangles, to %s\n",
+                json.size(), gltf.binary().size(), triangles, folder.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--triangles") {
+        if (argc < 3 || argc > 4) {
+            std::fprintf(stderr,
+                         "usage: scenegen [OUTPUT_FOLDER] | scenegen --triangles N [OUTPUT_FOLDER]\n");
+            return 2;
+        }
+        try {
+            return writeLargeScene(argv[2], argc > 3 ? argv[3] : ".");
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "scenegen: %s\n", error.what());
+            return 1;
+        }
+    }
     std::string folder = argc > 1 ? argv[1] : ".";
     try {
         GltfBuilder gltf;

@@ -37,24 +37,23 @@ Point3 normalise(Point3 a) {
     return l > 0.0f ? mul(a, 1.0f / l) : a;
 }
 
-uint16_t pushVertex(MeshData& mesh, const Vertex& vertex) {
-    if (mesh.vertexCount() >= 65535) throw std::runtime_error("mesh exceeds 65535 vertices");
+uint32_t pushVertex(MeshData& mesh, const Vertex& vertex) {
     mesh.positions.insert(mesh.positions.end(), {vertex.position.x, vertex.position.y, vertex.position.z});
     mesh.normals.insert(mesh.normals.end(), {vertex.normal.x, vertex.normal.y, vertex.normal.z});
     mesh.texcoords.insert(mesh.texcoords.end(), {vertex.u, vertex.v});
-    return static_cast<uint16_t>(mesh.vertexCount() - 1);
+    return static_cast<uint32_t>(mesh.vertexCount() - 1);
 }
 
-Point3 positionOf(const MeshData& mesh, uint16_t i) {
+Point3 positionOf(const MeshData& mesh, uint32_t i) {
     return {mesh.positions[i * 3], mesh.positions[i * 3 + 1], mesh.positions[i * 3 + 2]};
 }
-Point3 normalOf(const MeshData& mesh, uint16_t i) {
+Point3 normalOf(const MeshData& mesh, uint32_t i) {
     return {mesh.normals[i * 3], mesh.normals[i * 3 + 1], mesh.normals[i * 3 + 2]};
 }
 
 // Appends a triangle wound counter-clockwise around its vertex normals; degenerate triangles
 // (the collapsed corners at a sphere's poles) are dropped.
-void pushTriangle(MeshData& mesh, uint16_t a, uint16_t b, uint16_t c) {
+void pushTriangle(MeshData& mesh, uint32_t a, uint32_t b, uint32_t c) {
     Point3 pa = positionOf(mesh, a), pb = positionOf(mesh, b), pc = positionOf(mesh, c);
     Point3 face = cross(sub(pb, pa), sub(pc, pa));
     if (length(face) < 1e-9f) return;
@@ -65,7 +64,7 @@ void pushTriangle(MeshData& mesh, uint16_t a, uint16_t b, uint16_t c) {
 
 // A surface given as a grid of rows x columns vertices; neighbouring vertices form quads.
 void addSurface(MeshData& mesh, const std::vector<std::vector<Vertex>>& grid) {
-    std::vector<std::vector<uint16_t>> ids(grid.size());
+    std::vector<std::vector<uint32_t>> ids(grid.size());
     for (size_t r = 0; r < grid.size(); ++r) {
         for (const Vertex& vertex : grid[r]) ids[r].push_back(pushVertex(mesh, vertex));
     }
@@ -227,4 +226,42 @@ void addArchBlock(MeshData& mesh, float halfWidth, float height, float halfDepth
         addFace(mesh, {side * halfWidth, height * 0.5f, 0.0f}, mul({0, 0, -halfDepth}, side),
                 {0, height * 0.5f, 0}, uvPerUnit);
     }
+}
+
+void addHills(MeshData& mesh, float x0, float z0, float x1, float z1, float height, int64_t triangles) {
+    if (triangles < 1) throw std::runtime_error("hills need at least one triangle");
+    const int64_t quads = (triangles + 1) / 2;
+    const int64_t rows = std::max<int64_t>(1, static_cast<int64_t>(std::sqrt(static_cast<double>(quads))));
+    const int64_t columns = (quads + rows - 1) / rows;
+    if ((rows + 1) * (columns + 1) > 0x7FFFFFFF) throw std::runtime_error("hills with too many vertices");
+    // h = height * edge(x) * edge(z) * bumps(x, z): edge falls to 0 at the rectangle's border.
+    const float width = x1 - x0, depth = z1 - z0;
+    auto heightAt = [&](float s, float t) {
+        float edge = std::sin(3.14159265f * s) * std::sin(3.14159265f * t);
+        float bumps =
+            0.6f + 0.25f * std::sin(9.0f * s) * std::cos(7.0f * t) + 0.15f * std::sin(23.0f * (s + t));
+        return height * edge * bumps;
+    };
+    const uint32_t first = static_cast<uint32_t>(mesh.vertexCount());
+    for (int64_t r = 0; r <= rows; ++r)
+        for (int64_t c = 0; c <= columns; ++c) {
+            float s = static_cast<float>(c) / static_cast<float>(columns);
+            float t = static_cast<float>(r) / static_cast<float>(rows);
+            // The normal from the height's slope, by central differences over one cell.
+            float ds = 1.0f / static_cast<float>(columns), dt = 1.0f / static_cast<float>(rows);
+            float dhdx = (heightAt(s + ds, t) - heightAt(s - ds, t)) / (2.0f * ds * width);
+            float dhdz = (heightAt(s, t + dt) - heightAt(s, t - dt)) / (2.0f * dt * depth);
+            Point3 position{x0 + s * width, heightAt(s, t), z0 + t * depth};
+            pushVertex(mesh, {position, normalise({-dhdx, 1.0f, -dhdz}), s, t});
+        }
+    int64_t made = 0;
+    for (int64_t r = 0; r < rows && made < triangles; ++r)
+        for (int64_t c = 0; c < columns && made < triangles; ++c) {
+            uint32_t a = first + static_cast<uint32_t>(r * (columns + 1) + c), b = a + 1;
+            uint32_t d = a + static_cast<uint32_t>(columns + 1), e = d + 1;
+            // Counter-clockwise seen from above (+y): a, d, b then b, d, e.
+            mesh.indices.insert(mesh.indices.end(), {a, d, b});
+            if (++made < triangles) mesh.indices.insert(mesh.indices.end(), {b, d, e});
+            ++made;
+        }
 }

@@ -25,7 +25,7 @@ struct MeshData {
     std::vector<float> positions;  // x, y, z per vertex
     std::vector<float> normals;    // unit normal x, y, z per vertex
     std::vector<float> texcoords;  // u, v per vertex
-    std::vector<uint16_t> indices; // three per triangle
+    std::vector<uint32_t> indices; // three per triangle
 
     int vertexCount() const { return static_cast<int>(positions.size() / 3); }
 };
@@ -47,6 +47,11 @@ void addSphere(MeshData& mesh, Point3 centre, float radius, int segments, int ri
 
 // A torus around the y axis through `centre`.
 void addTorus(MeshData& mesh, Point3 centre, float majorRadius, float minorRadius, int segments, int sides);
+
+// Rolling hills over the rectangle [x0, x1] x [z0, z1] at y = 0 to about `height`, falling to
+// 0 at its edges: exactly `triangles` triangles of a grid as square as the count allows, with
+// smooth normals. For scenes of a chosen size (benchmarks, tests of large scenes).
+void addHills(MeshData& mesh, float x0, float z0, float x1, float z1, float height, int64_t triangles);
 
 // Turns every position and normal of the mesh by a rotation matrix (row-major 3 x 3).
 void rotateMesh(MeshData& mesh, const float (&rotation)[9]);

@@ -52,7 +52,7 @@ TEST_F(Gltf2Blob, PacksWritesTheDumpAndSummarises) {
     ASSERT_FALSE(blob.empty());
     std::string summary =
         "hall.gltf: 1 nodes, 1 primitives, 3 accessors, 0 channels, 1 materials, 0 lights, " +
-        std::to_string(blob.size()) + " bytes\n";
+        std::to_string(blob.size()) + " bytes, compact form\n";
     EXPECT_NE(run.output.find(summary), std::string::npos) << run.output;
     std::string listing = readFile((root_ / "out" / "hall.csv").string());
     EXPECT_EQ(listing.rfind("0000,\"$ 0000\", \"start\",\": 09,00\"\n", 0), 0u) << listing;

@@ -220,7 +220,7 @@ TEST(GltfPack, ChunksArePaddedToFourBytesAndSizesExcludeThePadding) {
             EXPECT_EQ((size + e[1]) % 4, 0);
             expectedOffset = offset + size + e[1];
         }
-        const ChunkEntry& d = v.entry(BlobChunk::Data);
+        const BlobView::Entry& d = v.entry(BlobChunk::Data);
         EXPECT_EQ(d.size, 19 + std::strlen(name) + 1);
         EXPECT_EQ(d.pad, (4 - d.size % 4) % 4);
         EXPECT_EQ(expectedOffset, static_cast<uint32_t>(p.size));

@@ -36,7 +36,8 @@ TEST(GltfRecords, KeyListsAreRegisteredAsWritten) {
         registeredKeys<GLTFPBRMetallicRoughness>(),
         "baseColorTexture, baseColorFactor, metallicRoughnessTexcture, metallicFactor, roughnessFactor");
     EXPECT_EQ(registeredKeys<GLTFSampler>(), "minFilter, magFilter, wrapS, wrapT");
-    EXPECT_EQ(registeredKeys<GLTFAccessor>(), "type, bufferView, byteOffset, componentType, count, min, max");
+    EXPECT_EQ(registeredKeys<GLTFAccessor>(),
+              "type, bufferView, byteOffset, componentType, count, min, max, normalized");
     EXPECT_EQ(registeredKeys<GLTFBufferView>(), "buffer, byteLength, byteOffset, byteStride");
     EXPECT_EQ(registeredKeys<GLTFMaterialTextureInfo>(), "index, texCoord, scale, strength");
     EXPECT_EQ(registeredKeys<GLTFImage>(), "mimeType, name, bufferView, uri");

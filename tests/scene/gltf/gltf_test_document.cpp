@@ -62,6 +62,30 @@ int TestDocument::addIndices(const std::vector<uint32_t>& values, int componentT
     return static_cast<int>(accessors_.size() - 1);
 }
 
+int TestDocument::addIntegers(const std::vector<int32_t>& values, int componentType, int components,
+                              bool normalized) {
+    align4();
+    size_t offset = data_.size();
+    const int bytes = componentType <= 5121 ? 1 : 2;
+    const int stride = (bytes * components + 3) / 4 * 4;
+    const size_t count = values.size() / static_cast<size_t>(components);
+    for (size_t e = 0; e < count; ++e) {
+        for (int c = 0; c < components; ++c)
+            for (int b = 0; b < bytes; ++b)
+                data_.push_back(
+                    static_cast<uint8_t>(static_cast<uint32_t>(values[e * components + c]) >> (8 * b)));
+        for (int pad = bytes * components; pad < stride; ++pad) data_.push_back(0);
+    }
+    static const char* const types[] = {"", "SCALAR", "VEC2", "VEC3", "VEC4"};
+    views_.push_back("{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) + ",\"byteLength\":" +
+                     std::to_string(stride * count) + ",\"byteStride\":" + std::to_string(stride) + "}");
+    accessors_.push_back("{\"bufferView\":" + std::to_string(views_.size() - 1) +
+                         ",\"componentType\":" + std::to_string(componentType) +
+                         ",\"count\":" + std::to_string(count) + ",\"type\":\"" + types[components] + "\"" +
+                         (normalized ? ",\"normalized\":true}" : "}"));
+    return static_cast<int>(accessors_.size() - 1);
+}
+
 std::string TestDocument::addTriangle(bool texcoords) {
     int indices = addShorts({0, 1, 2});
     int position = addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");

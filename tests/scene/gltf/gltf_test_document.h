@@ -17,6 +17,9 @@ public:
     int addShorts(const std::vector<uint16_t>& values);
     // Raw bytes (an image, say) in a buffer view of their own; returns the view's index.
     int addView(const std::vector<uint8_t>& bytes);
+    // Integer attribute data (KHR_mesh_quantization) of component type 5120 to 5123, each element
+    // padded to 4 bytes with byteStride as glTF asks of vertex attributes.
+    int addIntegers(const std::vector<int32_t>& values, int componentType, int components, bool normalized);
     // A SCALAR index list of component type 5121, 5123 or 5125.
     int addIndices(const std::vector<uint32_t>& values, int componentType);
     // The triangle (0,0,0), (1,0,0), (0,1,0) facing +z, indices 0, 1, 2 (and texture coordinates):

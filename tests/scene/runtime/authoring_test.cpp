@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -157,12 +158,69 @@ TEST(SceneAuthoring, EveryIndexListAndMissingNormalsDecodeToTheTrianglesTheDocum
     }
 }
 
-TEST(SceneAuthoring, IndexListsThatDoNotFitSixteenBitsAreRefusedByName) {
+TEST(SceneAuthoring, QuantisedAttributesDecodeToTheFloatsTheyStandFor) {
+    // KHR_mesh_quantization: integer POSITION, NORMAL and TEXCOORD_0, plain or normalised, as a
+    // quantising tool writes them; each element padded to 4 bytes.
+    struct Quantised {
+        const char* what;
+        int componentType;
+        bool normalized;
+        std::vector<int32_t> values;
+        float (*meaning)(int32_t); // the float a stored integer stands for
+    };
+    const Quantised positions[] = {
+        {"short",
+         5122,
+         false,
+         {-300, 0, 7, 1200, -1, 0, 0, 32767, -32768},
+         [](int32_t v) { return float(v); }},
+        {"unsigned byte",
+         5121,
+         false,
+         {0, 255, 3, 10, 20, 30, 1, 1, 200},
+         [](int32_t v) { return float(v); }},
+        {"normalised short",
+         5122,
+         true,
+         {-32768, -32767, 0, 16384, 32767, 1, 2, 3, 4},
+         [](int32_t v) { return std::max(v / 32767.0f, -1.0f); }},
+        {"normalised byte",
+         5120,
+         true,
+         {-128, -127, 0, 64, 127, -1, 5, 6, 7},
+         [](int32_t v) { return std::max(v / 127.0f, -1.0f); }},
+    };
+    const std::vector<int32_t> normals = {0, 0, 127, 127, 0, 0, 0, -127, 0};   // normalised bytes
+    const std::vector<int32_t> texcoords = {0, 65535, 32768, 0, 65535, 65535}; // normalised unsigned shorts
+    for (const Quantised& q : positions) {
+        SCOPED_TRACE(q.what);
+        TestDocument doc;
+        int idx = doc.addIndices({0, 1, 2}, 5123);
+        int pos = doc.addIntegers(q.values, q.componentType, 3, q.normalized);
+        int nrm = doc.addIntegers(normals, 5120, 3, true);
+        int uv = doc.addIntegers(texcoords, 5123, 2, true);
+        PackedDocument packed(
+            doc.json(R"(,"extensionsRequired":["KHR_mesh_quantization"],"scenes":[{"nodes":[0]}],)"
+                     R"("nodes":[{"mesh":0}],"meshes":[{"primitives":[{)" +
+                     primitiveMembers(idx, pos, nrm, uv) + "}]}]"));
+        Decoded d = decode(packed.blob);
+        std::vector<float> expected;
+        for (int32_t v : q.values) expected.push_back(q.meaning(v));
+        ASSERT_EQ(d.pos.size(), expected.size());
+        float range = *std::max_element(expected.begin(), expected.end()) -
+                      *std::min_element(expected.begin(), expected.end());
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_NEAR(d.pos[i], expected[i], range / 65535.0f * 1.01f + 1e-6f) << i;
+        expectNear(d.normal, {0, 0, 1, 1, 0, 0, 0, -1, 0}, "normal");
+        expectNear(d.uv, {0, 1, 32768 / 65535.0f, 0, 1, 1}, "uv");
+    }
+}
+
+TEST(SceneAuthoring, IndicesPastTheVerticesAreRefusedByName) {
     std::vector<uint32_t> wide = kIndices;
     wide[4] = 70000;
     EXPECT_EXIT(PackedDocument(meshDocument(5125, wide, true)), ::testing::ExitedWithCode(kFatalExitStatus),
-                "glTF: mesh 0 primitive 0 indices accessor 0 holds index 70000 at element 4; indices above "
-                "65535 cannot be packed");
+                "glTF: mesh 0 primitive 0 index 4 is 70000, past its 6 vertices");
     wide[4] = 6;
     EXPECT_EXIT(PackedDocument(meshDocument(5121, wide, false)), ::testing::ExitedWithCode(kFatalExitStatus),
                 "glTF: mesh 0 primitive 0 index 4 is 6, past its 6 vertices");

@@ -73,11 +73,39 @@ TEST_F(DemoScene, CommittedFilesAreWhatTheGeneratorMakes) {
     }
 }
 
+TEST(GeneratedScene, ScenegenWritesExactlyTheTrianglesAskedForAndRefusesOtherCounts) {
+    ScratchFolder folder("scenegen-triangles");
+    ProcessResult run = runProcess({NOVA31_BINARY_DIR "/scenegen", "--triangles", "70001", folder.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::string bin = readFile(folder.path() / "scene1.bin");
+    putFileVariable("scene1.bin", static_cast<uint32_t>(bin.size()), bin.data());
+    std::string json = readFile(folder.path() / "scene1.gltf");
+    int size = 0;
+    void* blob = loadGLTF(json.data(), json.size(), &size, nullptr, nullptr);
+    BlobView view(blob, static_cast<size_t>(size));
+    EXPECT_EQ(view.form(), BlobForm::large);
+    ASSERT_EQ(view.primitives().size(), 1u);
+    EXPECT_EQ(view.accessors()[0].count, 3 * 70001);
+    EXPECT_EQ(view.lights().size(), 2u);
+    std::free(blob);
+    for (const char* count : {"0", "12x", "-5"}) {
+        ProcessResult refused =
+            runProcess({NOVA31_BINARY_DIR "/scenegen", "--triangles", count, folder.string()});
+        EXPECT_EQ(refused.exitCode, 2) << count;
+        EXPECT_NE(refused.err.find("--triangles needs a count"), std::string::npos) << refused.err;
+    }
+}
+
 TEST_F(DemoScene, PacksWithinTheBlobLimitWithNormalsAndTextureCoordinatesEverywhere) {
     ASSERT_NE(blob, nullptr);
     EXPECT_GT(blobSize, 0);
     EXPECT_LE(blobSize, 65535);
     BlobView view(blob, blobSize);
+    EXPECT_EQ(view.form(), BlobForm::compact);
+    // The compact form stays byte for byte what it has always been (FNV-1a of the 40564 bytes).
+    uint32_t hash = 2166136261u;
+    for (int i = 0; i < blobSize; ++i) hash = (hash ^ static_cast<const uint8_t*>(blob)[i]) * 16777619u;
+    EXPECT_EQ(hash, 0x0903bd2au) << blobSize << " bytes";
     ASSERT_GT(view.primitives().size(), 0u);
     for (const PackedPrimitive& primitive : view.primitives()) {
         ASSERT_EQ(primitive.accessorCount, 4) << "primitive of mesh " << primitive.mesh;

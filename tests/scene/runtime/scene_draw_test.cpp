@@ -176,6 +176,32 @@ TEST_F(SceneDraw, EachPrimitiveGetsTheFirstProgramWhoseInputsItSupplies) {
     own->externalData = saved;
 }
 
+TEST_F(SceneDraw, AQuadBehindVertex65535IsDrawnThroughItsThirtyTwoBitIndexList) {
+    // 70000 vertices far outside the view, then the screen quad's four: its indices are 70000 up.
+    MeshData mesh;
+    for (int i = 0; i < 70000; ++i) {
+        mesh.positions.insert(mesh.positions.end(), {50.0f + static_cast<float>(i % 7), 50.0f, 0.0f});
+        mesh.normals.insert(mesh.normals.end(), {0.0f, 0.0f, 1.0f});
+        mesh.texcoords.insert(mesh.texcoords.end(), {0.0f, 0.0f});
+    }
+    MeshData quad = screenQuad();
+    mesh.positions.insert(mesh.positions.end(), quad.positions.begin(), quad.positions.end());
+    mesh.normals.insert(mesh.normals.end(), quad.normals.begin(), quad.normals.end());
+    mesh.texcoords.insert(mesh.texcoords.end(), quad.texcoords.begin(), quad.texcoords.end());
+    for (uint32_t index : quad.indices) mesh.indices.push_back(70000 + index);
+    GltfBuilder gltf;
+    int mesh0 = gltf.addMesh("Far", {{&mesh, gltf.addMaterial("plain", {1, 1, 1, 1}, -1), false}});
+    gltf.addRootNode(gltf.addNode(node("Far", mesh0)));
+    const void* blob = packScene(gltf);
+    ASSERT_EQ(BlobView(blob).form(), BlobForm::large);
+    Scene scene;
+    scene.init(blob);
+    ShaderProgram* const programs[] = {positions, nullptr};
+    prepareTarget();
+    EXPECT_EQ(scene.drawPrimitive(0, programs), 6);
+    EXPECT_EQ(readCentre(), (std::array<int, 4>{0, 0, 255, 255}));
+}
+
 TEST_F(SceneDraw, EveryLentPointerIsBackAfterTheDraw) {
     std::string image = uniqueName("grey", ".png");
     storeSolidPng(image, 2, 2, 90, 90, 90, 255);

@@ -309,6 +309,33 @@ TEST_F(SceneRuntime, DrawingWithoutAFittingProgramDrawsNothingAndCountsNothing) 
     EXPECT_EQ(*triangles, 5);
 }
 
+TEST_F(SceneRuntime, ThirtyTwoBitIndexListsOfALargeSceneAreExpandedLikeSixteenBitOnes) {
+    // 140000 triangles of hills reach past vertex 65535, so the list is 32-bit and the blob large.
+    MeshData hills;
+    addHills(hills, -1.0f, -1.0f, 1.0f, 1.0f, 0.5f, 140000);
+    ASSERT_GT(hills.vertexCount(), 65536);
+    GltfBuilder gltf;
+    int material = gltf.addMaterial("white", {1, 1, 1, 1}, -1);
+    gltf.addRootNode(gltf.addNode(node("Hills", gltf.addMesh("Hills", {{&hills, material, false}}))));
+    const void* blob = packScene(gltf);
+    BlobView view(blob);
+    EXPECT_EQ(view.form(), BlobForm::large);
+    EXPECT_EQ(view.accessors()[0].componentType, kComponentTypeUnsignedInt);
+
+    Scene scene;
+    testing::internal::CaptureStdout();
+    scene.init(blob);
+    testing::internal::GetCapturedStdout();
+    const GpuAccessor& pos = scene.gpuAccessors[1];
+    ASSERT_STREQ(pos.name, "pos");
+    ASSERT_EQ(pos.buffer.elementCount, 420000);
+    const float* decoded = hostFloats(pos);
+    for (size_t j = 0; j < hills.indices.size(); j += 4999)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(decoded[3 * j + c], hills.positions[3 * hills.indices[j] + c], quantum(-1.0f, 1.0f))
+                << "vertex " << j;
+}
+
 // ---- Damaged blobs ----
 
 namespace {
