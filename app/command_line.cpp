@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/console.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -28,4 +30,16 @@ const char* dataPathFromArguments(int argc, char** argv, const char* defaultPath
         if (std::strlen(argv[i]) >= 7 && std::strncmp(argv[i], "-data:", 6) == 0) path = argv[i] + 6;
     }
     return path;
+}
+
+CameraChoice cameraFromArguments(int argc, char** argv) {
+    CameraChoice choice = CameraChoice::orbit;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "-camera:", 8) != 0) continue;
+        if (std::strcmp(argv[i] + 8, "fit") == 0)
+            choice = CameraChoice::fit;
+        else
+            consoleLog("Unknown camera option %s (the one known is -camera:fit); ignored\n", argv[i]);
+    }
+    return choice;
 }

@@ -15,6 +15,7 @@
 #include "shader/shader_source.h"
 #include "store/store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -27,6 +28,11 @@ uint32_t millisecondClock() {
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+// The framing camera measures the scene's bounds at this step of music time (seconds), and
+// samples about this many of its vertices over the run.
+constexpr float kFitBoundsStep = 0.25f;
+constexpr size_t kFitOutlinePoints = 16384;
 
 // Handles to the named values the entry function writes every frame.
 struct FrameValues {
@@ -89,7 +95,7 @@ const void* packDemoScene() {
     return loadGLTFVariable(requireDemoFile("scene1.gltf"), &blobSize);
 }
 
-DemoRenderer createDemoRenderer(const void* sceneBlob) {
+DemoRenderer createDemoRenderer(const void* sceneBlob, CameraChoice camera) {
     // The renderer and the scene live until the process exits and are never freed; the copy
     // here keeps them where leak checkers see them after the caller's frame is gone.
     static DemoRenderer demo;
@@ -97,6 +103,29 @@ DemoRenderer createDemoRenderer(const void* sceneBlob) {
     demo.renderer = new CachedGI();
     demo.scene = new Scene();
     demo.scene->init(sceneBlob);
+    demo.camera = camera;
+    if (camera == CameraChoice::fit) {
+        // Everything the scene draws over the demo's run, its animations included.
+        demo.bounds = demo.scene->worldBounds(0.0f);
+        const bool animated = demo.scene->animated();
+        const int samples = animated ? static_cast<int>(kDemoEndTime / kFitBoundsStep) + 1 : 1;
+        demo.outline.clear();
+        for (int i = 0; i < samples; ++i) {
+            const float t = static_cast<float>(i) * kFitBoundsStep;
+            SceneBounds at = demo.scene->worldBounds(t);
+            for (int c = 0; c < 3; ++c) {
+                demo.bounds[c] = std::min(demo.bounds[c], at[c]);
+                demo.bounds[3 + c] = std::max(demo.bounds[3 + c], at[3 + c]);
+            }
+            demo.scene->worldPoints(t, kFitOutlinePoints / static_cast<size_t>(samples), demo.outline);
+        }
+        const SceneBounds& b = demo.bounds;
+        if (b[0] <= b[3])
+            consoleLog("Framing camera: scene bounds (%g, %g, %g) to (%g, %g, %g)\n", b[0], b[1], b[2], b[3],
+                       b[4], b[5]);
+        else
+            consoleLog("Framing camera: the scene draws nothing; the demo's orbit stays\n");
+    }
     consoleLog("Post blob init!\n");
     return demo;
 }
@@ -119,7 +148,9 @@ bool drawDemoFrame(DemoRenderer& demo, float t) {
     glDisable(GL_DEPTH_TEST);
     demo.renderer->beginFrame();
 
-    DemoCamera matrices = demoCamera(readTime(), windowWidth, windowHeight);
+    DemoCamera matrices = demo.camera == CameraChoice::fit
+                              ? fitCamera(readTime(), windowWidth, windowHeight, demo.bounds, demo.outline)
+                              : demoCamera(readTime(), windowWidth, windowHeight);
     FrameValues& values = frameValues();
     storeMatrix(values.proj, matrices.proj);
     storeMatrix(values.camera, matrices.camera);
@@ -149,7 +180,7 @@ int runDemo(int argc, char** argv) {
     TimeSource* music = startDemoMusic();
     const void* sceneBlob = packDemoScene();
     createDemoWindow(true, 800, 450);
-    DemoRenderer demo = createDemoRenderer(sceneBlob);
+    DemoRenderer demo = createDemoRenderer(sceneBlob, cameraFromArguments(argc, argv));
 
     TimelineState timeline = startTimeline(millisecondClock());
     writeInitialLightCache();

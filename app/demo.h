@@ -7,7 +7,7 @@
        TimeSource* music = startDemoMusic();  // "tune.ogg", paused
        const void* blob = packDemoScene();    // "scene1.gltf"
        createDemoWindow(true, 800, 450);      // platform/window.h
-       DemoRenderer demo = createDemoRenderer(blob);
+       DemoRenderer demo = createDemoRenderer(blob, cameraFromArguments(argc, argv));
        writeInitialLightCache();
        if (drawDemoFrame(demo, t)) { ...read the frame back...; finishDemoFrame(demo); }
 
@@ -15,7 +15,11 @@
    nor in the working directory ends the program through fatalError naming it. */
 #pragma once
 
+#include "app/camera.h"
+#include "app/command_line.h"
 #include "store/store.h"
+
+#include <vector>
 
 class TimeSource;
 class CachedGI;
@@ -32,6 +36,9 @@ NOVA31_DEMO_VARIABLES(NOVA31_DECLARE_VARIABLE)
 struct DemoRenderer {
     CachedGI* renderer = nullptr;
     Scene* scene = nullptr;
+    CameraChoice camera = CameraChoice::orbit;
+    SceneBounds bounds{};       // the scene's world bounds over the run, framed by CameraChoice::fit
+    std::vector<float> outline; // a sample of its vertices over the run (x, y, z each), the same
 };
 
 // Start-up steps 1-3: "Demo start", the archive path ("-data:", else `defaultArchive`, else the
@@ -48,7 +55,9 @@ TimeSource* startDemoMusic();
 const void* packDemoScene();
 
 // Start-up steps 8-10: the renderer, then the scene decoded from the blob; "Post blob init!".
-DemoRenderer createDemoRenderer(const void* sceneBlob);
+// With CameraChoice::fit the scene's bounds over the run (every 0.25 s) are measured for the
+// framing camera.
+DemoRenderer createDemoRenderer(const void* sceneBlob, CameraChoice camera = CameraChoice::orbit);
 
 // Steps 5-14 of a rendered loop pass up to the shading: the named values, the clear, the camera,
 // the scene draw and the renderer's passes at music time t. Returns false, having shaded

@@ -99,3 +99,30 @@ Mat4 multiplyMatrix(const Mat4& a, const Mat4& b) {
     multiplyMatrices(a.data(), b.data(), product.data());
     return product;
 }
+
+// ---- Projections ----
+
+Mat4 perspectiveMatrix(float yfov, float aspectRatio, float nearPlane, float farPlane) {
+    Mat4 m{};
+    const float focal = 1.0f / std::tan(0.5f * yfov);
+    m[0] = focal / aspectRatio;
+    m[5] = focal;
+    m[11] = -1.0f;
+    if (farPlane > 0.0f) {
+        m[10] = (farPlane + nearPlane) / (nearPlane - farPlane);
+        m[14] = 2.0f * farPlane * nearPlane / (nearPlane - farPlane);
+    } else {
+        m[10] = -1.0f;
+        m[14] = -2.0f * nearPlane;
+    }
+    return m;
+}
+
+Mat4 orthographicMatrix(float xmag, float ymag, float nearPlane, float farPlane) {
+    Mat4 m = identityMatrix();
+    m[0] = 1.0f / xmag;
+    m[5] = 1.0f / ymag;
+    m[10] = 2.0f / (nearPlane - farPlane);
+    m[14] = (farPlane + nearPlane) / (nearPlane - farPlane);
+    return m;
+}

@@ -40,3 +40,9 @@ void multiplyMatrices(const float a[16], const float b[16], float out[16]);
 
 // Product a x b (b applied first).
 Mat4 multiplyMatrix(const Mat4& a, const Mat4& b);
+
+// glTF's projections (cameras of a scene). Perspective: vertical field of view in radians,
+// width / height, near plane, far plane (0 for an infinite far plane). Orthographic: half the
+// view's width and height, near and far planes.
+Mat4 perspectiveMatrix(float yfov, float aspectRatio, float nearPlane, float farPlane);
+Mat4 orthographicMatrix(float xmag, float ymag, float nearPlane, float farPlane);

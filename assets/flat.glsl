@@ -1,7 +1,8 @@
 #version 430
 // Primitives without texture coordinates into the G-buffer: their material's base colour, the
 // face normal and the world position. Vertices are captured like textured ones, with no
-// normal, texture coordinates or texture; the tree build gives them their face normal.
+// normal, texture coordinates or texture (but with the base colour); the tree build gives them
+// their face normal.
 //!!using:util.glsl
 uniform float iGlobalTime;
 
@@ -10,6 +11,7 @@ uniform mat4 objXF;
 uniform mat4 camera;
 uniform mat4 proj;
 uniform int xfTriCount;
+uniform vec4 baseColor;
 in vec3 pos;
 layout(std430) buffer xfFeedback {
     FVert xfVertices[];
@@ -19,7 +21,8 @@ out vec4 vWorldPos;
 void main() {
     int k = xfTriCount * 3 + gl_VertexID;
     vec4 w = objXF * vec4(pos, 1.0);
-    if (k >= 0 && k < xfVertices.length()) xfVertices[k] = FVert(uvec4(floatBitsToUint(w.xyz), 0u), uvec4(0u));
+    if (k >= 0 && k < xfVertices.length())
+        xfVertices[k] = FVert(uvec4(floatBitsToUint(w.xyz), 0u), uvec4(0u, 0u, capturedMaterialWords(uvec2(0u), baseColor)));
     gl_Position = proj * camera * w;
     vWorldPos = w;
 }

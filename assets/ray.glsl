@@ -27,6 +27,11 @@ vec2 capturedUV(int b) {
     return uintBitsToFloat(vertices[b].uvTI.xy);
 }
 
+// The base colour factor of the triangle whose first vertex is b.
+vec4 capturedBaseColor(int b) {
+    return unpackCapturedBaseColor(vertices[b + 1].uvTI.z);
+}
+
 // From node n, with these flags when its box was hit (0 otherwise), to the next node of the
 // walk; 0 when there is none.
 void walkOn(inout int n, inout uint leftPending, int flags) {
@@ -131,7 +136,8 @@ vec4 litRay(vec3 camPos, vec3 origo, vec3 dir) {
     int b = int(hit.w);
     vec3 normal = (1.0 - hit.y - hit.z) * capturedNormal(b) + hit.y * capturedNormal(b + 1) +
                   hit.z * capturedNormal(b + 2);
-    vec3 colour = triSample(hit).rgb;
+    // The surface's albedo as the geometry pass has it: base colour factor times texel, made linear.
+    vec3 colour = capturedBaseColor(b).rgb * triSample(hit).rgb;
     colour *= colour;
     vec3 light = getLighting(origo + hit.x * dir, normal, 0, true);
     uint e = liGetEntry(camPos, origo, normal);

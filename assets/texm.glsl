@@ -1,7 +1,8 @@
 #version 450 core
 // Textured primitives into the G-buffer: albedo (baseColor times the texel), world-space normal
 // and position. The vertex stage also captures every vertex in world space into xfFeedback,
-// at slot xfTriCount * 3 + gl_VertexID, for the triangle tree.
+// at slot xfTriCount * 3 + gl_VertexID, for the triangle tree, with the texture handle and the
+// base colour in the texture words (capturedMaterialWords).
 //!!using:util.glsl
 uniform float iGlobalTime;
 
@@ -12,6 +13,7 @@ uniform mat4 camera;
 uniform mat4 proj;
 uniform int xfTriCount;
 uniform uvec2 baseColorTexture;
+uniform vec4 baseColor;
 in vec3 pos;
 in vec3 normal;
 in vec2 uv;
@@ -35,7 +37,7 @@ void main() {
     vec3 n = worldNormal(normal);
     if (k >= 0 && k < xfVertices.length())
         xfVertices[k] = FVert(uvec4(floatBitsToUint(w.xyz), packSnorm4x8(vec4(n, 0.0))),
-                              uvec4(floatBitsToUint(uv), baseColorTexture));
+                              uvec4(floatBitsToUint(uv), capturedMaterialWords(baseColorTexture, baseColor)));
     gl_Position = proj * camera * w;
     vWorldPos = w;
     vUV = uv;

@@ -54,6 +54,20 @@ struct FVert {
     uvec4 uvTI;
 };
 
+// The texture words (uvTI.zw) of a captured triangle: its first vertex holds the base-colour
+// texture handle; the second and third hold the base colour factor as the complement of
+// packUnorm4x8 in z (so words left at zero read as opaque white) and 0 in w. The geometry
+// pass's albedo is that factor times the texel, and so is the colour a traced ray brings back.
+#if defined(VERTEX)
+uvec2 capturedMaterialWords(uvec2 handle, vec4 baseColor) {
+    return gl_VertexID % 3 == 0 ? handle : uvec2(~packUnorm4x8(baseColor), 0u);
+}
+#endif
+
+vec4 unpackCapturedBaseColor(uint word) {
+    return unpackUnorm4x8(~word);
+}
+
 // A node of the triangle tree: box minimum bits with the flags in w, box maximum bits with the
 // leaf's first vertex (or the level's first index) in w.
 struct BIVH {

@@ -52,7 +52,8 @@ inline int captureTriangles = kCaptureOff;
 // A captured vertex: world position bits and packed normal, texture coordinate bits and handle.
 struct FVert {
     uint32_t uposn[4]; // x, y, z float bits; w: packSnorm4x8(normal, 0)
-    uint32_t uvTI[4];  // u, v float bits; z, w: the texture handle words
+    uint32_t uvTI[4];  // u, v float bits; z, w: first vertex of a triangle: the texture handle
+                       // words; others: ~packUnorm4x8(base colour), 0
 };
 static_assert(sizeof(FVert) == 32);
 

@@ -99,7 +99,7 @@ static_assert(sizeof(LargeChunkEntry) == 12, "LargeChunkEntry must mirror its bl
 // One node reachable from the default scene, breadth-first: parents come before children.
 struct PackedNode {
     int16_t parent;         // index in chunk "n", -1 for a root
-    uint16_t gap;           // alignment, unused
+    uint16_t camera;        // 0, or 1 + the camera's accessor in "a" (kCameraPerspective...)
     int32_t name;           // reference to NUL-terminated text in "d"; always present (maybe "")
     int32_t matrix;         // reference to 16 f32, column-major, or 0
     int32_t translation;    // reference to f32 x, y, z, or 0
@@ -119,6 +119,13 @@ struct PackedPrimitive {
     uint16_t firstAccessor; // index of the first of those consecutive PackedAccessor records
     uint16_t material;      // index of the PackedMaterial
 };
+
+// A node's camera is an accessor record named "perspective" or "orthographic" holding one
+// float VEC4 element, every component exact (a one-element compact block is its minimum):
+// perspective (yfov radians, aspect ratio or 0 for the window's, znear, zfar or 0 for none),
+// orthographic (xmag, ymag, znear, zfar). Readers that know no cameras never look at it.
+constexpr const char* kCameraPerspective = "perspective";
+constexpr const char* kCameraOrthographic = "orthographic";
 
 constexpr uint16_t kComponentTypeUnsignedShort = 5123;
 constexpr uint16_t kComponentTypeUnsignedInt = 5125; // 32-bit index lists, large form only

@@ -47,16 +47,19 @@ struct GLTFNode {
     std::vector<float> scale;       // x, y, z
     std::vector<float> rotation;    // quaternion x, y, z, w
     std::vector<float> translation; // x, y, z
+    int camera = -1;                // index into cameras
     refl::json::value extras;       // kept, never read
     std::shared_ptr<GLTFNodeExtensions> extensions;
-    REFL_MEMBERS(name, children, mesh, matrix, scale, rotation, translation, extensions, extras)
+    REFL_MEMBERS(name, children, mesh, camera, matrix, scale, rotation, translation, extensions, extras)
 };
 
 struct GLTFMeshPrimitive {
     std::map<std::string, int> attributes; // attribute name -> accessor index
     int indices = -1;                      // accessor index
     int material = -1;                     // material index
-    REFL_MEMBERS(attributes, indices, material)
+    int mode = 4;                          // 0 points, 1 lines, 2 line loop, 3 line strip, 4 triangles,
+                                           // 5 triangle strip, 6 triangle fan
+    REFL_MEMBERS(attributes, indices, material, mode)
 };
 
 struct GLTFMesh {
@@ -65,12 +68,27 @@ struct GLTFMesh {
     REFL_MEMBERS(name, primitives)
 };
 
+// KHR_texture_transform: uv' = offset + rotation(scale * uv), rotation counter-clockwise in UV space.
+struct GLTFTextureTransform {
+    std::vector<float> offset; // u, v; none: 0, 0
+    double rotation = 0;       // radians
+    std::vector<float> scale;  // u, v; none: 1, 1
+    int texCoord = -1;         // replaces the texture info's texCoord when set
+    REFL_MEMBERS(offset, rotation, scale, texCoord)
+};
+
+struct GLTFTextureInfoExtensions {
+    std::shared_ptr<GLTFTextureTransform> KHR_texture_transform;
+    REFL_MEMBERS(KHR_texture_transform)
+};
+
 struct GLTFMaterialTextureInfo {
-    int index = -1; // index into textures
-    int texCoord = -1;
+    int index = -1;    // index into textures
+    int texCoord = -1; // the TEXCOORD_n set; none: 0
     double scale = 1.0;
     double strength = 0.0;
-    REFL_MEMBERS(index, texCoord, scale, strength)
+    std::shared_ptr<GLTFTextureInfoExtensions> extensions;
+    REFL_MEMBERS(index, texCoord, scale, strength, extensions)
 };
 
 struct GLTFPBRMetallicRoughness {
@@ -90,9 +108,30 @@ struct GLTFMaterial {
     REFL_MEMBERS(name, doubleSided, pbrMetallicRoughness)
 };
 
-struct GLTFAccessor {
-    std::string type; // "SCALAR", "VEC2", "VEC3", "VEC4" (others are not packed)
+struct GLTFAccessorSparseIndices {
     int bufferView = -1;
+    int byteOffset = 0;
+    int componentType = -1; // 5121, 5123 or 5125
+    REFL_MEMBERS(bufferView, byteOffset, componentType)
+};
+
+struct GLTFAccessorSparseValues {
+    int bufferView = -1;
+    int byteOffset = 0;
+    REFL_MEMBERS(bufferView, byteOffset)
+};
+
+// Substitutions: element indices[i] of the accessor takes values[i].
+struct GLTFAccessorSparse {
+    int count = -1;
+    GLTFAccessorSparseIndices indices;
+    GLTFAccessorSparseValues values;
+    REFL_MEMBERS(count, indices, values)
+};
+
+struct GLTFAccessor {
+    std::string type;       // "SCALAR", "VEC2", "VEC3", "VEC4" (others are not packed)
+    int bufferView = -1;    // none: every element starts as zeros (a sparse accessor's base)
     int byteOffset = 0;     // bytes from the start of the buffer view
     int componentType = -1; // glTF code: 5120 byte, 5121 unsigned byte, 5122 short, 5123 unsigned short,
                             // 5125 unsigned int, 5126 float
@@ -100,7 +139,8 @@ struct GLTFAccessor {
     std::vector<float> min;
     std::vector<float> max;
     bool normalized = false; // integers stand for [0, 1] (unsigned) or [-1, 1] (signed)
-    REFL_MEMBERS(type, bufferView, byteOffset, componentType, count, min, max, normalized)
+    std::shared_ptr<GLTFAccessorSparse> sparse;
+    REFL_MEMBERS(type, bufferView, byteOffset, componentType, count, min, max, normalized, sparse)
 };
 
 struct GLTFBufferView {
@@ -125,11 +165,20 @@ struct GLTFCameraPerspective {
     REFL_MEMBERS(aspectRatio, yfov, znear, zfar)
 };
 
+struct GLTFCameraOrthographic {
+    double xmag = 0; // half the view's width
+    double ymag = 0; // half the view's height
+    double znear = 0;
+    double zfar = 0;
+    REFL_MEMBERS(xmag, ymag, znear, zfar)
+};
+
 struct GLTFCamera {
     std::string name;
-    std::string type;
+    std::string type; // "perspective" or "orthographic"
     std::shared_ptr<GLTFCameraPerspective> perspective;
-    REFL_MEMBERS(name, type, perspective)
+    std::shared_ptr<GLTFCameraOrthographic> orthographic;
+    REFL_MEMBERS(name, type, perspective, orthographic)
 };
 
 struct GLTFTexture {

@@ -19,6 +19,7 @@ void* loadGLTFChecked(const void* data, size_t size, int* outSize, const char* c
     bool complete = readInput(data, size, input, document, true);
     if (textComplete != nullptr) *textComplete = complete;
     fetchBuffers(document, input);
+    applySparseAccessors(document, input);
     Validation validation = validateDocument(document, input);
     for (const std::string& note : validation.notes) consoleLog("%s", note.c_str());
     if (!validation.problem.empty()) fatalError(validation.problem.c_str());

@@ -2,6 +2,7 @@
 // document's buffers from the binary chunk, "data:" URIs, the store or files.
 #include "app/console.h"
 #include "refl/json/json.h"
+#include "scene/blob.h"
 #include "scene/gltf_pack_parts.h"
 #include "store/store.h"
 
@@ -182,6 +183,121 @@ void fetchBuffers(const GLTFMain& document, PackInput& input) {
             input.ownedBuffers.push_back(readBufferFile(buffer.uri, index, byteLength));
         }
         input.buffers[i] = {input.ownedBuffers.back().data(), input.ownedBuffers.back().size(), true};
+    }
+}
+
+// ---- Sparse accessors ----
+
+namespace {
+
+// The bytes [offset, offset + bytes) of buffer view `v`, or null when they are not all there.
+const uint8_t* viewRange(const GLTFMain& document, const PackInput& input, int v, int64_t offset,
+                         int64_t bytes) {
+    if (v < 0 || static_cast<size_t>(v) >= document.bufferViews.size() || offset < 0) return nullptr;
+    const GLTFBufferView& view = document.bufferViews[static_cast<size_t>(v)];
+    if (view.buffer < 0 || static_cast<size_t>(view.buffer) >= input.buffers.size()) return nullptr;
+    const ByteSpan& buffer = input.buffers[static_cast<size_t>(view.buffer)];
+    if (!buffer.present || view.byteOffset < 0 || view.byteLength < 0 || offset + bytes > view.byteLength ||
+        static_cast<uint64_t>(view.byteOffset) + static_cast<uint64_t>(view.byteLength) > buffer.size)
+        return nullptr;
+    return buffer.data + view.byteOffset + offset;
+}
+
+// The dense elements of accessor `a` (index `index`), or a problem.
+std::string densify(const GLTFMain& document, const PackInput& input, int index,
+                    std::vector<uint8_t>& dense) {
+    const GLTFAccessor& a = document.accessors[static_cast<size_t>(index)];
+    const GLTFAccessorSparse& sparse = *a.sparse;
+    const int64_t elementBytes =
+        static_cast<int64_t>(componentCountOf(a.type)) * componentBytesOf(a.componentType);
+    char problem[160];
+    // The blob holds far less than this; larger claims are damage.
+    if (elementBytes == 0 || a.count < 0 || static_cast<int64_t>(a.count) * elementBytes > (int64_t{1} << 28))
+        return ""; // validation names the type or count
+    dense.assign(static_cast<size_t>(a.count * elementBytes), 0);
+    if (a.bufferView != -1) {
+        const GLTFBufferView& view =
+            document.bufferViews.size() > static_cast<size_t>(std::max(a.bufferView, 0))
+                ? document.bufferViews[static_cast<size_t>(a.bufferView)]
+                : GLTFBufferView{};
+        const int64_t stride = view.byteStride != 0 ? view.byteStride : elementBytes;
+        const int64_t end = a.count == 0 ? 0 : a.byteOffset + stride * (a.count - 1) + elementBytes;
+        const uint8_t* base = viewRange(document, input, a.bufferView, 0, end);
+        if (base == nullptr || stride < elementBytes || a.byteOffset < 0) {
+            dense.clear(); // validation names what is wrong with the base
+            return "";
+        }
+        for (int32_t i = 0; i < a.count; ++i)
+            std::memcpy(&dense[static_cast<size_t>(i * elementBytes)], base + a.byteOffset + i * stride,
+                        static_cast<size_t>(elementBytes));
+    }
+    const int indexBytes = sparse.indices.componentType == kComponentTypeUnsignedByte    ? 1
+                           : sparse.indices.componentType == kComponentTypeUnsignedShort ? 2
+                           : sparse.indices.componentType == kComponentTypeUnsignedInt   ? 4
+                                                                                         : 0;
+    if (sparse.count < 1 || sparse.count > a.count) {
+        std::snprintf(problem, sizeof problem,
+                      "glTF: accessor %d has %d sparse substitutions for %d elements", index, sparse.count,
+                      a.count);
+        return problem;
+    }
+    if (indexBytes == 0) {
+        std::snprintf(
+            problem, sizeof problem,
+            "glTF: accessor %d has sparse indices of component type %d; they must be 5121, 5123 or 5125",
+            index, sparse.indices.componentType);
+        return problem;
+    }
+    const uint8_t* indices = viewRange(document, input, sparse.indices.bufferView, sparse.indices.byteOffset,
+                                       static_cast<int64_t>(sparse.count) * indexBytes);
+    const uint8_t* values = viewRange(document, input, sparse.values.bufferView, sparse.values.byteOffset,
+                                      static_cast<int64_t>(sparse.count) * elementBytes);
+    if (indices == nullptr || values == nullptr) {
+        std::snprintf(problem, sizeof problem,
+                      "glTF: accessor %d's sparse %s reach past their buffer view (or it does not exist)",
+                      index, indices == nullptr ? "indices" : "values");
+        return problem;
+    }
+    for (int32_t i = 0; i < sparse.count; ++i) {
+        const uint8_t* p = indices + static_cast<size_t>(i) * indexBytes;
+        uint32_t target = indexBytes == 1   ? p[0]
+                          : indexBytes == 2 ? static_cast<uint32_t>(p[0] | p[1] << 8)
+                                            : readU32(p);
+        if (target >= static_cast<uint32_t>(a.count)) {
+            std::snprintf(problem, sizeof problem,
+                          "glTF: accessor %d's sparse index %d is %u, past its %d elements", index, i, target,
+                          a.count);
+            return problem;
+        }
+        std::memcpy(&dense[static_cast<size_t>(target * elementBytes)], values + i * elementBytes,
+                    static_cast<size_t>(elementBytes));
+    }
+    return "";
+}
+
+} // namespace
+
+void applySparseAccessors(GLTFMain& document, PackInput& input) {
+    for (size_t i = 0; i < document.accessors.size(); ++i) {
+        GLTFAccessor& a = document.accessors[i];
+        if (!a.sparse) continue;
+        std::vector<uint8_t> dense;
+        std::string problem = densify(document, input, static_cast<int>(i), dense);
+        if (!problem.empty()) {
+            input.sparseProblems.emplace(static_cast<int>(i), problem);
+            continue;
+        }
+        if (dense.empty() && a.count != 0) continue; // a base or shape validation refuses
+        input.ownedBuffers.push_back(std::move(dense));
+        const std::vector<uint8_t>& bytes = input.ownedBuffers.back();
+        input.buffers.push_back({bytes.data(), bytes.size(), true});
+        GLTFBufferView view;
+        view.buffer = static_cast<int>(input.buffers.size() - 1);
+        view.byteLength = static_cast<int>(bytes.size());
+        document.bufferViews.push_back(view);
+        a.bufferView = static_cast<int>(document.bufferViews.size() - 1);
+        a.byteOffset = 0;
+        a.sparse.reset();
     }
 }
 

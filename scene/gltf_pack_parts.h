@@ -41,7 +41,8 @@ struct PackInput {
     std::string json;
     ByteSpan binaryChunk;                           // the .glb's first "BIN" chunk, if any
     std::vector<ByteSpan> buffers;                  // one per document buffer; bufferView.buffer indexes it
-    std::vector<std::vector<uint8_t>> ownedBuffers; // decoded "data:" URIs and file reads
+    std::vector<std::vector<uint8_t>> ownedBuffers; // decoded "data:" URIs, file reads, sparse accessors
+    std::map<int, std::string> sparseProblems;      // accessor -> why its substitutions cannot be applied
 };
 
 inline uint32_t readU32(const uint8_t* p) {
@@ -60,6 +61,11 @@ ByteSpan fileBytes(Variable* v);
 bool readInput(const void* data, size_t size, PackInput& input, GLTFMain& document, bool report);
 // Fills input.buffers, one entry per document buffer.
 void fetchBuffers(const GLTFMain& document, PackInput& input);
+// Replaces each sparse accessor by a dense one with its substitutions applied, in a buffer and
+// view of its own added to input.buffers and the document (a sparse accessor without a buffer
+// view starts from zeros). What cannot be applied lands in input.sparseProblems, for validation
+// to refuse when the accessor is used; the accessor then stays as it was.
+void applySparseAccessors(GLTFMain& document, PackInput& input);
 
 // ---- Accessors ----
 
@@ -73,7 +79,7 @@ constexpr int kMaxPackedNodes = 32767;
 constexpr int kMaxAnimatedNode = kMaxChannelNodes - 1;
 
 // Extensions a document may require: the packer implements them.
-extern const char* const kImplementedExtensions[2];
+extern const char* const kImplementedExtensions[3];
 
 // Bytes of one component, 0 for a component type the packer does not read.
 int componentBytesOf(int componentType);
@@ -139,6 +145,38 @@ int indexComponentType(const GLTFMain& document, int indices);
 // type (KHR_mesh_quantization, glTF's normalised texture coordinates), else float.
 int attributeComponentType(const GLTFMain& document, int accessor);
 
+// ---- Primitives and materials ----
+
+// glTF primitive modes.
+constexpr int kModePoints = 0;
+constexpr int kModeLineStrip = 3;
+constexpr int kModeTriangles = 4;
+constexpr int kModeTriangleStrip = 5;
+constexpr int kModeTriangleFan = 6;
+
+// What a mode draws, for console lines ("line loop").
+const char* modeName(int mode);
+// Indices a triangle strip or fan of `count` indices becomes as a list; `count` for a list.
+int64_t triangleListLength(int mode, int64_t count);
+// A strip's or fan's index list as a triangle list with glTF's winding; a list as it is.
+std::vector<uint32_t> triangleList(int mode, const std::vector<uint32_t>& indices);
+
+// The texture coordinate attribute ("TEXCOORD_1") the base colour texture of `material` reads:
+// KHR_texture_transform's texCoord, else the texture info's, else set 0. "TEXCOORD_0" also for
+// an untextured or out-of-range material.
+std::string baseColorTexCoord(const GLTFMain& document, int material);
+// The KHR_texture_transform of the base colour texture of `material`, or null.
+const GLTFTextureTransform* baseColorTransform(const GLTFMain& document, int material);
+
+// ---- Cameras ----
+
+// Whether a camera makes a projection: a perspective one with 0 < yfov < pi, aspect ratio 0 (the
+// window's) or above, 0 < znear and zfar 0 (none) or above znear; an orthographic one with xmag
+// and ymag not 0 and 0 <= znear < zfar. All finite.
+bool cameraUsable(const GLTFCamera& camera);
+// The four numbers the blob keeps of a usable camera (see kCameraPerspective in blob.h).
+std::vector<float> cameraNumbers(const GLTFCamera& camera);
+
 // ---- Animation codes ----
 
 struct NamedCode {
@@ -173,6 +211,8 @@ struct PlannedNode {
     int parent; // index in the packed node list, -1 for a root
     int node;   // glTF node
     int light;  // KHR_lights_punctual light index, -1 without light
+    int camera; // made accessor of the camera's projection numbers, 0 without camera
+    bool orthographic;
 };
 
 struct PlannedPrimitive {

@@ -52,7 +52,13 @@ private:
             int light = node.extensions && node.extensions->KHR_lights_punctual
                             ? node.extensions->KHR_lights_punctual->light
                             : -1;
-            plan_.nodes.push_back({parent, index, light});
+            PlannedNode planned{parent, index, light, 0, false};
+            if (node.camera != -1 && cameraUsable(document_.cameras[static_cast<size_t>(node.camera)])) {
+                const GLTFCamera& camera = document_.cameras[static_cast<size_t>(node.camera)];
+                planned.camera = makeFloatAccessor(cameraNumbers(camera), 4);
+                planned.orthographic = camera.type == kCameraOrthographic;
+            }
+            plan_.nodes.push_back(planned);
             if (node.mesh != -1) planMesh(node.mesh);
             for (int child : node.children) queue.emplace_back(k, child);
         }
@@ -66,6 +72,7 @@ private:
         char where[64];
         for (size_t p = 0; p < primitives.size(); ++p) {
             const GLTFMeshPrimitive& primitive = primitives[p];
+            if (primitive.mode < kModeTriangles) continue; // points and lines
             std::snprintf(where, sizeof where, "mesh %d primitive %zu", mesh, p);
             PlannedPrimitive result{};
             int32_t vertexCount = std::numeric_limits<int32_t>::max();
@@ -78,9 +85,16 @@ private:
             };
             result.position = attribute("POSITION");
             result.normal = attribute("NORMAL");
-            result.texcoord = attribute("TEXCOORD_0");
+            result.texcoord = attribute(baseColorTexCoord(document_, primitive.material).c_str());
             std::vector<uint32_t> indices = planIndices(primitive, vertexCount, result);
+            if (primitive.mode != kModeTriangles) {
+                indices = triangleList(primitive.mode, indices);
+                result.indices = makeIndexAccessor(indices);
+            }
             if (indices.empty()) continue;
+            const GLTFTextureTransform* transform = baseColorTransform(document_, primitive.material);
+            if (transform != nullptr && result.texcoord != -1)
+                result.texcoord = transformedTexCoords(result.texcoord, *transform);
             if (result.normal == -1) planFlatNormals(indices, result);
             result.material = primitive.material;
             if (result.material != -1) planMaterial(result.material);
@@ -198,6 +212,26 @@ private:
         if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
         return addMadeAccessor(std::move(bytes), static_cast<int32_t>(values.size()) / components, components,
                                kComponentTypeFloat);
+    }
+
+    // KHR_texture_transform applied to texture coordinates: uv' = offset + R(rotation) (scale * uv),
+    // with R turning (1, 0) towards (0, -1) as the extension defines.
+    int transformedTexCoords(int key, const GLTFTextureTransform& transform) {
+        const AccessorData& source = accessor(key);
+        const float offset[2] = {transform.offset.size() >= 2 ? transform.offset[0] : 0.0f,
+                                 transform.offset.size() >= 2 ? transform.offset[1] : 0.0f};
+        const float scale[2] = {transform.scale.size() >= 2 ? transform.scale[0] : 1.0f,
+                                transform.scale.size() >= 2 ? transform.scale[1] : 1.0f};
+        const float c = static_cast<float>(std::cos(transform.rotation)),
+                    s = static_cast<float>(std::sin(transform.rotation));
+        std::vector<float> values;
+        values.reserve(2 * static_cast<size_t>(source.count));
+        for (int32_t i = 0; i < source.count; ++i) {
+            float u = scale[0] * source.floatAt(i, 0), v = scale[1] * source.floatAt(i, 1);
+            values.push_back(offset[0] + c * u + s * v);
+            values.push_back(offset[1] - s * u + c * v);
+        }
+        return makeFloatAccessor(values, 2);
     }
 
     // The float accessor `key` read through the index list: element j is element indices[j].

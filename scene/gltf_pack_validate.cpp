@@ -82,7 +82,8 @@ int attributeComponentType(const GLTFMain& document, int accessor) {
     return kComponentTypeFloat;
 }
 
-const char* const kImplementedExtensions[2] = {"KHR_lights_punctual", "KHR_mesh_quantization"};
+const char* const kImplementedExtensions[3] = {"KHR_lights_punctual", "KHR_mesh_quantization",
+                                               "KHR_texture_transform"};
 
 const NamedCode kPathCodes[3] = {
     {"translation", kPathTranslation}, {"scale", kPathScale}, {"rotation", kPathRotation}};
@@ -91,6 +92,77 @@ const NamedCode kInterpolationCodes[4] = {{"STEP", kInterpolationStep},
                                           {"LINEAR", kInterpolationLinear},
                                           {"", kInterpolationLinear},
                                           {"CUBICSPLINE", kInterpolationCubicSpline}};
+
+const char* modeName(int mode) {
+    static const char* const names[] = {"points",        "lines",          "line loop",   "line strip",
+                                        "triangle list", "triangle strip", "triangle fan"};
+    return mode >= 0 && mode <= kModeTriangleFan ? names[mode] : "unknown";
+}
+
+int64_t triangleListLength(int mode, int64_t count) {
+    if (mode == kModeTriangleStrip || mode == kModeTriangleFan) return count < 3 ? 0 : 3 * (count - 2);
+    return count;
+}
+
+std::vector<uint32_t> triangleList(int mode, const std::vector<uint32_t>& indices) {
+    if (mode != kModeTriangleStrip && mode != kModeTriangleFan) return indices;
+    std::vector<uint32_t> list;
+    list.reserve(static_cast<size_t>(triangleListLength(mode, static_cast<int64_t>(indices.size()))));
+    for (size_t i = 0; i + 2 < indices.size(); ++i) {
+        if (mode == kModeTriangleFan)
+            list.insert(list.end(), {indices[i + 1], indices[i + 2], indices[0]});
+        else if (i % 2 == 0)
+            list.insert(list.end(), {indices[i], indices[i + 1], indices[i + 2]});
+        else // every other triangle of a strip turns the other way
+            list.insert(list.end(), {indices[i], indices[i + 2], indices[i + 1]});
+    }
+    return list;
+}
+
+std::vector<float> cameraNumbers(const GLTFCamera& camera) {
+    if (camera.type == kCameraOrthographic && camera.orthographic) {
+        const GLTFCameraOrthographic& o = *camera.orthographic;
+        return {static_cast<float>(o.xmag), static_cast<float>(o.ymag), static_cast<float>(o.znear),
+                static_cast<float>(o.zfar)};
+    }
+    if (camera.type == kCameraPerspective && camera.perspective) {
+        const GLTFCameraPerspective& p = *camera.perspective;
+        return {static_cast<float>(p.yfov), static_cast<float>(p.aspectRatio), static_cast<float>(p.znear),
+                static_cast<float>(p.zfar)};
+    }
+    return {};
+}
+
+bool cameraUsable(const GLTFCamera& camera) {
+    std::vector<float> n = cameraNumbers(camera);
+    if (n.empty() || !std::isfinite(n[0] + n[1] + n[2] + n[3])) return false;
+    if (camera.type == kCameraOrthographic) return n[0] != 0 && n[1] != 0 && n[2] >= 0 && n[3] > n[2];
+    return n[0] > 0 && n[0] < 3.14159f && n[1] >= 0 && n[2] > 0 && (n[3] == 0 || n[3] > n[2]);
+}
+
+namespace {
+
+const GLTFMaterialTextureInfo* baseColorTexture(const GLTFMain& document, int material) {
+    if (material < 0 || static_cast<size_t>(material) >= document.materials.size()) return nullptr;
+    const GLTFMaterial& m = document.materials[static_cast<size_t>(material)];
+    if (!m.pbrMetallicRoughness || !m.pbrMetallicRoughness->baseColorTexture) return nullptr;
+    return m.pbrMetallicRoughness->baseColorTexture.get();
+}
+
+} // namespace
+
+const GLTFTextureTransform* baseColorTransform(const GLTFMain& document, int material) {
+    const GLTFMaterialTextureInfo* info = baseColorTexture(document, material);
+    return info != nullptr && info->extensions ? info->extensions->KHR_texture_transform.get() : nullptr;
+}
+
+std::string baseColorTexCoord(const GLTFMain& document, int material) {
+    const GLTFMaterialTextureInfo* info = baseColorTexture(document, material);
+    int set = info != nullptr ? std::max(info->texCoord, 0) : 0;
+    if (const GLTFTextureTransform* transform = baseColorTransform(document, material))
+        if (transform->texCoord >= 0) set = transform->texCoord;
+    return "TEXCOORD_" + std::to_string(set);
+}
 
 namespace {
 
@@ -138,6 +210,8 @@ private:
         const auto& accessors = document_.accessors;
         if (index < 0 || static_cast<size_t>(index) >= accessors.size())
             fail("glTF: %s refers to accessor %d, which does not exist", use, index);
+        auto sparse = input_.sparseProblems.find(index);
+        if (sparse != input_.sparseProblems.end()) fail("%s", sparse->second.c_str());
         auto found = checked_.find(index);
         if (found != checked_.end()) {
             checkShape(found->second, index, use, componentType, components);
@@ -263,6 +337,7 @@ private:
             checkTransform(node.rotation, 4, index, "rotation");
             checkTransform(node.scale, 3, index, "scale");
             checkLight(node, index);
+            checkCamera(node, index);
             if (node.mesh != -1) checkMesh(node.mesh, index);
             for (int child : node.children) {
                 if (child < 0 || static_cast<size_t>(child) >= nodes.size())
@@ -292,6 +367,19 @@ private:
             fail("glTF: light %d intensity is not a finite number", light);
     }
 
+    // A camera that exists but makes no projection is left out with a note.
+    void checkCamera(const GLTFNode& node, int index) {
+        if (node.camera == -1) return;
+        if (node.camera < 0 || static_cast<size_t>(node.camera) >= document_.cameras.size())
+            fail("glTF: node %d refers to camera %d, which does not exist (the document has %zu cameras)",
+                 index, node.camera, document_.cameras.size());
+        if (!cameraUsable(document_.cameras[static_cast<size_t>(node.camera)]))
+            note(
+                "glTF: camera %d of node %d is neither a perspective camera (0 < yfov < pi, 0 < znear < zfar "
+                "or no zfar) nor an orthographic one (xmag, ymag not 0, 0 <= znear < zfar); not used\n",
+                node.camera, index);
+    }
+
     void checkMesh(int mesh, int node) {
         if (mesh < 0 || static_cast<size_t>(mesh) >= document_.meshes.size())
             fail("glTF: node %d refers to mesh %d, which does not exist", node, mesh);
@@ -302,12 +390,19 @@ private:
         for (size_t p = 0; p < primitives.size(); ++p) {
             const GLTFMeshPrimitive& primitive = primitives[p];
             std::snprintf(where, sizeof where, "mesh %d primitive %zu", mesh, p);
+            if (primitive.mode < kModePoints || primitive.mode > kModeTriangleFan)
+                fail("glTF: %s has mode %d; glTF defines modes 0 to 6", where, primitive.mode);
+            if (primitive.mode < kModeTriangles) {
+                note("glTF: %s is drawn as %s; left out\n", where, modeName(primitive.mode));
+                continue;
+            }
             // The index list is checked first, the attributes next, as the blob lists them.
             if (primitive.indices != -1) indexAccessor(primitive, where);
             int32_t vertexCount = std::numeric_limits<int32_t>::max();
             bool hasNormal = false;
+            const std::string texCoord = baseColorTexCoord(document_, primitive.material);
             for (const auto& [name, components, required] :
-                 {std::tuple{"POSITION", 3, true}, {"NORMAL", 3, false}, {"TEXCOORD_0", 2, false}}) {
+                 {std::tuple{"POSITION", 3, true}, {"NORMAL", 3, false}, {texCoord.c_str(), 2, false}}) {
                 auto found = primitive.attributes.find(name);
                 if (found == primitive.attributes.end()) {
                     if (required) fail("glTF: %s has no %s attribute", where, name);
@@ -320,13 +415,16 @@ private:
                 hasNormal = hasNormal || std::string(name) == "NORMAL";
             }
             for (const auto& [name, index] : primitive.attributes)
-                if (name != "POSITION" && name != "NORMAL" && name != "TEXCOORD_0")
+                if (name != "POSITION" && name != "NORMAL" && name != texCoord)
                     note("glTF: %s attribute %s is not used\n", where, name.c_str());
-            int64_t indexCount = checkIndices(primitive, where, vertexCount);
+            int64_t indexCount =
+                triangleListLength(primitive.mode, checkIndices(primitive, where, vertexCount));
             if (indexCount == 0) {
                 note("glTF: %s has no indices; skipped\n", where);
                 continue;
             }
+            if (primitive.mode != kModeTriangles)
+                note("glTF: %s is a %s; packed as a triangle list\n", where, modeName(primitive.mode));
             if (!hasNormal) {
                 note("glTF: %s has no NORMAL; packed with flat normals\n", where);
             }

@@ -256,8 +256,16 @@ private:
             for (int c = 0; c < 3; ++c) w_.f32(BlobChunk::Lights, color[c]);
             w_.f32(BlobChunk::Lights, static_cast<float>(light.intensity));
         }
+        // The camera's numbers are an accessor record; the node refers to it (1 + its index).
+        uint16_t camera = 0;
+        if (planned.camera != 0) {
+            w_.label(BlobChunk::Data, "ND-CAMERA");
+            fptr kind = w_.text(planned.orthographic ? kCameraOrthographic : kCameraPerspective);
+            camera = static_cast<uint16_t>(writeAccessor(planned.camera, kind, "CAMERA") + 1);
+        }
         w_.label(BlobChunk::Nodes, "#### NodeStart ####");
         w_.u16(BlobChunk::Nodes, static_cast<uint16_t>(planned.parent));
+        w_.u16(BlobChunk::Nodes, camera);
         w_.label(BlobChunk::Nodes, "N-NAME");
         w_.label(BlobChunk::Data, "ND-NAME");
         w_.reference(BlobChunk::Nodes, w_.text(node.name));

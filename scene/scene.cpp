@@ -89,6 +89,9 @@ void Scene::init(const void* sceneBlob) {
     named_.gpuLights = namedValue(kLightsVariable, 32);
     named_.objXF = namedValue(kObjectTransformVariable, 64);
     named_.iobjXF = namedValue(kInverseObjectTransformVariable, 64);
+    named_.proj = namedValue(kProjectionVariable, 64);
+    named_.invProj = namedValue(kInverseProjectionVariable, 64);
+    named_.resolution = namedValue(kResolutionVariable, 8);
 
     consoleLog("Pre-texchunk!\n");
     gpuAccessors = std::make_unique<GpuAccessor[]>(accessorCount);
@@ -132,6 +135,7 @@ void Scene::init(const void* sceneBlob) {
         decodeAnimationAccessor(channel.keyTimes + 1);
     }
 
+    findCameras();
     defaultLight_ = view_->lights().empty();
     if (defaultLight_) consoleLog("Scene: no KHR_lights_punctual lights; a white light follows the camera\n");
 
@@ -210,6 +214,61 @@ void Scene::decodeAnimationAccessor(int accessorIndex) {
     growHostArray(&g.buffer, n, 4);
     for (int c = 0; c < components; ++c)
         view_->decodeComponent(accessor, c, static_cast<float*>(g.buffer.hostData), components);
+}
+
+void Scene::findCameras() {
+    cameras_.clear();
+    std::span<const PackedNode> nodes = view_->nodes();
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        if (nodes[k].camera == 0) continue;
+        const int a = nodes[k].camera - 1;
+        const PackedAccessor* accessor = a < accessorCount ? &accessors[a] : nullptr;
+        const char* kind = accessor != nullptr && accessor->name != 0 ? view_->text(&accessor->name) : "";
+        SceneCamera camera{static_cast<int>(k), std::strcmp(kind, kCameraOrthographic) == 0, {}};
+        if (accessor == nullptr || accessor->componentType != kComponentTypeFloat ||
+            accessor->componentCount() != 4 || accessor->count != 1 ||
+            (!camera.orthographic && std::strcmp(kind, kCameraPerspective) != 0)) {
+            consoleLog("Scene blob: the camera of node %zu is damaged; not used\n", k);
+            continue;
+        }
+        for (int c = 0; c < 4; ++c) view_->decodeComponent(*accessor, c, camera.parameters, 4);
+        const float* p = camera.parameters;
+        bool usable = std::isfinite(p[0] + p[1] + p[2] + p[3]) && p[2] >= 0.0f;
+        if (camera.orthographic)
+            usable = usable && p[0] != 0.0f && p[1] != 0.0f && p[3] > p[2];
+        else
+            usable = usable && p[0] > 0.0f && p[0] < 3.14159f && p[1] >= 0.0f && p[2] > 0.0f &&
+                     (p[3] == 0.0f || p[3] > p[2]);
+        if (!usable) {
+            consoleLog("Scene: the %s camera of node %zu (%g, %g, %g, %g) makes no projection; not used\n",
+                       kind, k, p[0], p[1], p[2], p[3]);
+            continue;
+        }
+        cameras_.push_back(camera);
+    }
+}
+
+void Scene::publishSceneCamera(const float* worldMatrices) {
+    const SceneCamera& c = cameras_.front();
+    const float* world = worldMatrices + 16 * c.node;
+    std::memcpy(currentData<float>(named_.invCamera), world, 64);
+    Mat4 view;
+    if (!invertMatrixIfRegular(world, view.data())) view = identityMatrix();
+    std::memcpy(currentData<float>(named_.camera), view.data(), 64);
+
+    const float* p = c.parameters;
+    Mat4 projection;
+    if (c.orthographic) {
+        projection = orthographicMatrix(p[0], p[1], p[2], p[3]);
+    } else {
+        const float* resolution = currentData<float>(named_.resolution);
+        float aspect = p[1];
+        if (aspect <= 0.0f) aspect = resolution[1] > 0.0f ? resolution[0] / resolution[1] : 1.0f;
+        projection = perspectiveMatrix(p[0], aspect, p[2], p[3]);
+    }
+    std::memcpy(currentData<float>(named_.proj), projection.data(), 64);
+    Mat4 inverse = invertMatrix(projection);
+    std::memcpy(currentData<float>(named_.invProj), inverse.data(), 64);
 }
 
 // ---- Drawing one primitive ----
@@ -317,11 +376,8 @@ void Scene::publishLights(const float* worldMatrices, int nodeCount) {
     }
 }
 
-void Scene::placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const {
-    const float* eye = currentData<float>(named_.invCamera) + 12; // the camera's position
-    std::memcpy(position, eye, 3 * sizeof(float));
-    position[3] = 1.0f;
-    // World-space bounds of every drawn primitive: the corners of its bounds, transformed.
+std::array<float, 6> Scene::boundsOf(const float* worldMatrices) const {
+    // The corners of each drawn primitive's object-space bounds, through its node's matrix.
     std::array<float, 6> world = kNoBounds;
     std::span<const PackedNode> nodes = view_->nodes();
     for (size_t k = 0; k < nodes.size(); ++k) {
@@ -340,6 +396,60 @@ void Scene::placeDefaultLight(const float* worldMatrices, float position[4], flo
             }
         }
     }
+    return world;
+}
+
+std::array<float, 6> Scene::worldBounds(float time) {
+    if (!view_) return kNoBounds;
+    animate(time);
+    return boundsOf(worldMatrices_.data());
+}
+
+void Scene::worldPoints(float time, size_t points, std::vector<float>& out) {
+    if (!view_) return;
+    animate(time);
+    std::span<const PackedNode> nodes = view_->nodes();
+    // The "pos" array of each drawn primitive, found through its accessors.
+    auto positionsOf = [&](int p) -> const BufferRecord* {
+        const PackedPrimitive& primitive = primitives[p];
+        for (int a = primitive.firstAccessor; a < primitive.firstAccessor + primitive.accessorCount; ++a)
+            if (gpuAccessors[a].name != nullptr && std::strcmp(gpuAccessors[a].name, "pos") == 0)
+                return &gpuAccessors[a].buffer;
+        return nullptr;
+    };
+    size_t total = 0;
+    for (const PackedNode& node : nodes)
+        for (int i = 0; i < node.primitiveCount; ++i) {
+            int p = node.firstPrimitive + i;
+            if (p < 0 || p >= primitiveCount || primitives[p].kind != kPrimitiveKindTriangles) continue;
+            if (const BufferRecord* positions = positionsOf(p))
+                total += static_cast<size_t>(positions->elementCount);
+        }
+    const size_t stride = std::max<size_t>(1, total / std::max<size_t>(points, 1));
+    size_t counter = 0;
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        const float* w = worldMatrices_.data() + 16 * k;
+        for (int i = 0; i < nodes[k].primitiveCount; ++i) {
+            int p = nodes[k].firstPrimitive + i;
+            if (p < 0 || p >= primitiveCount || primitives[p].kind != kPrimitiveKindTriangles) continue;
+            const BufferRecord* positions = positionsOf(p);
+            if (positions == nullptr || positions->elementSize != 12) continue;
+            const auto* xyz = static_cast<const float*>(positions->hostData);
+            for (int32_t j = 0; j < positions->elementCount; ++j, ++counter) {
+                if (counter % stride != 0) continue;
+                const float* v = xyz + 3 * j;
+                for (int c = 0; c < 3; ++c)
+                    out.push_back(w[c] * v[0] + w[4 + c] * v[1] + w[8 + c] * v[2] + w[12 + c]);
+            }
+        }
+    }
+}
+
+void Scene::placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const {
+    const float* eye = currentData<float>(named_.invCamera) + 12; // the camera's position
+    std::memcpy(position, eye, 3 * sizeof(float));
+    position[3] = 1.0f;
+    std::array<float, 6> world = boundsOf(worldMatrices);
     float distance = 1.0f; // an empty scene: any light will do
     if (world[0] <= world[3]) {
         float toCentre = 0.0f, radius = 0.0f;
@@ -354,9 +464,7 @@ void Scene::placeDefaultLight(const float* worldMatrices, float position[4], flo
     colour[3] = kIntensityPerSquaredDistance * std::max(distance * distance, 1e-6f);
 }
 
-int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
-    consoleLog("AnimTime:%f\n", static_cast<double>(time));
-    if (!view_) return 0; // no blob yet: nothing to animate or draw
+void Scene::animate(float time) {
     std::span<const PackedNode> nodes = view_->nodes();
     const int nodeCount = static_cast<int>(nodes.size());
 
@@ -394,10 +502,22 @@ int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
         else
             std::memcpy(world + 16 * k, local, sizeof local);
     }
+}
 
-    // The camera node, when the scene has one; the last of several matching nodes wins.
+int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
+    consoleLog("AnimTime:%f\n", static_cast<double>(time));
+    if (!view_) return 0; // no blob yet: nothing to animate or draw
+    std::span<const PackedNode> nodes = view_->nodes();
+    const int nodeCount = static_cast<int>(nodes.size());
+    animate(time);
+    const float* world = worldMatrices_.data();
+
+    // The camera node, when the scene has one; the last of several matching nodes wins. Without
+    // one, the scene's own first camera.
+    bool cameraNamed = false;
     for (int k = 0; k < nodeCount; ++k) {
         if (std::strncmp(view_->text(&nodes[k].name), cameraName, sizeof cameraName) != 0) continue;
+        cameraNamed = true;
         std::memcpy(currentData<float>(named_.invCamera), world + 16 * k, 64);
         float* camera = currentData<float>(named_.camera);
         if (!invertMatrixIfRegular(world + 16 * k, camera)) {
@@ -405,6 +525,8 @@ int Scene::updateAndDraw(float time, ShaderProgram* const* programs) {
             std::memcpy(camera, identity, 64);
         }
     }
+
+    if (!cameraNamed && !cameras_.empty()) publishSceneCamera(world);
 
     publishLights(world, nodeCount);
 

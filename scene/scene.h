@@ -21,6 +21,12 @@
    "gpuLights", and before each node's draws "objXF" and "iobjXF". Every call starts again from
    the blob's static transforms, so the picture is a pure function of the time.
 
+   When no node bears cameraName, the scene's own first camera (the first node with a glTF
+   camera, breadth-first) gives the view: "camera" and "invCamera" from its node, "proj" and
+   "invProj" from its perspective (the window's aspect ratio unless the camera fixes one) or
+   orthographic projection. A camera whose numbers make no projection is left out with a
+   console line at init.
+
    A scene without lights would be black. It gets one white light at the camera's position
    instead (init says so on the console), as bright as a light of intensity 1000 d^2 makes a
    surface at distance d facing it: d is the distance from the camera to the centre of the
@@ -85,6 +91,14 @@ public:
     int drawPrimitive(int index, ShaderProgram* const* programs);
     // Animates to `time` (music seconds), publishes camera, lights and transforms, draws every node.
     int updateAndDraw(float time, ShaderProgram* const* programs);
+    // World-space bounds of everything drawn, animated to `time`: minimum x, y, z, then maximum
+    // x, y, z (minimum above maximum when nothing is drawn). Publishes and draws nothing.
+    std::array<float, 6> worldBounds(float time);
+    // Appends the world position (x, y, z) of every stride-th vertex drawn at `time`, with the
+    // stride chosen so that about `points` are appended. Publishes and draws nothing.
+    void worldPoints(float time, size_t points, std::vector<float>& out);
+    // Whether the scene has animation channels (its bounds change with the time).
+    bool animated() const { return view_ && !view_->channels().empty(); }
 
     const uint8_t* blob = nullptr;
     const PackedPrimitive* primitives = nullptr;
@@ -106,12 +120,28 @@ private:
         Variable* gpuLights;
         Variable* objXF;
         Variable* iobjXF;
+        Variable* proj;
+        Variable* invProj;
+        Variable* resolution;
+    };
+
+    // A camera of the scene: its node and projection (see kCameraPerspective in blob.h).
+    struct SceneCamera {
+        int node;
+        bool orthographic;
+        float parameters[4]; // yfov, aspect ratio, znear, zfar; or xmag, ymag, znear, zfar
     };
 
     void decodeAttribute(int primitive, const PackedAccessor& accessor, GpuAccessor& g);
     void decodeAnimationAccessor(int accessorIndex);
     bool accessorsInRange(const PackedPrimitive& p) const;
     ShaderProgram* chooseProgram(const PackedPrimitive& p, ShaderProgram* const* programs) const;
+    // Local transforms and world matrices of every node at `time` (worldMatrices_).
+    void animate(float time);
+    std::array<float, 6> boundsOf(const float* worldMatrices) const;
+    void findCameras();
+    // "camera", "invCamera", "proj" and "invProj" from the scene's first camera.
+    void publishSceneCamera(const float* worldMatrices);
     void publishLights(const float* worldMatrices, int nodeCount);
     // The light of a scene without lights: position (x, y, z, 1) and colour (r, g, b, intensity).
     void placeDefaultLight(const float* worldMatrices, float position[4], float colour[4]) const;
@@ -126,7 +156,8 @@ private:
     std::vector<uint8_t> reportedPrimitives_; // primitives whose skip was already logged
     // Object-space bounds of each primitive's "pos" array: minimum x, y, z, then maximum x, y, z.
     std::vector<std::array<float, 6>> primitiveBounds_;
-    bool defaultLight_ = false; // the scene has no lights: one follows the camera
+    bool defaultLight_ = false;        // the scene has no lights: one follows the camera
+    std::vector<SceneCamera> cameras_; // the usable cameras, in node order
     // Per-frame working arrays, sized by the node count once in init.
     std::vector<NodeTransform> localTransforms_;
     std::vector<float> worldMatrices_;

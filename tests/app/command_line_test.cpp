@@ -7,14 +7,24 @@
 #include <vector>
 
 namespace {
-const char* pathFor(std::vector<std::string> arguments) {
+std::vector<char*>& argumentsOf(std::vector<std::string> arguments) {
     static std::vector<std::string> storage;
     static std::vector<char*> pointers;
     storage = std::move(arguments);
     storage.insert(storage.begin(), "nova31");
     pointers.clear();
     for (std::string& s : storage) pointers.push_back(s.data());
-    return dataPathFromArguments(static_cast<int>(pointers.size()), pointers.data(), "SELF");
+    return pointers;
+}
+
+const char* pathFor(std::vector<std::string> arguments) {
+    std::vector<char*>& argv = argumentsOf(std::move(arguments));
+    return dataPathFromArguments(static_cast<int>(argv.size()), argv.data(), "SELF");
+}
+
+CameraChoice cameraFor(std::vector<std::string> arguments) {
+    std::vector<char*>& argv = argumentsOf(std::move(arguments));
+    return cameraFromArguments(static_cast<int>(argv.size()), argv.data());
 }
 } // namespace
 
@@ -26,6 +36,12 @@ TEST(CommandLine, DataArgumentSelectsTheArchive) {
     EXPECT_STREQ(pathFor({"-data:a.zip", "-data:"}), "a.zip");
     EXPECT_STREQ(pathFor({"-DATA:x.zip", "data:x.zip", " -data:x"}), "SELF");
     EXPECT_STREQ(pathFor({"-data:-data:y"}), "-data:y");
+}
+
+TEST(CommandLine, CameraFitOptionChoosesTheFramingCamera) {
+    EXPECT_EQ(cameraFor({}), CameraChoice::orbit);
+    EXPECT_EQ(cameraFor({"-data:x.zip", "-camera:fit"}), CameraChoice::fit);
+    EXPECT_EQ(cameraFor({"-camera:fitted", "-camera:", "-CAMERA:fit", "camera:fit"}), CameraChoice::orbit);
 }
 
 TEST(CommandLine, ExecutablePathNamesThisTestProgram) {

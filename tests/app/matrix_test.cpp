@@ -133,3 +133,61 @@ TEST(DemoCamera, MatricesAreConsistent) {
     EXPECT_NEAR(eye.y, expected.y, 1e-5f);
     EXPECT_NEAR(eye.z, expected.z, 1e-5f);
 }
+
+TEST(FitCamera, FramesBoundsOfAnySizeAndPlaceInsideTheView) {
+    struct Case {
+        SceneBounds bounds;
+        float time;
+    };
+    const Case cases[] = {
+        {{-1, -1, -1, 1, 1, 1}, 0.0f},                      // the unit cube at the origin
+        {{100, 20, -300, 100.02f, 20.01f, -299.99f}, 7.0f}, // a speck far off-centre
+        {{-4000, 0, -2000, 4000, 10, 2000}, 15.0f},         // a flat city
+        {{2, 2, 2, 2, 2, 2}, 3.0f},                         // a single point
+    };
+    for (const Case& c : cases) {
+        DemoCamera camera = fitCamera(c.time, 320, 180, c.bounds);
+        Mat4 viewProj = multiplyMatrix(camera.proj, camera.camera);
+        float largest = 0;
+        for (int corner = 0; corner < 8; ++corner) {
+            Vec3 p{c.bounds[corner & 1 ? 3 : 0], c.bounds[corner & 2 ? 4 : 1], c.bounds[corner & 4 ? 5 : 2]};
+            Vec3 clip = transformPoint(viewProj, p);
+            float w = -transformPoint(camera.camera, p).z;
+            ASSERT_GT(w, 0) << "corner " << corner << " behind the eye";
+            float x = clip.x / w, y = clip.y / w, z = clip.z / w;
+            EXPECT_LE(std::fabs(x), 1.0f) << corner;
+            EXPECT_LE(std::fabs(y), 1.0f) << corner;
+            EXPECT_LT(std::fabs(z), 1.0f) << corner << " between the near and far planes";
+            largest = std::max({largest, std::fabs(x) * 320 / 180, std::fabs(y)});
+        }
+        if (c.bounds[0] < c.bounds[3]) {
+            EXPECT_GT(largest, 0.5f) << "the bounds fill most of the view";
+        }
+        expectNearIdentity(multiplyMatrix(camera.camera, camera.invCamera), 1e-3f);
+        // The eye keeps the orbit's bearing from its target, turned 45 degrees, from higher up.
+        Vec3 eye = transformPoint(camera.invCamera, {0, 0, 0});
+        Vec3 orbit = demoEyePosition(c.time);
+        float centreX = (c.bounds[0] + c.bounds[3]) / 2, centreZ = (c.bounds[2] + c.bounds[5]) / 2;
+        float bearing = std::atan2(eye.z - centreZ, eye.x - centreX);
+        float orbitBearing = std::atan2(orbit.z - demoCameraTarget.z, orbit.x - demoCameraTarget.x);
+        EXPECT_NEAR(std::remainder(bearing - orbitBearing - 0.7853982f, 6.2831853f), 0.0f, 5e-3f);
+        EXPECT_GT(eye.y, (c.bounds[1] + c.bounds[4]) / 2);
+    }
+    // Given a sample of the scene's points, those fill the view, not the corners of the bounds.
+    std::vector<float> ring;
+    for (int k = 0; k < 64; ++k)
+        ring.insert(ring.end(), {std::cos(0.0982f * k), 0.0f, std::sin(0.0982f * k)});
+    DemoCamera onRing = fitCamera(5.0f, 320, 180, {-1, 0, -1, 1, 0, 1}, ring);
+    float largest = 0;
+    for (size_t i = 0; i < ring.size(); i += 3) {
+        Vec3 clip =
+            transformPoint(multiplyMatrix(onRing.proj, onRing.camera), {ring[i], ring[i + 1], ring[i + 2]});
+        float w = -transformPoint(onRing.camera, {ring[i], ring[i + 1], ring[i + 2]}).z;
+        largest = std::max({largest, std::fabs(clip.x / w), std::fabs(clip.y / w)});
+    }
+    EXPECT_NEAR(largest, 0.95f, 0.01f);
+    // Nothing to frame: the demo's own camera.
+    const float inf = INFINITY;
+    EXPECT_EQ(fitCamera(4.0f, 800, 450, {inf, inf, inf, -inf, -inf, -inf}).camera,
+              demoCamera(4.0f, 800, 450).camera);
+}

@@ -222,6 +222,11 @@ void checkGeometryProgram(ShaderProgram* program, bool withNormals) {
         EXPECT_EQ(vertex.uposn[3], packSnorm4x8({expectedNormal[0], expectedNormal[1], expectedNormal[2], 0}))
             << v;
         EXPECT_EQ(vertex.uvTI[0], floatBits(withNormals ? 0.5f : 0.0f));
+        // The first vertex carries the texture handle, the others the base colour's complement.
+        if (v > 0 || !withNormals) {
+            uint32_t expected = v > 0 ? ~packUnorm4x8(kBaseColor) : 0u;
+            EXPECT_EQ(vertex.uvTI[2], expected) << v;
+        }
     }
     presentFrame();
 
@@ -268,6 +273,62 @@ TEST(Frame, PresentFrameEmptiesTheCaptureBufferAndKeepsItsStore) {
     EXPECT_EQ(feedback->elementCount, 0);
     EXPECT_EQ(feedback->glBuffer, buffer);
     EXPECT_EQ(feedback->glCapacity, capacity);
+}
+
+// ---- Indirect light takes the colour of the surface it comes from ----
+
+namespace {
+
+// The mean indirect light of the claimed cache cells on the floor (normal +y), after a few
+// frames of a white floor lit beside an untextured wall of `wallColour`.
+Vec3 floorBounce(Vec4 wallColour) {
+    CachedGI& renderer = testRenderer();
+    writeInitialLightCache();
+    Mesh floor, wall;
+    addQuad(floor, {-4, 0, -4}, {-4, 0, 4}, {4, 0, 4}, {4, 0, -4}, {0, 1, 0});
+    addQuad(wall, {-4, 0, -1.5f}, {4, 0, -1.5f}, {4, 3, -1.5f}, {-4, 3, -1.5f}, {0, 0, 1});
+    finish(floor);
+    finish(wall);
+    // A light close in front of the wall: the wall is lit far more than the floor.
+    const GPULightEntry light{{0, 1.5f, -0.9f, 1}, {1, 1, 1, 3000}};
+    for (int frame = 0; frame < 8; ++frame) {
+        beginTestFrame();
+        renderer.beginFrame();
+        setCamera();
+        std::vector<GPULightEntry> lights(100, GPULightEntry{});
+        lights[0] = light;
+        setHostBuffer("gpuLights", lights);
+        drawMesh(renderer.texmProgram, floor, identity(), identity(), {1, 1, 1, 1});
+        drawMesh(renderer.flatProgram, wall, identity(), identity(), wallColour);
+        renderer.postRenderFrame();
+        presentFrame();
+        renderer.updateLightCache();
+    }
+    Vec3 sum{0, 0, 0};
+    int cells = 0;
+    for (const LICEntry& entry :
+         readBuffer<LICEntry>(storeBuffer("liCache")->glBuffer, kLightCacheEntryCount)) {
+        Vec4 normal = unpackSnorm4x8(entry.normal);
+        if (entry.dax == 0 || normal[1] < 0.9f || !(entry.inLight[3] > 0)) continue;
+        for (int c = 0; c < 3; ++c) sum[c] += entry.inLight[c] / entry.inLight[3];
+        ++cells;
+    }
+    EXPECT_GT(cells, 20);
+    for (float& c : sum) c /= static_cast<float>(std::max(cells, 1));
+    return sum;
+}
+
+} // namespace
+
+TEST(Bounce, AWhiteFloorBesideARedWallGathersRedLight) {
+    Vec3 red = floorBounce({1, 0.1f, 0.1f, 1});
+    EXPECT_GT(red[0], 0.02f) << "the floor gathers light from the wall";
+    EXPECT_GT(red[0], 1.6f * red[1]) << red[0] << " " << red[1] << " " << red[2];
+    EXPECT_GT(red[0], 1.6f * red[2]);
+    // The same wall in white bounces white light, about as much red as before.
+    Vec3 white = floorBounce({1, 1, 1, 1});
+    EXPECT_NEAR(white[1], white[0], 0.05f * white[0]) << white[0] << " " << white[1];
+    EXPECT_NEAR(white[0], red[0], 0.2f * white[0]);
 }
 
 TEST(RendererSources, MissingRequiredSourceNamesTheFile) {

@@ -35,6 +35,13 @@ Vec4 unpackSnorm4x8(uint32_t packed) {
     return value;
 }
 
+uint32_t packUnorm4x8(Vec4 value) {
+    uint32_t packed = 0;
+    for (int c = 0; c < 4; ++c)
+        packed |= static_cast<uint32_t>(std::nearbyint(std::clamp(value[c], 0.0f, 1.0f) * 255.0f)) << (8 * c);
+    return packed;
+}
+
 uint32_t bitfieldReverse(uint32_t value) {
     uint32_t reversed = 0;
     for (int bit = 0; bit < 32; ++bit)

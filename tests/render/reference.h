@@ -17,6 +17,7 @@ uint32_t floatBits(float value);
 float bitsFloat(uint32_t bits);
 uint32_t packSnorm4x8(Vec4 value);
 Vec4 unpackSnorm4x8(uint32_t packed);
+uint32_t packUnorm4x8(Vec4 value);
 uint32_t bitfieldReverse(uint32_t value);
 
 // ---- Triangle tree ----

@@ -1,6 +1,6 @@
 /* nova31-shot — renders frames of the demo at given music times into PNG files.
 
-   Usage: nova31-shot [-data:FILE] [--size WxH] [--fps N] TIME...
+   Usage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] TIME...
 
    Runs the demo's start-up without the music (archive, scene, window, renderer, light cache),
    then plays the timeline from 0 s at N frames per second of music time (default 30), drawing
@@ -12,7 +12,8 @@
    Without "-data:" the frames are those of the demo itself: the archive is read from the demo
    program "nova31" in the same folder as nova31-shot (found through nova31-shot's own path, so
    the working directory does not matter), or from nova31-shot itself when no such file is
-   there (a copy with the archive appended). "-data:FILE" reads FILE instead, as the demo does.
+   there (a copy with the archive appended). "-data:FILE" reads FILE instead, and "-camera:fit"
+   frames the scene on its bounds, as the demo does.
 
    The window is an ordinary window of the given size (default 800x450) on the current X
    display; with no display (DISPLAY unset or empty) the frames are drawn without a window, on
@@ -54,8 +55,10 @@ struct Options {
 };
 
 [[noreturn]] void usage(const char* problem) {
-    std::fprintf(stderr, "nova31-shot: %s\nusage: nova31-shot [-data:FILE] [--size WxH] [--fps N] TIME...\n",
-                 problem);
+    std::fprintf(
+        stderr,
+        "nova31-shot: %s\nusage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] TIME...\n",
+        problem);
     std::exit(2);
 }
 
@@ -69,7 +72,8 @@ Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (std::strncmp(argument, "-data:", 6) == 0) continue; // read by the demo's start-up
+        if (std::strncmp(argument, "-data:", 6) == 0) continue;   // read by the demo's start-up
+        if (std::strncmp(argument, "-camera:", 8) == 0) continue; // the demo's camera options
         if (std::strcmp(argument, "--size") == 0) {
             if (++i >= argc || std::sscanf(argv[i], "%dx%d", &options.width, &options.height) != 2 ||
                 options.width < 16 || options.height < 16 || options.width > 8192 || options.height > 8192)
@@ -143,7 +147,7 @@ int main(int argc, char** argv) {
     loadDemoArchive(argc, argv, demoArchive.c_str());
     const void* blob = packDemoScene();
     createDemoWindow(false, options.width, options.height);
-    DemoRenderer demo = createDemoRenderer(blob);
+    DemoRenderer demo = createDemoRenderer(blob, cameraFromArguments(argc, argv));
     writeInitialLightCache();
 
     // Frames at a steady rate from 0 s up to each requested time, which is drawn exactly.

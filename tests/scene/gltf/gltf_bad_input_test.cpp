@@ -233,7 +233,8 @@ TEST(GltfBadInput, RequiredExtensionsThePackerLacksAreRefusedFirst) {
                           "the packer does not implement");
     // Extensions that are only used, and required ones the packer implements, do not stop it.
     for (const char* members : {R"("extensionsUsed":["EXT_meshopt_compression"],)",
-                                R"("extensionsRequired":["KHR_mesh_quantization","KHR_lights_punctual"],)"}) {
+                                R"("extensionsRequired":["KHR_mesh_quantization","KHR_lights_punctual"],)",
+                                R"("extensionsRequired":["KHR_texture_transform"],)"}) {
         std::string text = std::string("{") + members + R"("scenes":[{"nodes":[0]}],"nodes":[{"name":"n"}]})";
         void* blob = loadGLTF(text.data(), text.size(), nullptr, nullptr, nullptr);
         EXPECT_NE(blob, nullptr) << text;

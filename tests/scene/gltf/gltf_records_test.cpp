@@ -31,15 +31,15 @@ TEST(GltfRecords, KeyListsAreRegisteredAsWritten) {
               "scene, scenes, nodes, cameras, materials, meshes, accessors, bufferViews, "
               "buffers, textures, images, samplers, extensions, animations");
     EXPECT_EQ(registeredKeys<GLTFNode>(),
-              "name, children, mesh, matrix, scale, rotation, translation, extensions, extras");
+              "name, children, mesh, camera, matrix, scale, rotation, translation, extensions, extras");
     EXPECT_EQ(
         registeredKeys<GLTFPBRMetallicRoughness>(),
         "baseColorTexture, baseColorFactor, metallicRoughnessTexcture, metallicFactor, roughnessFactor");
     EXPECT_EQ(registeredKeys<GLTFSampler>(), "minFilter, magFilter, wrapS, wrapT");
     EXPECT_EQ(registeredKeys<GLTFAccessor>(),
-              "type, bufferView, byteOffset, componentType, count, min, max, normalized");
+              "type, bufferView, byteOffset, componentType, count, min, max, normalized, sparse");
     EXPECT_EQ(registeredKeys<GLTFBufferView>(), "buffer, byteLength, byteOffset, byteStride");
-    EXPECT_EQ(registeredKeys<GLTFMaterialTextureInfo>(), "index, texCoord, scale, strength");
+    EXPECT_EQ(registeredKeys<GLTFMaterialTextureInfo>(), "index, texCoord, scale, strength, extensions");
     EXPECT_EQ(registeredKeys<GLTFImage>(), "mimeType, name, bufferView, uri");
     EXPECT_EQ(registeredKeys<GLTFAnimChannel>(), "sampler, target");
     EXPECT_EQ(registeredKeys<GLTFExtPunctualLight>(), "type, name, color, intensity");

@@ -86,6 +86,16 @@ int TestDocument::addIntegers(const std::vector<int32_t>& values, int componentT
     return static_cast<int>(accessors_.size() - 1);
 }
 
+void TestDocument::extendAccessor(int index, const std::string& members, bool withoutView) {
+    std::string& accessor = accessors_[static_cast<size_t>(index)];
+    accessor.pop_back(); // its closing brace
+    accessor += members + "}";
+    if (withoutView) {
+        size_t from = accessor.find("\"bufferView\":");
+        accessor.erase(from, accessor.find(',', from) + 1 - from);
+    }
+}
+
 std::string TestDocument::addTriangle(bool texcoords) {
     int indices = addShorts({0, 1, 2});
     int position = addFloats({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3");

@@ -29,6 +29,9 @@ public:
     std::vector<int> addInterleaved(const std::vector<std::vector<float>>& attributes,
                                     const std::vector<int>& components);
 
+    // Appends `members` (comma-led JSON) to accessor `index`; withoutView also drops its buffer view.
+    void extendAccessor(int index, const std::string& members, bool withoutView = false);
+
     // The whole document: buffers, bufferViews and accessors, then `rest` (comma-led members or
     // empty) inside the same root object.
     std::string json(const std::string& rest) const;

@@ -19,6 +19,7 @@
 #include "scene/gltf_pack.h"
 
 using namespace mini;
+using Floats = std::vector<float>;
 
 namespace {
 
@@ -73,10 +74,14 @@ struct Frame {
     GPULightEntry light{}; // entry 0 of "gpuLights"
     float secondIntensity = 0;
     std::string log;
+    Mat4 camera{}, proj{}; // as the scene left them
 };
 
-// Packs and draws the document as the demo draws a frame, from kEye looking at the origin.
-Frame drawDocument(const std::string& json) {
+const float kTestAspect = float(kTestWidth) / kTestHeight;
+
+// Packs and draws the document at music time t as the demo draws a frame, from kEye looking at
+// the origin unless the document brings a camera.
+Frame drawDocument(const std::string& json, float t = 0.0f) {
     CachedGI& renderer = testRenderer();
     int size = 0;
     void* blob = loadGLTF(json.data(), json.size(), &size, nullptr, nullptr);
@@ -95,11 +100,13 @@ Frame drawDocument(const std::string& json) {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         renderer.beginFrame();
         Camera camera = lookAt(kEye, {0, 0, 0});
-        setMatrix("proj", perspective(1.0f, float(kTestWidth) / kTestHeight, 0.1f, 100.0f));
+        setMatrix("proj", perspective(1.0f, kTestAspect, 0.1f, 100.0f));
         setMatrix("camera", camera.view);
         setMatrix("invProj", identity());
         setMatrix("invCamera", camera.inverseView);
-        scene.updateAndDraw(0.0f, renderer.geometryPrograms());
+        scene.updateAndDraw(t, renderer.geometryPrograms());
+        std::memcpy(frame.camera.data(), storeValue<float>("camera", 64), 64);
+        std::memcpy(frame.proj.data(), storeValue<float>("proj", 64), 64);
         renderer.postRenderFrame();
         glFinish();
         frame.window.resize(static_cast<size_t>(kTestWidth) * kTestHeight * 4);
@@ -161,4 +168,53 @@ TEST(SceneAuthoringDraw, NormalsBaseColourAndLightReachThePicture) {
             }
         EXPECT_EQ(covered, 63);
     }
+}
+
+namespace {
+
+// The quad and a perspective camera 4 in front of it that slides from x = -1 to x = 1 over 10 s;
+// with `named`, also a node named "Camera" at z = 6.
+std::string cameraDocument(bool named) {
+    TestDocument doc;
+    int idx = doc.addIndices({0, 1, 2, 0, 2, 3}, 5121);
+    int pos = doc.addFloats(kCorners, "VEC3");
+    Floats normals;
+    for (int v = 0; v < 4; ++v) normals.insert(normals.end(), kFaceNormal.begin(), kFaceNormal.end());
+    int nrm = doc.addFloats(normals, "VEC3");
+    int times = doc.addFloats({0, 10}, "SCALAR"), values = doc.addFloats({-1, 0, 4, 1, 0, 4}, "VEC3");
+    return doc.json(std::string(R"(,"scenes":[{"nodes":)") + (named ? "[0,1,2]" : "[0,1]") +
+                    R"(}],"nodes":[{"mesh":0},{"camera":0,"translation":[-1,0,4]},)"
+                    R"({"name":"Camera","translation":[0,0,6]}],"meshes":[{"primitives":[{)" +
+                    primitiveMembers(idx, pos, nrm) + R"(}]}],"animations":[{"samplers":[{"input":)" +
+                    std::to_string(times) + R"(,"output":)" + std::to_string(values) +
+                    R"(}],"channels":[{"sampler":0,"target":{"node":1,"path":"translation"}}]}],)"
+                    R"("cameras":[{"type":"perspective","perspective":{"yfov":0.8,"znear":0.1,"zfar":50}}])");
+}
+
+} // namespace
+
+TEST(SceneAuthoringDraw, AnAnimatedGltfCameraGivesTheView) {
+    Frame early = drawDocument(cameraDocument(false), 2.0f), late = drawDocument(cameraDocument(false), 8.0f);
+    // The view is the inverse of the camera node's translation at each time.
+    EXPECT_NEAR(early.camera[12], 0.6f, 1e-3f);
+    EXPECT_NEAR(late.camera[12], -0.6f, 1e-3f);
+    EXPECT_NEAR(early.camera[14], -4.0f, 1e-3f);
+    // glTF's perspective with the window's aspect ratio and a finite far plane.
+    const float f = 1.0f / std::tan(0.4f), n = 0.1f, far = 50.0f;
+    Mat4 expected{f / kTestAspect,         0, 0, 0, 0, f, 0, 0, 0, 0, (far + n) / (n - far), -1, 0, 0,
+                  2 * far * n / (n - far), 0};
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(early.proj[i], expected[i], 1e-5f) << i;
+    // The centre of the picture looks down the camera's -z: on the quad it sees the camera's x.
+    size_t centre = static_cast<size_t>(kTestHeight / 2) * kTestWidth + kTestWidth / 2;
+    EXPECT_NEAR(early.positions[3 * centre], -0.6f, 0.03f);
+    EXPECT_NEAR(late.positions[3 * centre], 0.6f, 0.03f);
+    int differing = 0;
+    for (size_t i = 0; i < early.window.size(); ++i)
+        differing += std::abs(early.window[i] - late.window[i]) > 8;
+    EXPECT_GT(differing, 1000) << "the two frames differ as the camera moves";
+
+    // A node named "Camera" keeps precedence, and the projection stays the entry function's.
+    Frame named = drawDocument(cameraDocument(true), 2.0f);
+    EXPECT_NEAR(named.camera[14], -6.0f, 1e-5f);
+    EXPECT_EQ(named.proj, perspective(1.0f, kTestAspect, 0.1f, 100.0f));
 }
