@@ -1,24 +1,367 @@
 #version 450 core
-// One level of the triangle tree: node w + o is the union of its children 2n and 2n + 1.
-// arg0_level = w, the first index of the level (index x + 32768 y).
+// The triangle tree's inner nodes over the leaves of "bvh_leaves.glsl", by agglomerative
+// clustering of the leaves in key order: in each round every cluster finds, among its neighbours
+// in that order, the one whose joint box has the least surface, and clusters that find each
+// other merge into a new node, the order of the rest kept. arg0 = (triangle count T, round r or
+// sort digit, pass, forced), passes:
+//   6, 9, 7, 10, 8 for each digit: a stable radix sort of the primitives by their keys (Sort);
+//   0, one invocation, after the leaves: the first round;
+//   1, one invocation per cluster: its nearest neighbour (forced: its partner in fixed pairs);
+//   2, one invocation per block of TREE_BLOCK clusters: the clusters it keeps and the merges;
+//   11, 3, 12: where each block's clusters and new nodes go (prefix sums), and the next round;
+//   4, one invocation per block: the merges, and the clusters of the next round in order;
+//   5, one invocation per node: the links a walk follows.
+// Passes 1, 2 and 4 are dispatched indirectly with sizes that passes 0 and 3 write.
 //!!using:util.glsl
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
-uniform int arg0_level;
+uniform ivec4 arg0;
 layout(std430) buffer arg1_tree {
-    BIVH levelItems[];
+    BIVH nodeItems[];
+};
+layout(std430) buffer arg2_scratch {
+    uint scratch[];
 };
 
+#define GROUP gl_WorkGroupSize.x
+#define DIGIT_BITS 4u
+#define DIGITS 16u
+// Neighbours searched on each side: 16 while the clusters are few enough for it to be cheap (the
+// upper part of the tree, which every ray walks; on the demo's frame 16 rather than 10 saves a
+// tenth of the node visits), 4 before (over a million triangles, trees of the same surface-area
+// cost as with 8, in two thirds of the search time).
+#define SEARCH_RADIUS_WIDE 16
+#define SEARCH_RADIUS_NARROW 4
+#define SEARCH_WIDE_BELOW 16384u
+// Work groups of one dispatch row.
+#define ROW_GROUPS 32768u
+
+
+// Indirect dispatch arguments at `at` for one invocation per item, in rows of ROW_GROUPS groups.
+void writeDispatch(uint at, uint items) {
+    uint groups = (items + GROUP - 1u) / GROUP;
+    scratch[at] = min(groups, ROW_GROUPS);
+    scratch[at + 1u] = groups == 0u ? 0u : (groups + ROW_GROUPS - 1u) / ROW_GROUPS;
+    scratch[at + 2u] = 1u;
+}
+
+// The dispatches of a round of n clusters (slot: the round's parity).
+void writeRoundDispatches(uint slot, uint n) {
+    uint working = n > 1u ? n : 0u;
+    writeDispatch(TREE_CLUSTER_ARGS + 3u * slot, working);
+    writeDispatch(TREE_BLOCK_ARGS + 3u * slot, (working + TREE_BLOCK - 1u) / TREE_BLOCK);
+}
+
+// The tree's head: the root is the last node made (the only leaf when there is one).
+void writeHead(uint T) {
+    uint nodes = scratch[TREE_NEXT_NODE] - 1u;
+    scratch[treeParent(T) + nodes] = 0u;
+    nodeItems[0] = BIVH(ivec4(0, 0, 0, int(nodes)), ivec4(0, 0, 0, int(nodes)));
+}
+
+// ---- Prefix sums ----
+// Exclusive prefix sums over long arrays in three passes: each chunk of TREE_SCAN entries sums
+// itself, one invocation sums the chunks, each chunk then writes its entries' sums. Software
+// rasterisers end a loop after 65535 turns, so no loop of one invocation may run longer.
+#define TREE_SCAN 1024u
+
+// The chunk sums: two arrays of T / TREE_SCAN + 2 words.
+uint scanSums(uint T) {
+    return treeBlockKept(T) + DIGITS * (T / TREE_BLOCK + 1u);
+}
+
+uint scanStride(uint T) {
+    return T / TREE_SCAN + 2u;
+}
+
+// The sums of chunk c of the `count` entries at `a` (and at `b` unless it is 0).
+void sumChunk(uint T, uint a, uint b, uint count, uint c) {
+    uint first = c * TREE_SCAN;
+    if (first >= count) return;
+    uint sumA = 0u, sumB = 0u;
+    for (uint e = first; e < min(count, first + TREE_SCAN); ++e) {
+        sumA += scratch[a + e];
+        if (b != 0u) sumB += scratch[b + e];
+    }
+    scratch[scanSums(T) + c] = sumA;
+    scratch[scanSums(T) + scanStride(T) + c] = sumB;
+}
+
+// One invocation: the chunk sums in place as exclusive prefix sums; returns the totals.
+uvec2 scanChunkSums(uint T, uint count) {
+    uint chunks = (count + TREE_SCAN - 1u) / TREE_SCAN;
+    uvec2 total = uvec2(0u);
+    for (uint c = 0u; c < chunks; ++c) {
+        uvec2 sum = uvec2(scratch[scanSums(T) + c], scratch[scanSums(T) + scanStride(T) + c]);
+        scratch[scanSums(T) + c] = total.x;
+        scratch[scanSums(T) + scanStride(T) + c] = total.y;
+        total += sum;
+    }
+    return total;
+}
+
+// Chunk c's entries as exclusive prefix sums, `b`'s starting from `baseB`.
+void applyChunk(uint T, uint a, uint b, uint count, uint c, uint baseB) {
+    uint first = c * TREE_SCAN;
+    if (first >= count) return;
+    uint runA = scratch[scanSums(T) + c], runB = baseB + scratch[scanSums(T) + scanStride(T) + c];
+    for (uint e = first; e < min(count, first + TREE_SCAN); ++e) {
+        uint valueA = scratch[a + e];
+        scratch[a + e] = runA;
+        runA += valueA;
+        if (b != 0u) {
+            uint valueB = scratch[b + e];
+            scratch[b + e] = runB;
+            runB += valueB;
+        }
+    }
+}
+
+// ---- Sort ----
+// A stable radix sort of the keys (and their triangles) in DIGIT_BITS digits, lowest first; each
+// digit: counts per block of TREE_BLOCK keys, their exclusive prefix sums in (digit, block)
+// order, and the scatter of each block's keys in order. No pass of this program waits at a
+// barrier: software rasterisers run programs that do as coroutines, at a high cost.
+
+uint sortCounts(uint T) {
+    return treeBlockKept(T); // [DIGITS (T / TREE_BLOCK + 1)], free until the clustering rounds
+}
+
+uint sortBlocks(uint T) {
+    return (T + TREE_BLOCK - 1u) / TREE_BLOCK;
+}
+
+void countDigits(uint T, uint digit, uint b) {
+    uint blocks = sortBlocks(T);
+    if (b >= blocks) return;
+    uint shift = digit * DIGIT_BITS, keys = treeKeys(T, digit & 1u), counts = sortCounts(T) + b;
+    for (uint d = 0u; d < DIGITS; ++d) scratch[counts + d * blocks] = 0u;
+    for (uint i = b * TREE_BLOCK; i < min(T, (b + 1u) * TREE_BLOCK); ++i)
+        scratch[counts + ((scratch[keys + i] >> shift) & (DIGITS - 1u)) * blocks] += 1u;
+}
+
+uint sortEntries(uint T) {
+    return DIGITS * sortBlocks(T);
+}
+
+// After the chunk sums of the last digit: the keys below TREE_NO_KEY's top digit are the
+// primitives, counted by the sums before that digit's first block.
+void countPrimitives(uint T, uint digit) {
+    scanChunkSums(T, sortEntries(T));
+    if (digit != 32u / DIGIT_BITS - 1u) return;
+    uint e = (DIGITS - 1u) * sortBlocks(T), c = e / TREE_SCAN;
+    uint primitives = scratch[scanSums(T) + c];
+    for (uint k = c * TREE_SCAN; k < e; ++k) primitives += scratch[sortCounts(T) + k];
+    scratch[TREE_PRIMITIVES] = primitives;
+}
+
+void scatterDigits(uint T, uint digit, uint b) {
+    uint blocks = sortBlocks(T);
+    if (b >= blocks) return;
+    uint shift = digit * DIGIT_BITS, from = digit & 1u, to = from ^ 1u, at = sortCounts(T) + b;
+    for (uint i = b * TREE_BLOCK; i < min(T, (b + 1u) * TREE_BLOCK); ++i) {
+        uint key = scratch[treeKeys(T, from) + i];
+        uint slot = at + ((key >> shift) & (DIGITS - 1u)) * blocks;
+        uint place = scratch[slot];
+        scratch[slot] = place + 1u;
+        scratch[treeKeys(T, to) + place] = key;
+        scratch[treeValues(T, to) + place] = scratch[treeValues(T, from) + i];
+    }
+}
+
+// The first clustering round: every leaf a cluster, in key order.
+void startRounds(uint T) {
+    uint leaves = scratch[TREE_PRIMITIVES];
+    scratch[TREE_CLUSTERS] = leaves;
+    scratch[TREE_NEXT_NODE] = leaves + 1u;
+    scratch[TREE_LAST_MERGES] = 1u;
+    writeRoundDispatches(0u, leaves);
+    if (leaves <= 1u) writeHead(T);
+}
+
+// ---- Clustering rounds ----
+
+// This round's cluster list and the next one's, by the round's parity. The first list starts as
+// the leaves in key order (written by the leaf pass).
+uint roundList(uint roundNumber) {
+    return treeKeys(uint(arg0.x), roundNumber & 1u);
+}
+
+void nodeBox(uint n, out vec3 lo, out vec3 hi) {
+    lo = intBitsToFloat(nodeItems[n].mi.xyz);
+    hi = intBitsToFloat(nodeItems[n].ma.xyz);
+}
+
+float halfArea(vec3 lo, vec3 hi) {
+    vec3 e = max(hi - lo, vec3(0.0));
+    return e.x * e.y + e.y * e.z + e.z * e.x;
+}
+
+void findNearest(uint T, uint r, uint i) {
+    uint n = scratch[TREE_CLUSTERS + (r & 1u)];
+    if (i >= n) return;
+    uint from = roundList(r);
+    int best = -1;
+    if (arg0.w != 0 || scratch[TREE_LAST_MERGES] == 0u) {
+        best = (i ^ 1u) < n ? int(i ^ 1u) : -1; // fixed pairs: every round halves the clusters
+    } else {
+        vec3 lo, hi;
+        nodeBox(scratch[from + i], lo, hi);
+        float bestCost = 0.0;
+        int radius = n < SEARCH_WIDE_BELOW ? SEARCH_RADIUS_WIDE : SEARCH_RADIUS_NARROW;
+        int first = max(int(i) - radius, 0), last = min(int(i) + radius, int(n) - 1);
+        for (int j = first; j <= last; ++j) {
+            if (j == int(i)) continue;
+            vec3 lo2, hi2;
+            nodeBox(scratch[from + uint(j)], lo2, hi2);
+            float cost = halfArea(min(lo, lo2), max(hi, hi2));
+            if (best < 0 || cost < bestCost) {
+                best = j;
+                bestCost = cost;
+            }
+        }
+    }
+    scratch[treeValues(T, 1u) + i] = uint(best);
+}
+
+// Clusters i and j = the one i chose chose each other: the lower carries the merged node on.
+bool mutualChoice(uint T, uint n, uint i, out uint j) {
+    j = scratch[treeValues(T, 1u) + i];
+    return j < n && scratch[treeValues(T, 1u) + j] == i;
+}
+
+void countBlock(uint T, uint r, uint b) {
+    uint n = scratch[TREE_CLUSTERS + (r & 1u)];
+    uint first = b * TREE_BLOCK;
+    if (first >= n) return;
+    uint kept = 0u, merges = 0u;
+    for (uint i = first; i < min(n, first + TREE_BLOCK); ++i) {
+        uint j;
+        bool mutual = mutualChoice(T, n, i, j);
+        kept += mutual && j < i ? 0u : 1u;
+        merges += mutual && i < j ? 1u : 0u;
+    }
+    scratch[treeBlockKept(T) + b] = kept;
+    scratch[treeBlockMerges(T) + b] = merges;
+}
+
+uint roundBlocks(uint n) {
+    return n > 1u ? (n + TREE_BLOCK - 1u) / TREE_BLOCK : 0u;
+}
+
+// One invocation, after the blocks' chunk sums: the next round's size, merges and dispatches.
+// The blocks' own sums follow (applyChunk), their new nodes counted from this round's first.
+void closeRound(uint T, uint r) {
+    uint n = scratch[TREE_CLUSTERS + (r & 1u)];
+    uint blocks = roundBlocks(n);
+    uvec2 totals = scanChunkSums(T, blocks);
+    uint next = scratch[TREE_NEXT_NODE];
+    uint nextClusters = blocks > 0u ? totals.x : n;
+    scratch[TREE_ROUND_FIRST_NODE] = next;
+    scratch[TREE_CLUSTERS + ((r + 1u) & 1u)] = nextClusters;
+    scratch[TREE_LAST_MERGES] = blocks > 0u ? totals.y : 1u;
+    scratch[TREE_NEXT_NODE] = next + totals.y;
+    writeRoundDispatches((r + 1u) & 1u, nextClusters);
+    if (nextClusters <= 1u) writeHead(T);
+}
+
+void mergeBlock(uint T, uint r, uint b) {
+    uint n = scratch[TREE_CLUSTERS + (r & 1u)];
+    uint first = b * TREE_BLOCK;
+    if (first >= n) return;
+    uint from = roundList(r), to = roundList(r + 1u);
+    uint left = treeLeft(T), right = treeRight(T), parent = treeParent(T);
+    uint at = scratch[treeBlockKept(T) + b], node = scratch[treeBlockMerges(T) + b];
+    for (uint i = first; i < min(n, first + TREE_BLOCK); ++i) {
+        uint j;
+        bool mutual = mutualChoice(T, n, i, j);
+        if (mutual && j < i) continue;
+        uint cluster = scratch[from + i];
+        if (mutual) {
+            uint other = scratch[from + j];
+            vec3 lo, hi, lo2, hi2;
+            nodeBox(cluster, lo, hi);
+            nodeBox(other, lo2, hi2);
+            // The larger child first: a shadow ray is likelier to meet an occluder there.
+            bool swap = halfArea(lo2, hi2) > halfArea(lo, hi);
+            scratch[left + node] = swap ? other : cluster;
+            scratch[right + node] = swap ? cluster : other;
+            scratch[parent + cluster] = node;
+            scratch[parent + other] = node;
+            nodeItems[node] = BIVH(ivec4(floatBitsToInt(min(lo, lo2)), 0), ivec4(floatBitsToInt(max(hi, hi2)), 0));
+            cluster = node++;
+        }
+        scratch[to + at++] = cluster;
+    }
+}
+
+// ---- Links ----
+
+void link(uint T, uint n) {
+    uint nodes = uint(nodeItems[0].ma.w);
+    if (n == 0u || n > nodes) return;
+    uint root = uint(nodeItems[0].mi.w);
+    uint left = treeLeft(T), right = treeRight(T), parent = treeParent(T);
+    if (n > scratch[TREE_PRIMITIVES]) nodeItems[n].mi.w = int(scratch[left + n]);
+    // Once this subtree is done: the second child of the nearest ancestor whose first child
+    // holds it.
+    uint skip = 0u;
+    for (uint at = n, steps = 0u; at != root && steps < nodes; ++steps) {
+        uint up = scratch[parent + at];
+        if (scratch[left + up] == at) {
+            skip = scratch[right + up];
+            break;
+        }
+        at = up;
+    }
+    nodeItems[n].ma.w = int(skip);
+}
+
 void main() {
-    if (gl_GlobalInvocationID.x >= 32768u) return;
-    int o = int(gl_GlobalInvocationID.x) + 32768 * int(gl_GlobalInvocationID.y);
-    if (o >= arg0_level) return;
-    int n = arg0_level + o;
-    BIVH left = levelItems[2 * n];
-    BIVH right = levelItems[2 * n + 1];
-    vec3 lo = min(intBitsToFloat(left.mi.xyz), intBitsToFloat(right.mi.xyz));
-    vec3 hi = max(intBitsToFloat(left.ma.xyz), intBitsToFloat(right.ma.xyz));
-    int flags = (left.mi.w != 0 ? BIVH_LEFT_CHILD : 0) + (right.mi.w != 0 ? BIVH_RIGHT_CHILD : 0);
-    levelItems[n] = BIVH(ivec4(floatBitsToInt(lo), flags), ivec4(floatBitsToInt(hi), arg0_level));
+    uint T = uint(arg0.x), r = uint(arg0.y);
+    bool firstGroup = TREE_INVOCATION == 0u;
+    uint n = scratch[TREE_CLUSTERS + (r & 1u)];
+    switch (arg0.z) {
+    case 0:
+        if (firstGroup) startRounds(T);
+        break;
+    case 1:
+        findNearest(T, r, TREE_INVOCATION);
+        break;
+    case 2:
+        countBlock(T, r, TREE_INVOCATION);
+        break;
+    case 3:
+        if (TREE_INVOCATION == 0u) closeRound(T, r);
+        break;
+    case 4:
+        mergeBlock(T, r, TREE_INVOCATION);
+        break;
+    case 5:
+        link(T, TREE_INVOCATION);
+        break;
+    case 6:
+        countDigits(T, r, TREE_INVOCATION);
+        break;
+    case 7:
+        if (TREE_INVOCATION == 0u) countPrimitives(T, r);
+        break;
+    case 8:
+        scatterDigits(T, r, TREE_INVOCATION);
+        break;
+    case 9:
+        sumChunk(T, sortCounts(T), 0u, sortEntries(T), TREE_INVOCATION);
+        break;
+    case 10:
+        applyChunk(T, sortCounts(T), 0u, sortEntries(T), TREE_INVOCATION, 0u);
+        break;
+    case 11:
+        sumChunk(T, treeBlockKept(T), treeBlockMerges(T), roundBlocks(n), TREE_INVOCATION);
+        break;
+    default:
+        applyChunk(T, treeBlockKept(T), treeBlockMerges(T), roundBlocks(n), TREE_INVOCATION,
+                   scratch[TREE_ROUND_FIRST_NODE]);
+        break;
+    }
 }
 #endif

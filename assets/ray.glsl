@@ -12,7 +12,39 @@ layout(std430) buffer gpuLights {
 };
 uniform float iGlobalTime;
 
-#define TREE_VISIT_LIMIT 1250
+// Counters of the shadow rays traced while treeStatsOn is non-zero (host mirror: TreeStats).
+#define TREE_STATS_BINS 1024
+uniform int treeStatsOn;
+layout(std430) buffer treeStats {
+    uint shadowRays;        // shadow rays traced
+    uint raysAtLimit;       // rays stopped by the visit limit before their walk ended
+    uint maxNodes;          // most nodes one ray visited
+    uint maxTriangles;      // most triangles one ray tested
+    uint overflowNodes;     // node visits summed over the rays in the last node bin
+    uint overflowTriangles; // likewise for triangles
+    uint reserved[2];
+    uint nodeHistogram[TREE_STATS_BINS];     // rays by nodes visited
+    uint triangleHistogram[TREE_STATS_BINS]; // rays by triangles tested
+};
+
+// What the last treeHitAny did: boxes tested, triangles tested, stopped by the visit limit.
+int walkNodes;
+int walkTriangles;
+bool walkAtLimit;
+
+void countShadowRay() {
+    atomicAdd(shadowRays, 1u);
+    if (walkAtLimit) atomicAdd(raysAtLimit, 1u);
+    atomicMax(maxNodes, uint(walkNodes));
+    atomicMax(maxTriangles, uint(walkTriangles));
+    int nodeBin = min(walkNodes, TREE_STATS_BINS - 1);
+    int triangleBin = min(walkTriangles, TREE_STATS_BINS - 1);
+    atomicAdd(nodeHistogram[nodeBin], 1u);
+    atomicAdd(triangleHistogram[triangleBin], 1u);
+    if (nodeBin == TREE_STATS_BINS - 1) atomicAdd(overflowNodes, uint(walkNodes));
+    if (triangleBin == TREE_STATS_BINS - 1) atomicAdd(overflowTriangles, uint(walkTriangles));
+}
+
 #define MAX_LIGHTS 100
 
 vec3 capturedPosition(int b) {
@@ -32,23 +64,6 @@ vec4 capturedBaseColor(int b) {
     return unpackCapturedBaseColor(vertices[b + 1].uvTI.z);
 }
 
-// From node n, with these flags when its box was hit (0 otherwise), to the next node of the
-// walk; 0 when there is none.
-void walkOn(inout int n, inout uint leftPending, int flags) {
-    if ((flags & BIVH_CHILDREN) != 0) {
-        // Into the right child, remembering the left one when both exist.
-        if ((flags & BIVH_CHILDREN) == BIVH_CHILDREN) leftPending |= 1u << (findMSB(n) + 1);
-        n = (flags & BIVH_RIGHT_CHILD) != 0 ? 2 * n + 1 : 2 * n;
-    } else if (leftPending == 0u) {
-        n = 0;
-    } else {
-        // Up to the deepest level with a left sibling waiting, and over to it.
-        int level = findMSB(leftPending);
-        leftPending &= ~(1u << level);
-        n = (n >> (findMSB(n) - level)) - 1;
-    }
-}
-
 // Hit record: (t, u, v, w); w is the hit triangle's first vertex (closest hit) or 1 (any hit),
 // and (10.001, 0, 1, -1) means nothing was hit.
 vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
@@ -56,46 +71,51 @@ vec4 treeHitAny(vec3 origo, vec3 dir, bool doBestHit) {
     vec4 best = vec4(10.001, 0.0, 1.0, -1.0);
     int nodeCount = treeItems.length();
     int vertexCount = vertices.length();
+    walkNodes = 0;
+    walkTriangles = 0;
+    walkAtLimit = false;
     if (nodeCount < 2) return best;
-    // Depth first, right child before left, over the implicit heap (children 2n, 2n + 1). A
-    // stack would only ever hold left siblings still to visit, at most one per level, so bit k
-    // of leftPending stands for the left sibling at level k (the level of n is findMSB(n)); this
-    // keeps the walk in registers, which software rasterisers handle far better than an array.
+    // The walk follows the links of util.glsl: no stack, nothing but registers, which software
+    // rasterisers handle far better than an array. Each node is met at most once, so the tree's
+    // node count bounds the walk; reaching it means the tree is broken, and is counted.
+    BIVH head = treeItems[0];
+    int n = head.mi.w;
+    int limit = min(head.ma.w, nodeCount - 1);
     // Nodes whose triangles need no test are passed through in a loop of their own, so that
     // invocations run side by side spend their turns on the same kind of work (box tests, or
     // triangle tests) instead of each turn paying for both.
-    uint leftPending = 0u;
-    int n = 1;
-    int visit = 0;
-    while (visit < TREE_VISIT_LIMIT && n != 0) {
+    while (n > 0 && n < nodeCount) {
         BIVH node;
-        int flags;
         for (;;) {
-            flags = 0;
-            if (n < nodeCount) {
-                node = treeItems[n];
-                if (boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir))
-                    flags = node.mi.w;
+            if (walkNodes >= limit) {
+                walkAtLimit = true;
+                return best;
             }
-            if ((flags & BIVH_TRIANGLES) != 0) break;
-            walkOn(n, leftPending, flags);
-            if (++visit >= TREE_VISIT_LIMIT || n == 0) return best;
+            ++walkNodes;
+            node = treeItems[n];
+            bool hit = boxHitBound(intBitsToFloat(node.mi.xyz), intBitsToFloat(node.ma.xyz), origo, iDir);
+            if (hit && node.mi.w < 0) break;
+            n = hit ? node.mi.w : node.ma.w;
+            if (n <= 0 || n >= nodeCount) return best;
         }
-        for (int j = 0; j < 2; ++j) {
-            if (!bivhHasTriangle(flags, j)) continue;
-            int b = node.ma.w + 3 * j;
+        int first = bivhLeafVertex(node.mi.w);
+        int count = bivhLeafTriangles(node.mi.w);
+        for (int j = 0; j < count; ++j) {
+            int b = first + 3 * j;
             if (b < 0 || b + 2 >= vertexCount) continue;
+            ++walkTriangles;
             vec4 hit = triHit(origo, dir, capturedPosition(b), capturedPosition(b + 1), capturedPosition(b + 2));
             if (hit.w == 0.0) continue;
             if (!doBestHit) {
-                if (hit.x > 0.001 && hit.x < 0.9999) return hit;
+                // Only hits before the segment's last thousandth occlude (see getLighting); ending
+                // the walk at one inside it would let the walk's order hide a nearer occluder.
+                if (hit.x > 0.001 && hit.x < 0.999) return hit;
             } else if (hit.x > 0.00001 && hit.x < best.x) {
                 best = vec4(hit.x, hit.y, hit.z, float(b));
                 iDir = 1.0 / (dir * hit.x);
             }
         }
-        walkOn(n, leftPending, flags);
-        ++visit;
+        n = node.ma.w;
     }
     return best;
 }
@@ -123,7 +143,11 @@ vec3 getLighting(vec3 at, vec3 normal, int lightIndex, bool shadowed) {
         float d = length(toLight);
         vec3 unshadowed = c / (d * d) * max(0.0, dot(normalize(toLight), normal));
         // A light that adds nothing here needs no shadow ray.
-        if (shadowed && unshadowed != vec3(0.0) && treeHitAny(entry.pos.xyz, -toLight, false).x < 0.999) continue;
+        if (shadowed && unshadowed != vec3(0.0)) {
+            bool occluded = treeHitAny(entry.pos.xyz, -toLight, false).x < 0.999;
+            if (treeStatsOn != 0) countShadowRay();
+            if (occluded) continue;
+        }
         light += unshadowed;
     }
     return light;

@@ -68,22 +68,70 @@ vec4 unpackCapturedBaseColor(uint word) {
     return unpackUnorm4x8(~word);
 }
 
-// A node of the triangle tree: box minimum bits with the flags in w, box maximum bits with the
-// leaf's first vertex (or the level's first index) in w.
+// A node of the triangle tree: box minimum bits with the node's link in w, box maximum bits with
+// its skip link in w. Node 0 heads the tree: mi.w is the root, ma.w the number of nodes.
+// The link of an inner node is its first child (> 0); a leaf's is bivhLeafLink(first triangle,
+// count) (< 0): one triangle, or two captured one after the other. The skip link is the node the
+// walk goes on with once this node's subtree is done or missed (0: the walk is over), so a walk
+// needs no stack: box hit, follow the link (or test the leaf's triangles, then skip); missed, skip.
 struct BIVH {
     ivec4 mi;
     ivec4 ma;
 };
 
-// The flags in mi.w: a leaf's triangles 0 and 1 (bits 0, 1); an inner node's children 2n and
-// 2n + 1 (bits 2, 3), each present when its subtree holds a triangle.
-#define BIVH_TRIANGLES 3
-#define BIVH_LEFT_CHILD 4
-#define BIVH_RIGHT_CHILD 8
-#define BIVH_CHILDREN 12
+int bivhLeafLink(int firstTriangle, int count) {
+    return -1 - (2 * firstTriangle + (count - 1));
+}
 
-bool bivhHasTriangle(int flags, int j) {
-    return (flags & (1 << j)) != 0;
+// A leaf's first captured vertex and triangle count from its (negative) link.
+int bivhLeafVertex(int link) {
+    return 3 * ((-1 - link) >> 1);
+}
+
+int bivhLeafTriangles(int link) {
+    return 1 + ((-1 - link) & 1);
+}
+
+// ---- Tree build ----
+// The build's scratch words ("bivhScratch") for T triangles: a header, then arrays.
+#define TREE_CENTROID_MIN 0u // 3 words: the primitives' centroid box, as treeOrderedBits
+#define TREE_PRIMITIVES 3u   // primitives (leaves), counted by the sort
+#define TREE_CENTROID_MAX 4u // 3 words
+#define TREE_CLUSTERS 8u     // 2 words: clusters at the start of even and odd rounds
+#define TREE_NEXT_NODE 10u   // the next node a merge makes
+#define TREE_LAST_MERGES 11u // merges of the last round
+#define TREE_CLUSTER_ARGS 12u // 2 x 3 words: dispatch of one invocation per cluster, by round parity
+#define TREE_BLOCK_ARGS 18u   // 2 x 3 words: one invocation per block of TREE_BLOCK clusters
+#define TREE_ROUND_FIRST_NODE 24u // the first node the current round makes
+#define TREE_HEADER 32u
+#define TREE_BLOCK 32u // clusters per block of the clustering rounds' counts
+#define TREE_ROLES TREE_HEADER // [T] per triangle: TREE_SINGLE, TREE_HEAD or TREE_TAIL
+uint treeKeys(uint T, uint k) { return TREE_HEADER + (1u + 2u * k) * T; }   // [T] sort keys, k = 0, 1
+uint treeValues(uint T, uint k) { return TREE_HEADER + (2u + 2u * k) * T; } // [T] their triangles
+uint treeLeft(uint T) { return TREE_HEADER + 5u * T; }       // [2T] per node: first child
+uint treeRight(uint T) { return TREE_HEADER + 7u * T; }      // [2T] second child
+uint treeParent(uint T) { return TREE_HEADER + 9u * T; }     // [2T] parent
+uint treeBoxes(uint T) { return TREE_HEADER + 11u * T; }     // [6T] triangle boxes, then primitive boxes
+uint treeBlockKept(uint T) { return TREE_HEADER + 17u * T; } // [T / TREE_BLOCK + 1] clusters kept (16x: sort counts),
+// then 2 (T / 1024 + 2) words of chunk sums
+uint treeBlockMerges(uint T) { return treeBlockKept(T) + T / TREE_BLOCK + 1u; } // [same] merges
+#define TREE_SINGLE 0u // a triangle alone in its leaf
+#define TREE_HEAD 1u   // the first of two triangles sharing an edge, leaf together
+#define TREE_TAIL 2u   // the second of such a pair
+#define TREE_NO_KEY 0xFFFFFFFFu // the sort key of a tail: after every primitive
+
+// The flat index of an invocation of a dispatch laid out in rows (a macro: the work-group size is
+// declared after this file).
+#define TREE_INVOCATION (gl_GlobalInvocationID.x + gl_GlobalInvocationID.y * gl_NumWorkGroups.x * gl_WorkGroupSize.x)
+
+// Float bits whose unsigned order is the floats' order, for atomicMin / atomicMax.
+uint treeOrderedBits(float f) {
+    uint u = floatBitsToUint(f);
+    return (u & 0x80000000u) != 0u ? ~u : u | 0x80000000u;
+}
+
+float treeOrderedFloat(uint u) {
+    return uintBitsToFloat((u & 0x80000000u) != 0u ? u & 0x7FFFFFFFu : ~u);
 }
 
 // The fragment outputs of the geometry programs ("texm.glsl", "flat.glsl"): albedo, world-space

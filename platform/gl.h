@@ -123,6 +123,7 @@ inline constexpr GLRequirement debugOutput{0, 0, "GL_ARB_debug_output"};
     X(lookup, gl43, void, glBindImageTexture, (GLuint unit, GLuint texture, GLint level, GLboolean layered, GLint layer, GLenum access, GLenum format)) \
     X(lookup, gl43, void, glMemoryBarrier, (GLbitfield barriers)) \
     X(lookup, gl43, void, glDispatchCompute, (GLuint num_groups_x, GLuint num_groups_y, GLuint num_groups_z)) \
+    X(lookup, gl43, void, glDispatchComputeIndirect, (GLintptr indirect)) \
     X(lookup, gl43, void, glGetProgramInterfaceiv, (GLuint program, GLenum programInterface, GLenum pname, GLint* params)) \
     X(lookup, gl43, void, glGetProgramResourceName, (GLuint program, GLenum programInterface, GLuint index, GLsizei bufSize, GLsizei* length, GLchar* name)) \
     X(lookup, gl43, void, glGetProgramResourceiv, (GLuint program, GLenum programInterface, GLuint index, GLsizei propCount, const GLenum* props, GLsizei count, GLsizei* length, GLint* params)) \

@@ -27,6 +27,7 @@ TextureRecord* storeTexture(const char* name) {
 struct FrameVariables {
     Variable* tree = getVariable(kTreeVariable, 32);
     Variable* feedback = getVariable(kFeedbackVariable, 32);
+    Variable* scratch = getVariable(kTreeScratchVariable, 32);
     Variable* triangleCount = getVariable(kTriangleCountVariable, 4);
     Variable* quad = getVariable(kQuadVariable, 32);
     Variable* info = getVariable(kLightCacheInfoVariable, 32);
@@ -122,9 +123,16 @@ void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int wid
 // ---- Tree shape and dispatch layout ----
 
 TreeShape treeShape(int32_t triangleCount) {
-    int32_t nodes = 2;
-    while (nodes < triangleCount) nodes *= 2;
-    return {nodes, nodes / 2};
+    int32_t triangles = std::max(triangleCount, 1);
+    // The sort's counts (two words per block in the rounds), then two arrays of chunk sums.
+    int32_t blockWords = 16 * (triangles / kTreeBlock + 1) + 2 * (triangles / kTreeScanChunk + 2);
+    return {2 * triangles, kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords};
+}
+
+TreeRounds treeRounds(int32_t triangleCount) {
+    int32_t levels = 0;
+    while ((int64_t{1} << levels) < triangleCount) ++levels;
+    return {2 * levels + 8, levels + 1};
 }
 
 ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize) {
@@ -133,12 +141,6 @@ ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize) {
     auto groupsX = static_cast<uint32_t>((rowWidth + groupSize - 1) / groupSize);
     auto rows = static_cast<uint32_t>((invocations + kDispatchRow - 1) / kDispatchRow);
     return {groupsX, rows, kDispatchRow};
-}
-
-ComputeDispatch leafDispatch(int32_t leafCount, int32_t groupSize) {
-    if (groupSize > 1) return rowDispatch(leafCount, groupSize);
-    int32_t rowStride = leafCount > kDispatchRow ? leafCount / kDispatchRow : 1;
-    return {static_cast<uint32_t>(rowStride), static_cast<uint32_t>(leafCount / rowStride), rowStride};
 }
 
 int32_t computeGroupSize(const ShaderProgram* program) {
@@ -198,6 +200,15 @@ CachedGI::CachedGI() {
         glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
         glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
     }
+    // The traversal counters, off, with one zeroed record for the programs to bind.
+    BufferRecord* stats = storeBuffer(kTreeStatsVariable);
+    if (stats->glBuffer == 0) {
+        stats->elementSize = sizeof(TreeStats);
+        reserveDeviceBuffer(stats, 1);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, stats->glBuffer);
+        glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    }
     BufferRecord* feedback = storeBuffer(kFeedbackVariable);
     if (feedback->glBuffer == 0) {
         int32_t count = feedback->elementCount;
@@ -219,22 +230,73 @@ void CachedGI::beginFrame() {
 void CachedGI::buildTriangleTree(int32_t triangleCount) {
     BufferRecord* tree = currentData<BufferRecord>(frameVariables().tree);
     BufferRecord* feedback = currentData<BufferRecord>(frameVariables().feedback);
+    BufferRecord* scratch = currentData<BufferRecord>(frameVariables().scratch);
     TreeShape shape = treeShape(triangleCount);
-    int32_t leavesGroup = computeGroupSize(leavesProgram);
-    int32_t nodesGroup = computeGroupSize(nodesProgram);
-    ComputeDispatch leaves = leafDispatch(shape.leafCount, leavesGroup);
+    ComputeDispatch perTriangle = rowDispatch(triangleCount, computeGroupSize(leavesProgram));
+    ComputeDispatch perNode = rowDispatch(shape.nodeCount, computeGroupSize(nodesProgram));
+    const ComputeDispatch oneGroup{1, 1, 0};
 
     if (tree->elementSize == 0) tree->elementSize = sizeof(BIVH);
     reserveDeviceBuffer(tree, shape.nodeCount);
-    int32_t leafArguments[4] = {shape.leafCount, leaves.rowStride, triangleCount, 0};
-    use(leavesProgram, leafArguments, tree, feedback);
-    glMemoryBarrier(GL_ALL_BARRIER_BITS);
-    dispatch(leaves);
-    for (int32_t level = shape.leafCount / 2; level >= 1; level /= 2) {
-        glMemoryBarrier(GL_SHADER_STORAGE_BARRIER_BIT);
-        use(nodesProgram, &level, tree);
-        dispatch(rowDispatch(level, nodesGroup));
+    scratch->elementSize = 4;
+    reserveDeviceBuffer(scratch, shape.scratchWords);
+    // The header: an empty centroid box (minima all ones, maxima zero) and no primitives.
+    static const uint32_t kEmptyHeader[kTreeScratchHeaderWords] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+    glBindBuffer(GL_COPY_WRITE_BUFFER, scratch->glBuffer);
+    glBufferSubData(GL_COPY_WRITE_BUFFER, 0, sizeof(kEmptyHeader), kEmptyHeader);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, scratch->glBuffer);
+
+    // Each pass reads what the ones before it wrote; see "bvh_leaves.glsl" and "bvh_nodes.glsl".
+    auto run = [&](ShaderProgram* program, int32_t round, int32_t pass, int32_t forced) {
+        int32_t arguments[4] = {triangleCount, round, pass, forced};
+        glMemoryBarrier(GL_ALL_BARRIER_BITS);
+        if (program == leavesProgram)
+            use(program, arguments, tree, feedback, scratch);
+        else
+            use(program, arguments, tree, scratch);
+    };
+    auto indirect = [](uint32_t word) { glDispatchComputeIndirect(static_cast<GLintptr>(4 * word)); };
+    for (int32_t pass = 0; pass < 3; ++pass) {
+        run(leavesProgram, 0, pass, 0); // edges and boxes, roles and centroid box, keys
+        dispatch(perTriangle);
     }
+    int32_t nodesGroup = computeGroupSize(nodesProgram);
+    int32_t blocks = (triangleCount + kTreeBlock - 1) / kTreeBlock;
+    ComputeDispatch perBlock = rowDispatch(blocks, nodesGroup);
+    ComputeDispatch perSortChunk =
+        rowDispatch((16 * blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
+    ComputeDispatch perRoundChunk = rowDispatch((blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
+    for (int32_t digit = 0; digit < kTreeSortDigits; ++digit) {
+        const int32_t passes[] = {6, 9, 7, 10, 8}; // counts, their prefix sums (three), scatter
+        const ComputeDispatch* layouts[] = {&perBlock, &perSortChunk, &oneGroup, &perSortChunk, &perBlock};
+        for (int k = 0; k < 5; ++k) {
+            run(nodesProgram, digit, passes[k], 0);
+            dispatch(*layouts[k]);
+        }
+    }
+    run(leavesProgram, 0, 3, 0); // leaves
+    dispatch(perTriangle);
+    run(nodesProgram, 0, 0, 0); // the first round
+    dispatch(oneGroup);
+    TreeRounds rounds = treeRounds(triangleCount);
+    for (int32_t round = 0; round < rounds.searched + rounds.forced; ++round) {
+        uint32_t slot = static_cast<uint32_t>(round & 1);
+        int32_t forced = round >= rounds.searched ? 1 : 0;
+        run(nodesProgram, round, 1, forced); // nearest neighbours
+        indirect(kTreeClusterArgsWord + 3 * slot);
+        run(nodesProgram, round, 2, forced); // merges per block
+        indirect(kTreeBlockArgsWord + 3 * slot);
+        for (int32_t pass : {11, 3, 12}) { // their prefix sums, and the next round
+            run(nodesProgram, round, pass, forced);
+            dispatch(pass == 3 ? oneGroup : perRoundChunk);
+        }
+        run(nodesProgram, round, 4, forced); // merges
+        indirect(kTreeBlockArgsWord + 3 * slot);
+    }
+    run(nodesProgram, 0, 5, 0); // links
+    dispatch(perNode);
+    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
     glMemoryBarrier(GL_ALL_BARRIER_BITS);
 }
 

@@ -18,6 +18,20 @@
    its programs and its framebuffer. While `captureTriangles` is on, every scene draw must grow
    "xfFeedback" by its vertex count before drawing and add its triangle count to "xfTriCount".
 
+   The triangle tree is rebuilt from scratch in every frame with captured triangles, by compute
+   passes only ("bvh_leaves.glsl", "bvh_nodes.glsl"; no read-back, sizes only the GPU knows go
+   through indirect dispatches): edge-sharing pairs of consecutive triangles share a leaf, leaves
+   are sorted by the Morton codes of their centroids in the frame's centroid box and clustered
+   bottom up by surface area, so the tree is as good whatever order the triangles come in and
+   wherever the scene lies. Node 0 heads it; a walk follows the links of "util.glsl", visits
+   each node at most once and so never needs more than the tree's node count. The same
+   triangles give the same tree, whatever the work-group size.
+
+   Traversal counters: while the int "treeStatsOn" is 1, every shadow ray of the direct light
+   adds its node visits and triangle tests to the TreeStats record "treeStats" (created zeroed
+   here). A benchmark sets it, clears the record, runs postRenderFrame, reads it back and sets
+   it to 0 again before updateLightCache.
+
    Compute programs declare their own work-group size; the host reads it back from the linked
    program and lays the dispatch out for it (see ComputeDispatch), so a program written for
    1 x 1 x 1 groups gets exactly the one-invocation-per-group layout.
@@ -87,13 +101,22 @@ void writeInitialLightCache();
 
 // ---- Tree shape and dispatch layout ----
 
-// Shape of the tree over T triangles: P nodes (a power of two, at least 2), L = P / 2 leaves.
-// One triangle gets a single leaf at the root, as two do.
+// Room for the tree over T triangles: nodes (node 0 heads the tree, then at most 2T - 1 nodes)
+// and the build's scratch words ("bivhScratch").
 struct TreeShape {
-    int32_t nodeCount; // P
-    int32_t leafCount; // L
+    int32_t nodeCount;    // elements of "bivhTree"
+    int32_t scratchWords; // 32-bit words of "bivhScratch"
 };
 TreeShape treeShape(int32_t triangleCount);
+
+// Rounds of the clustering build: searched rounds merge clusters that choose each other; forced
+// rounds then pair clusters in order, each halving them, so the build ends whatever the scene.
+// Rounds with nothing left to merge cost an empty indirect dispatch.
+struct TreeRounds {
+    int32_t searched; // 2 log2(T) + 8: most scenes finish well within them
+    int32_t forced;   // log2(T) + 1: enough to finish any that are left
+};
+TreeRounds treeRounds(int32_t triangleCount);
 
 // Work groups of a compute dispatch, and the invocations from one row (y) to the next, which
 // the program receives to turn its global id into a flat index (x + rowStride * y).
@@ -105,9 +128,5 @@ struct ComputeDispatch {
 
 // Rows of at most 32768 invocations: for groups of one invocation, min(n, 32768) x n / 32768.
 ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize);
-// The leaf pass: for groups of one invocation, R x L / R with R = L / 32768 above 32768 leaves;
-// larger groups use rowDispatch.
-ComputeDispatch leafDispatch(int32_t leafCount, int32_t groupSize);
-
 // The work-group size (x) a linked compute program declares.
 int32_t computeGroupSize(const ShaderProgram* program);

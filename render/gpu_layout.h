@@ -2,7 +2,7 @@
    capture switch.
 
    Every structure here is std430 and mirrored field for field by a GLSL include file ("util.glsl",
-   "licache.glsl"); sizes are pinned by static_assert. The scene runtime includes this header to
+   "licache.glsl", "ray.glsl"); sizes are pinned by static_assert. The scene runtime includes this header to
    publish lights and to feed triangle capture without linking the renderer:
 
        auto* entries = static_cast<GPULightEntry*>(lights->hostData);   // "gpuLights"
@@ -29,6 +29,9 @@
     X(kFeedbackVariable, "xfFeedback", 32)        /* BufferRecord of FVert, grown on the device */           \
     X(kTriangleCountVariable, "xfTriCount", 4)    /* int, triangles captured this frame */                   \
     X(kTreeVariable, "bivhTree", 32)              /* BufferRecord of BIVH, grown on the device */            \
+    X(kTreeScratchVariable, "bivhScratch", 32)    /* BufferRecord, the tree build's scratch words */         \
+    X(kTreeStatsVariable, "treeStats", 32)        /* BufferRecord of one TreeStats */                        \
+    X(kTreeStatsOnVariable, "treeStatsOn", 4)     /* int, 1: shadow rays count into "treeStats" */           \
     X(kQuadVariable, "pos2", 32)                  /* BufferRecord, the deferred pass's quad */               \
     X(kLightCacheVariable, "liCache", 32)         /* BufferRecord of LICEntry */                             \
     X(kLightCacheInfoVariable, "licInfo", 32)     /* BufferRecord of one LICInfo */                          \
@@ -57,12 +60,31 @@ struct FVert {
 };
 static_assert(sizeof(FVert) == 32);
 
-// A node of the triangle tree: box corners as float bits, flags and index in the w words.
+// A node of the triangle tree: box corners as float bits, and two links in the w words. Node 0
+// heads the tree (mi[3]: the root, ma[3]: the number of nodes after it); see "util.glsl".
 struct BIVH {
-    int32_t mi[4]; // minimum x, y, z; w: flags (1, 2 leaf triangles; 4, 8 children present)
-    int32_t ma[4]; // maximum x, y, z; w: leaf: first vertex index; inner: first index of its level
+    int32_t mi[4]; // minimum x, y, z; w: inner node: its first child (> 0); leaf: bivhLeafLink (< 0)
+    int32_t ma[4]; // maximum x, y, z; w: the node the walk goes on with past this subtree (0: none)
 };
 static_assert(sizeof(BIVH) == 32);
+
+// A leaf's link: its first triangle, and a second one captured right after it when count is 2.
+constexpr int32_t bivhLeafLink(int32_t firstTriangle, int32_t count) {
+    return -1 - (2 * firstTriangle + (count - 1));
+}
+
+// The tree build's scratch buffer "bivhScratch" ("util.glsl"): a header of 32 words (with the
+// indirect dispatch arguments of the clustering rounds at the words below), then 17 words per
+// triangle (roles, two key and value arrays for the sort, child and parent links per node, boxes)
+// and 16 words per block of kTreeBlock triangles (the sort's digit counts, then two per block of
+// clusters), then the prefix sums' chunk sums.
+constexpr int32_t kTreeScratchHeaderWords = 32;
+constexpr int32_t kTreeScratchWordsPerTriangle = 17;
+constexpr int32_t kTreeBlock = 32;
+constexpr int32_t kTreeSortDigits = 8;        // 4-bit digits of the 32-bit sort keys
+constexpr int32_t kTreeScanChunk = 1024;      // entries per invocation of the build's prefix sums
+constexpr uint32_t kTreeClusterArgsWord = 12; // 2 x 3 words, by round parity
+constexpr uint32_t kTreeBlockArgsWord = 18;   // 2 x 3 words
 
 // A point light as the scene publishes it in "gpuLights".
 struct GPULightEntry {
@@ -91,6 +113,27 @@ struct LICInfo {
     int32_t liEntryCount;  // entries in "liCache"
 };
 static_assert(sizeof(LICInfo) == 16);
+
+// ---- Traversal counters (std430, mirrored by "ray.glsl") ----
+
+// Bins of the per-ray histograms; the last bin collects every count at or above it.
+constexpr int32_t kTreeStatsBins = 1024;
+
+// "treeStats": counters of the shadow rays traced while the int "treeStatsOn" is 1. A node
+// visited is a node whose box was tested against the ray (the root included); a triangle tested
+// is one segment-triangle test.
+struct TreeStats {
+    uint32_t shadowRays;                    // shadow rays traced
+    uint32_t raysAtLimit;                   // rays stopped by the visit limit before their walk ended
+    uint32_t maxNodes;                      // most nodes one ray visited
+    uint32_t maxTriangles;                  // most triangles one ray tested
+    uint32_t overflowNodes;                 // sum of node visits of the rays that fell in the last node bin
+    uint32_t overflowTriangles;             // likewise for triangles
+    uint32_t reserved[2];                   //
+    uint32_t nodeHistogram[kTreeStatsBins]; // rays by nodes visited (bin min(count, kTreeStatsBins - 1))
+    uint32_t triangleHistogram[kTreeStatsBins]; // rays by triangles tested
+};
+static_assert(sizeof(TreeStats) == 32 + 8 * kTreeStatsBins);
 
 constexpr int32_t kLightCacheEntryCount = 140057;
 constexpr int32_t kLightCacheFirstFrame = 80;

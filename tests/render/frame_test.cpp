@@ -172,6 +172,76 @@ TEST(Frame, ShadedWindowMatchesACpuRayCast) {
     EXPECT_GT(lit, 200);
 }
 
+// The shadow-ray counters of one frame against a CPU walk of the same tree by the same rays: the
+// rays the G-buffer's points send to each light that reaches them.
+TEST(Frame, ShadowRayCountersMatchACpuWalkOfTheTree) {
+    CachedGI& renderer = testRenderer();
+    writeInitialLightCache();
+    Mesh scene = floorAndBox();
+    BufferRecord* stats = storeBuffer("treeStats");
+    auto clearStats = [&] {
+        glBindBuffer(GL_COPY_WRITE_BUFFER, stats->glBuffer);
+        glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    };
+    auto frame = [&](int32_t countersOn) {
+        beginTestFrame();
+        renderer.beginFrame();
+        setCamera();
+        setLights(2);
+        drawMesh(renderer.texmProgram, scene, identity(), identity(), {0.8f, 0.8f, 0.8f, 1});
+        *storeValue<int32_t>("treeStatsOn", 4) = countersOn;
+        clearStats();
+        renderer.postRenderFrame();
+        *storeValue<int32_t>("treeStatsOn", 4) = 0;
+        presentFrame();
+        return readBuffer<TreeStats>(stats->glBuffer, 1)[0];
+    };
+    TreeStats off = frame(0);
+    EXPECT_EQ(off.shadowRays, 0u);
+    TreeStats on = frame(1);
+    renderer.updateLightCache();
+
+    auto triangles = static_cast<int32_t>(scene.corners.size() / 3);
+    std::vector<FVert> vertices = capturedVertices(scene.corners);
+    std::vector<BIVH> tree = readBuffer<BIVH>(storeBuffer("bivhTree")->glBuffer,
+                                              static_cast<size_t>(treeShape(triangles).nodeCount));
+    std::vector<float> positions = readTarget("gBufferPos", 3), normals = readTarget("gBufferNorm", 3);
+    int64_t rays = 0, nodes = 0, tested = 0;
+    int32_t mostNodes = 0;
+    for (size_t at = 0; at < positions.size() / 3; ++at) {
+        Vec3 p{positions[3 * at], positions[3 * at + 1], positions[3 * at + 2]};
+        Vec3 n{normals[3 * at], normals[3 * at + 1], normals[3 * at + 2]};
+        for (const GPULightEntry& light : kLights) {
+            Vec3 toLight = minus({light.pos[0], light.pos[1], light.pos[2]}, p);
+            if (!(dotted(toLight, n) > 0.0f)) continue; // no light, no shadow ray
+            Walk walk = walkAnyHit(tree, vertices, {light.pos[0], light.pos[1], light.pos[2]},
+                                   {-toLight[0], -toLight[1], -toLight[2]});
+            ++rays;
+            nodes += walk.nodes;
+            tested += walk.triangles;
+            mostNodes = std::max(mostNodes, walk.nodes);
+        }
+    }
+    int64_t histogramRays = 0, histogramNodes = 0, histogramTriangleRays = 0, histogramTriangles = 0;
+    for (int32_t bin = 0; bin < kTreeStatsBins; ++bin) {
+        histogramRays += on.nodeHistogram[bin];
+        histogramNodes += int64_t{bin} * on.nodeHistogram[bin];
+        histogramTriangleRays += on.triangleHistogram[bin];
+        histogramTriangles += int64_t{bin} * on.triangleHistogram[bin];
+    }
+    ASSERT_GT(rays, 10000);
+    EXPECT_EQ(histogramRays, on.shadowRays);
+    EXPECT_EQ(histogramTriangleRays, on.shadowRays);
+    EXPECT_EQ(on.raysAtLimit, 0u);
+    // Points on a face's edge may turn either way between the CPU and the GPU.
+    EXPECT_NEAR(static_cast<double>(on.shadowRays), static_cast<double>(rays), 0.002 * rays);
+    EXPECT_NEAR(static_cast<double>(histogramNodes), static_cast<double>(nodes), 0.005 * nodes);
+    EXPECT_NEAR(static_cast<double>(histogramTriangles), static_cast<double>(tested), 0.005 * tested);
+    EXPECT_EQ(on.maxNodes, static_cast<uint32_t>(mostNodes));
+    EXPECT_GT(on.maxTriangles, 0u);
+}
+
 namespace {
 
 // One large triangle in view, given in world space, drawn through a node turned 90 degrees about z.

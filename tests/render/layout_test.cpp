@@ -8,46 +8,35 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace reference;
 
-TEST(TreeShape, FollowsTheNextPowerOfTwo) {
-    struct Case {
-        int32_t triangles, nodes, leaves;
-    } cases[] = {
-        {1, 2, 1}, {2, 2, 1}, {3, 4, 2}, {4, 4, 2}, {5, 8, 4}, {432, 512, 256}, {65537, 131072, 65536}};
-    for (const Case& c : cases) {
-        TreeShape shape = treeShape(c.triangles);
-        EXPECT_EQ(shape.nodeCount, c.nodes) << c.triangles;
-        EXPECT_EQ(shape.leafCount, c.leaves) << c.triangles;
+TEST(TreeShape, TwoNodesAndTheScratchLayoutPerTriangle) {
+    for (int32_t triangles : {0, 1, 2, 432, 65537}) {
+        TreeShape shape = treeShape(triangles);
+        int32_t counted = std::max(triangles, 1);
+        EXPECT_EQ(shape.nodeCount, 2 * counted) << triangles; // the header and at most 2T - 1 nodes
+        EXPECT_EQ(shape.scratchWords, 32 + 17 * counted + 16 * (counted / 32 + 1) + 2 * (counted / 1024 + 2))
+            << triangles;
     }
 }
 
-// Leaf passes (leafDispatch) and row passes (rowDispatch): groups of one invocation use rows of
-// 32768 (the leaf pass R x L / R above 32768 leaves); larger groups cover the same invocations.
+// Row passes: groups of one invocation use rows of 32768; larger groups cover the same invocations.
 TEST(DispatchLayout, RowsOf32768InvocationsForEveryGroupSize) {
     struct Case {
-        bool leaves;
         int32_t invocations, groupSize;
         uint32_t groupsX, groupsY;
-        int32_t rowStride; // 0: not checked
     } cases[] = {
-        {true, 65536, 1, 2, 32768, 2},     {true, 256, 1, 1, 256, 1},
-        {false, 32768, 1, 32768, 1, 0},    {false, 65536, 1, 32768, 2, 0},
-        {false, 128, 1, 128, 1, 0},        {false, 32768 * 5, 1, 32768, 5, 0},
-        {false, 32768 * 5, 64, 512, 5, 0}, {true, 65536, 64, 512, 2, 32768},
-        {false, 3, 64, 1, 1, 0},
+        {32768, 1, 32768, 1},    {65536, 1, 32768, 2}, {128, 1, 128, 1}, {32768 * 5, 1, 32768, 5},
+        {32768 * 5, 64, 512, 5}, {65536, 64, 512, 2},  {3, 64, 1, 1},
     };
     for (const Case& c : cases) {
-        ComputeDispatch d =
-            c.leaves ? leafDispatch(c.invocations, c.groupSize) : rowDispatch(c.invocations, c.groupSize);
-        const char* pass = c.leaves ? "leaves " : "rows ";
-        EXPECT_EQ(d.groupsX, c.groupsX) << pass << c.invocations << " in groups of " << c.groupSize;
-        EXPECT_EQ(d.groupsY, c.groupsY) << pass << c.invocations << " in groups of " << c.groupSize;
-        if (c.rowStride != 0) {
-            EXPECT_EQ(d.rowStride, c.rowStride) << pass << c.invocations;
-        }
+        ComputeDispatch d = rowDispatch(c.invocations, c.groupSize);
+        EXPECT_EQ(d.groupsX, c.groupsX) << c.invocations << " in groups of " << c.groupSize;
+        EXPECT_EQ(d.groupsY, c.groupsY) << c.invocations << " in groups of " << c.groupSize;
+        EXPECT_EQ(d.rowStride, 32768) << c.invocations;
     }
     ComputeDispatch none = rowDispatch(0, 64);
     EXPECT_EQ(none.groupsX * none.groupsY, 0u);

@@ -111,6 +111,8 @@ TEST(Segments, TriangleAndBoxTestsMatchTheReference) {
     EXPECT_LT(boxHits, 4000 + specialCases - 500);
 }
 
+// Any-hit and closest-hit walks equal brute force on scenes of every kind: small triangles in
+// clusters, and rooms of quads in random order, at the origin and far from it.
 TEST(Traversal, BothModesAgreeWithBruteForce) {
     CachedGI& renderer = testRenderer();
     static ShaderProgram* program = buildProgram(0, kTraversalKernel.c_str());
@@ -119,45 +121,83 @@ TEST(Traversal, BothModesAgreeWithBruteForce) {
     auto randomVec = [&](float scale) {
         return Vec3{scale * unit(random), scale * unit(random), scale * unit(random)};
     };
-
-    const int32_t triangles = 432;
-    std::vector<Vec3> corners;
-    for (int k = 0; k < triangles; ++k) {
+    std::vector<Vec3> clusters;
+    for (int k = 0; k < 432; ++k) {
         Vec3 centre = randomVec(3.0f);
         for (int v = 0; v < 3; ++v) {
             Vec3 offset = randomVec(0.6f);
-            corners.push_back({centre[0] + offset[0], centre[1] + offset[1], centre[2] + offset[2]});
+            clusters.push_back({centre[0] + offset[0], centre[1] + offset[1], centre[2] + offset[2]});
         }
     }
-    std::vector<FVert> vertices = capturedVertices(corners);
-    fillDeviceBuffer("xfFeedback", vertices);
-    renderer.buildTriangleTree(triangles);
+    struct Scene {
+        const char* name;
+        std::vector<Vec3> corners;
+        Vec3 centre;
+        float reach; // segment ends within this distance of the centre
+    } scenes[] = {
+        {"clusters", clusters, {0, 0, 0}, 4.5f},
+        {"shuffled room", quadWalls(12, 6, {0, 0, 0}, true), {0, 2, 0}, 6.5f},
+        {"room far away", quadWalls(12, 6, {3000, -200, 1000}, true), {3000, -198, 1000}, 6.5f},
+    };
+    for (const Scene& scene : scenes) {
+        auto triangles = static_cast<int32_t>(scene.corners.size() / 3);
+        std::vector<FVert> vertices = capturedVertices(scene.corners);
+        fillDeviceBuffer("xfFeedback", vertices);
+        renderer.buildTriangleTree(triangles);
 
-    Vec4List segments;
-    for (int k = 0; k < 5000; ++k) {
-        segments.push_back(point(randomVec(4.0f)));
-        segments.push_back(point(randomVec(5.0f)));
-    }
-    int32_t count = static_cast<int32_t>(segments.size() / 2);
-    Vec4List results = runKernel(program, segments, count, 2);
+        Vec4List segments;
+        for (int k = 0; k < 3000; ++k) {
+            Vec3 from = randomVec(scene.reach), to = randomVec(scene.reach);
+            segments.push_back(
+                {scene.centre[0] + from[0], scene.centre[1] + from[1], scene.centre[2] + from[2], 0});
+            segments.push_back(point({to[0] - from[0], to[1] - from[1], to[2] - from[2]}));
+        }
+        int32_t count = static_cast<int32_t>(segments.size() / 2);
+        Vec4List results = runKernel(program, segments, count, 2);
 
-    int anyHits = 0, closestHits = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        Vec3 o = xyz(segments[2 * static_cast<size_t>(i)]), d = xyz(segments[2 * static_cast<size_t>(i) + 1]);
-        Vec4 any = results[2 * static_cast<size_t>(i)];
-        Vec4 closest = results[2 * static_cast<size_t>(i) + 1];
-        bool expectedAny = anyHit(vertices, triangles, o, d);
-        ASSERT_EQ(any[3] == 1.0f, expectedAny) << "segment " << i;
-        if (expectedAny)
-            EXPECT_TRUE(any[0] > 0.001f && any[0] < 0.9999f) << i;
-        else
-            EXPECT_EQ(any, (Vec4{10.001f, 0, 1, -1})) << i;
-        Vec4 expected = closestHit(vertices, triangles, o, d);
-        ASSERT_EQ(closest[3], expected[3]) << "segment " << i;
-        ASSERT_NEAR(closest[0], expected[0], 1e-5f) << i;
-        anyHits += expectedAny;
-        closestHits += expected[3] >= 0.0f;
+        int anyHits = 0, closestHits = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            Vec3 o = xyz(segments[2 * static_cast<size_t>(i)]),
+                 d = xyz(segments[2 * static_cast<size_t>(i) + 1]);
+            Vec4 any = results[2 * static_cast<size_t>(i)];
+            Vec4 closest = results[2 * static_cast<size_t>(i) + 1];
+            bool expectedAny = anyHit(vertices, triangles, o, d);
+            ASSERT_EQ(any[3] == 1.0f, expectedAny) << scene.name << " segment " << i;
+            if (expectedAny)
+                EXPECT_TRUE(any[0] > 0.001f && any[0] < 0.999f) << i;
+            else
+                EXPECT_EQ(any, (Vec4{10.001f, 0, 1, -1})) << i;
+            Vec4 expected = closestHit(vertices, triangles, o, d);
+            ASSERT_EQ(closest[3], expected[3]) << scene.name << " segment " << i;
+            ASSERT_NEAR(closest[0], expected[0], 1e-5f) << i;
+            anyHits += expectedAny;
+            closestHits += expected[3] >= 0.0f;
+        }
+        EXPECT_GT(anyHits, 500) << scene.name;
+        EXPECT_GE(closestHits, anyHits) << scene.name;
     }
-    EXPECT_GT(anyHits, 500);
-    EXPECT_GT(closestHits, anyHits);
+}
+
+// A shadow segment that meets a triangle in its last thousandth and another one nearer the light
+// is blocked whatever the order the walk meets them in; the one in the last thousandth alone
+// does not block it.
+TEST(Traversal, AnOccluderIsNeverHiddenByATriangleAtTheSegmentsEnd) {
+    CachedGI& renderer = testRenderer();
+    static ShaderProgram* program = buildProgram(0, kTraversalKernel.c_str());
+    const std::vector<Vec3> nearEnd = {{-1, -1, 0.9995f}, {1, -1, 0.9995f}, {0, 1, 0.9995f}};
+    const std::vector<Vec3> halfway = {{-1, -1, 0.5f}, {1, -1, 0.5f}, {0, 1, 0.5f}};
+    struct Case {
+        std::vector<std::vector<Vec3>> triangles;
+        float t; // the any-hit result's t; 10.001: no hit
+    } cases[] = {{{nearEnd, halfway}, 0.5f}, {{halfway, nearEnd}, 0.5f}, {{nearEnd}, 10.001f}};
+    for (const Case& c : cases) {
+        std::vector<Vec3> corners;
+        for (const auto& triangle : c.triangles)
+            corners.insert(corners.end(), triangle.begin(), triangle.end());
+        fillDeviceBuffer("xfFeedback", capturedVertices(corners));
+        renderer.buildTriangleTree(static_cast<int32_t>(c.triangles.size()));
+        Vec4List segment = {{0, 0, 0, 0}, {0, 0, 1, 0}};
+        Vec4List results = runKernel(program, segment, 1, 2);
+        EXPECT_FLOAT_EQ(results[0][0], c.t) << c.triangles.size() << " triangles";
+    }
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
+#include <string>
 
 namespace reference {
 
@@ -85,47 +87,129 @@ std::vector<FVert> capturedVertices(const std::vector<Vec3>& corners) {
     return vertices;
 }
 
-std::vector<BIVH> buildTree(const std::vector<FVert>& vertices, int32_t triangleCount) {
-    TreeShape shape = treeShape(triangleCount);
-    std::vector<BIVH> tree(static_cast<size_t>(shape.nodeCount), BIVH{});
-    int32_t vertexCount = 3 * triangleCount;
-    for (int32_t leaf = 0; leaf < shape.leafCount; ++leaf) {
-        Vec3 lo{0, 0, 0}, hi{0, 0, 0};
-        int32_t flags = 0;
-        for (int32_t i = 0; i < 6; ++i) {
-            int32_t v = 6 * leaf + i;
-            if (v >= vertexCount) continue;
-            flags |= 1 << (i / 3);
-            Vec3 p = position(vertices[v]);
-            for (int c = 0; c < 3; ++c) {
-                lo[c] = i == 0 ? p[c] : std::min(lo[c], p[c]);
-                hi[c] = i == 0 ? p[c] : std::max(hi[c], p[c]);
+namespace {
+
+Vec3 boxCorner(const int32_t* words) {
+    return {bitsFloat(static_cast<uint32_t>(words[0])), bitsFloat(static_cast<uint32_t>(words[1])),
+            bitsFloat(static_cast<uint32_t>(words[2]))};
+}
+
+float halfArea(Vec3 lo, Vec3 hi) {
+    Vec3 e{std::max(hi[0] - lo[0], 0.0f), std::max(hi[1] - lo[1], 0.0f), std::max(hi[2] - lo[2], 0.0f)};
+    return e[0] * e[1] + e[1] * e[2] + e[2] * e[0];
+}
+
+bool sameCorner(const int32_t* words, Vec3 corner) {
+    for (int c = 0; c < 3; ++c)
+        if (static_cast<uint32_t>(words[c]) != floatBits(corner[c])) return false;
+    return true;
+}
+
+} // namespace
+
+std::vector<Vec3> quadWalls(int nx, int ny, Vec3 offset, bool shuffled) {
+    std::vector<std::array<Vec3, 4>> quads;
+    for (int wall = 0; wall < 4; ++wall)
+        for (int y = 0; y < ny; ++y)
+            for (int x = 0; x < nx; ++x) {
+                std::array<Vec3, 4> quad;
+                for (int corner = 0; corner < 4; ++corner) {
+                    float u = float(x + (corner == 1 || corner == 2)) / nx * 10 - 5;
+                    float v = float(y + (corner >= 2)) / ny * 4;
+                    Vec3 p = wall % 2 == 0 ? Vec3{u, v, wall == 0 ? -5.0f : 5.0f}
+                                           : Vec3{wall == 1 ? -5.0f : 5.0f, v, u};
+                    for (int c = 0; c < 3; ++c) quad[corner][c] = p[c] + offset[c];
+                }
+                quads.push_back(quad);
             }
+    if (shuffled) std::shuffle(quads.begin(), quads.end(), std::mt19937(5));
+    std::vector<Vec3> corners;
+    for (const auto& q : quads)
+        for (int corner : {0, 1, 2, 0, 2, 3}) corners.push_back(q[corner]);
+    return corners;
+}
+
+bool sharesEdge(const std::vector<FVert>& vertices, int32_t first, int32_t second) {
+    int same = 0;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (std::memcmp(vertices[3 * first + i].uposn, vertices[3 * second + j].uposn, 12) == 0) {
+                ++same;
+                break;
+            }
+    return same >= 2;
+}
+
+TreeCheck checkTree(const std::vector<BIVH>& tree, const std::vector<FVert>& vertices,
+                    int32_t triangleCount) {
+    TreeCheck check;
+    auto fail = [&](const std::string& what, int32_t node) {
+        if (check.error.empty()) check.error = what + " at node " + std::to_string(node);
+        return check;
+    };
+    if (tree.size() < 2) return fail("no header", 0);
+    int32_t root = tree[0].mi[3];
+    check.nodes = tree[0].ma[3];
+    if (check.nodes < 1 || check.nodes >= static_cast<int32_t>(tree.size()) || root < 1 || root > check.nodes)
+        return fail("header out of range", 0);
+    std::vector<int32_t> triangleSeen(static_cast<size_t>(triangleCount), 0);
+    std::vector<char> nodeSeen(static_cast<size_t>(check.nodes) + 1, 0);
+    struct Item {
+        int32_t node, skip, depth;
+    };
+    std::vector<Item> stack{{root, 0, 1}};
+    double rootArea = halfArea(boxCorner(tree[root].mi), boxCorner(tree[root].ma));
+    while (!stack.empty()) {
+        Item item = stack.back();
+        stack.pop_back();
+        int32_t n = item.node;
+        if (n < 1 || n > check.nodes) return fail("link out of range", n);
+        if (nodeSeen[static_cast<size_t>(n)]++) return fail("node reached twice", n);
+        const BIVH& node = tree[static_cast<size_t>(n)];
+        if (node.ma[3] != item.skip) return fail("wrong skip link", n);
+        check.depth = std::max(check.depth, item.depth);
+        Vec3 lo = boxCorner(node.mi), hi = boxCorner(node.ma);
+        double area = rootArea > 0 ? halfArea(lo, hi) / rootArea : 1.0;
+        int32_t link = node.mi[3];
+        if (link < 0) {
+            int32_t first = (-1 - link) >> 1, count = 1 + ((-1 - link) & 1);
+            if (first + count > triangleCount) return fail("leaf triangle out of range", n);
+            if (count == 2 && !sharesEdge(vertices, first, first + 1))
+                return fail("pair without a shared edge", n);
+            Vec3 blo = triangleCorner(vertices, 3 * first), bhi = blo;
+            for (int32_t v = 3 * first; v < 3 * (first + count); ++v)
+                for (int c = 0; c < 3; ++c) {
+                    blo[c] = std::min(blo[c], triangleCorner(vertices, v)[c]);
+                    bhi[c] = std::max(bhi[c], triangleCorner(vertices, v)[c]);
+                }
+            if (!sameCorner(node.mi, blo) || !sameCorner(node.ma, bhi)) return fail("leaf box", n);
+            for (int32_t t = first; t < first + count; ++t) ++triangleSeen[static_cast<size_t>(t)];
+            ++check.leaves;
+            check.cost += area * count;
+            continue;
         }
-        BIVH& node = tree[shape.leafCount + leaf];
+        int32_t a = link;
+        if (a < 1 || a > check.nodes) return fail("child out of range", n);
+        int32_t b = tree[static_cast<size_t>(a)].ma[3];
+        if (b < 1 || b > check.nodes || b == a) return fail("second child out of range", n);
+        Vec3 ulo = boxCorner(tree[static_cast<size_t>(a)].mi),
+             uhi = boxCorner(tree[static_cast<size_t>(a)].ma);
         for (int c = 0; c < 3; ++c) {
-            node.mi[c] = static_cast<int32_t>(floatBits(lo[c]));
-            node.ma[c] = static_cast<int32_t>(floatBits(hi[c]));
+            ulo[c] = std::min(ulo[c], boxCorner(tree[static_cast<size_t>(b)].mi)[c]);
+            uhi[c] = std::max(uhi[c], boxCorner(tree[static_cast<size_t>(b)].ma)[c]);
         }
-        node.mi[3] = flags;
-        node.ma[3] = 6 * leaf;
+        if (!sameCorner(node.mi, ulo) || !sameCorner(node.ma, uhi))
+            return fail("box is not its children's union", n);
+        check.cost += area;
+        stack.push_back({b, item.skip, item.depth + 1});
+        stack.push_back({a, b, item.depth + 1});
     }
-    for (int32_t level = shape.leafCount / 2; level >= 1; level /= 2) {
-        for (int32_t n = level; n < 2 * level; ++n) {
-            const BIVH& left = tree[2 * n];
-            const BIVH& right = tree[2 * n + 1];
-            BIVH& node = tree[n];
-            for (int c = 0; c < 3; ++c) {
-                node.mi[c] =
-                    static_cast<int32_t>(floatBits(std::min(bitsFloat(left.mi[c]), bitsFloat(right.mi[c]))));
-                node.ma[c] =
-                    static_cast<int32_t>(floatBits(std::max(bitsFloat(left.ma[c]), bitsFloat(right.ma[c]))));
-            }
-            node.mi[3] = (left.mi[3] != 0 ? 4 : 0) + (right.mi[3] != 0 ? 8 : 0);
-            node.ma[3] = level;
-        }
-    }
-    return tree;
+    for (int32_t n = 1; n <= check.nodes; ++n)
+        if (!nodeSeen[static_cast<size_t>(n)]) return fail("node not reached", n);
+    for (int32_t t = 0; t < triangleCount; ++t)
+        if (triangleSeen[static_cast<size_t>(t)] != 1)
+            return fail("triangle " + std::to_string(t) + " not in one leaf", 0);
+    return check;
 }
 
 // ---- Segments ----
@@ -161,7 +245,7 @@ bool anyHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 orig
     for (int32_t k = 0; k < triangleCount; ++k) {
         Vec4 hit = triHit(origo, dir, triangleCorner(vertices, 3 * k), triangleCorner(vertices, 3 * k + 1),
                           triangleCorner(vertices, 3 * k + 2));
-        if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.9999f) return true;
+        if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.999f) return true;
     }
     return false;
 }
@@ -175,6 +259,37 @@ Vec4 closestHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 
             best = {hit[0], hit[1], hit[2], static_cast<float>(3 * k)};
     }
     return best;
+}
+
+Walk walkAnyHit(const std::vector<BIVH>& tree, const std::vector<FVert>& vertices, Vec3 origo, Vec3 dir) {
+    Walk walk;
+    Vec3 inverse{1 / dir[0], 1 / dir[1], 1 / dir[2]};
+    auto nodeCount = static_cast<int32_t>(tree.size());
+    if (nodeCount < 2) return walk;
+    for (int32_t n = tree[0].mi[3]; n > 0 && n < nodeCount;) {
+        const BIVH& node = tree[static_cast<size_t>(n)];
+        ++walk.nodes;
+        if (!boxHitBound(boxCorner(node.mi), boxCorner(node.ma), origo, inverse)) {
+            n = node.ma[3];
+            continue;
+        }
+        if (node.mi[3] > 0) {
+            n = node.mi[3];
+            continue;
+        }
+        int32_t first = 3 * ((-1 - node.mi[3]) >> 1), count = 1 + ((-1 - node.mi[3]) & 1);
+        for (int32_t b = first; b < first + 3 * count; b += 3) {
+            ++walk.triangles;
+            Vec4 hit = triHit(origo, dir, triangleCorner(vertices, b), triangleCorner(vertices, b + 1),
+                              triangleCorner(vertices, b + 2));
+            if (hit[3] != 0.0f && hit[0] > 0.001f && hit[0] < 0.999f) {
+                walk.hit = true;
+                return walk;
+            }
+        }
+        n = node.ma[3];
+    }
+    return walk;
 }
 
 // ---- Light cache ----

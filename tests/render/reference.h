@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace reference {
@@ -24,17 +25,40 @@ uint32_t bitfieldReverse(uint32_t value);
 
 // Captured vertices of triangles given by their corner positions (normal +z, no texture).
 std::vector<FVert> capturedVertices(const std::vector<Vec3>& corners);
-// The whole tree over the first T triangles: element n is node n (element 0 unused, zero).
-std::vector<BIVH> buildTree(const std::vector<FVert>& vertices, int32_t triangleCount);
+// Walls of quads (two triangles sharing an edge each), as meshes are captured: nx x ny quads per
+// wall, four walls 10 units wide and 4 high around a room, moved by `offset`; with `shuffled` the
+// quads come in a random order.
+std::vector<Vec3> quadWalls(int nx, int ny, Vec3 offset, bool shuffled);
+// Do two captured triangles have two corners at the same positions?
+bool sharesEdge(const std::vector<FVert>& vertices, int32_t first, int32_t second);
+
+// A built tree checked from its header: every node reached once through the links, every
+// triangle in exactly one leaf (two only when they share an edge), leaf boxes exactly their
+// triangles' bounds, inner boxes exactly their children's union, skip links in walk order.
+struct TreeCheck {
+    std::string error; // empty when the tree is sound
+    int32_t nodes = 0, leaves = 0, depth = 0;
+    double cost = 0; // surface-area cost: inner nodes' areas plus leaf areas times triangles, over the root's
+};
+TreeCheck checkTree(const std::vector<BIVH>& tree, const std::vector<FVert>& vertices, int32_t triangleCount);
 
 // ---- Segments ----
 
 bool boxHitBound(Vec3 mi, Vec3 ma, Vec3 origo, Vec3 iRayDir);
 Vec4 triHit(Vec3 origo, Vec3 dir, Vec3 v1, Vec3 v2, Vec3 v3);
-// Brute force over every triangle: any hit in (0.001, 0.9999), and the closest hit
+// Brute force over every triangle: any hit in (0.001, 0.999), and the closest hit
 // (t, u, v, first vertex) above 0.00001, or (10.001, 0, 1, -1).
 bool anyHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 origo, Vec3 dir);
 Vec4 closestHit(const std::vector<FVert>& vertices, int32_t triangleCount, Vec3 origo, Vec3 dir);
+
+// An any-hit walk of the tree in the shader's order, counted as the shader counts it: boxes
+// tested (the root included) and segment-triangle tests.
+struct Walk {
+    bool hit = false;
+    int32_t nodes = 0;
+    int32_t triangles = 0;
+};
+Walk walkAnyHit(const std::vector<BIVH>& tree, const std::vector<FVert>& vertices, Vec3 origo, Vec3 dir);
 
 // ---- Light cache ----
 
