@@ -254,11 +254,15 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     ComputeDispatch perSortChunk =
         rowDispatch((16 * blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
     ComputeDispatch perRoundChunk = rowDispatch((blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
+    // A small tree's serial passes run in one invocation each (see "bvh_nodes.glsl", pass 13):
+    // on software rasterisers each dispatch costs more than such a pass's work.
+    const bool small = triangleCount <= kTreeSmall;
     for (int32_t digit = 0; digit < kTreeSortDigits; ++digit) {
         const int32_t passes[] = {6, 9, 7, 10, 8}; // counts, their prefix sums (three), scatter
         const ComputeDispatch* layouts[] = {&perBlock, &perSortChunk, &oneGroup, &perSortChunk, &perBlock};
         for (int k = 0; k < 5; ++k) {
-            run(nodesProgram, digit, passes[k], 0);
+            if (small && (k == 1 || k == 3)) continue;
+            run(nodesProgram, digit, small && k == 2 ? 14 : passes[k], 0);
             dispatch(*layouts[k]);
         }
     }
@@ -272,6 +276,11 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
         int32_t forced = round >= rounds.searched ? 1 : 0;
         run(nodesProgram, round, 1, forced); // nearest neighbours
         indirect(kTreeClusterArgsWord + 3 * slot);
+        if (small) {
+            run(nodesProgram, round, 13, forced); // the rest of the round
+            indirect(kTreeRoundArgsWord + 3 * slot);
+            continue;
+        }
         run(nodesProgram, round, 2, forced); // merges per block
         indirect(kTreeBlockArgsWord + 3 * slot);
         for (int32_t pass : {11, 3, 12}) { // their prefix sums, and the next round

@@ -51,10 +51,13 @@ constexpr int32_t bivhLeafLink(int32_t firstTriangle, int32_t count) {
 constexpr int32_t kTreeScratchHeaderWords = 32;
 constexpr int32_t kTreeScratchWordsPerTriangle = 17;
 constexpr int32_t kTreeBlock = 32;
-constexpr int32_t kTreeSortDigits = 8;        // 4-bit digits of the 32-bit sort keys
-constexpr int32_t kTreeScanChunk = 1024;      // entries per invocation of the build's prefix sums
+constexpr int32_t kTreeSortDigits = 8;   // 4-bit digits of the 32-bit sort keys
+constexpr int32_t kTreeScanChunk = 1024; // entries per invocation of the build's prefix sums
+// Up to this many triangles one invocation does a clustering round's or a sort digit's serial passes.
+constexpr int32_t kTreeSmall = 16384;
 constexpr uint32_t kTreeClusterArgsWord = 12; // 2 x 3 words, by round parity
 constexpr uint32_t kTreeBlockArgsWord = 18;   // 2 x 3 words
+constexpr uint32_t kTreeRoundArgsWord = 26;   // 2 x 3 words
 
 // A point light as the scene publishes it in "gpuLights".
 struct GPULightEntry {
