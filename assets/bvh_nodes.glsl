@@ -13,7 +13,9 @@
 //   5, one invocation per node: the links a walk follows;
 //   13, one invocation, for small trees (kTreeSmall triangles at most): passes 2, 11, 3, 12 and 4 of a
 //       round in turn (a dispatch costs more than such a round's serial work);
-//   14, one invocation, likewise: passes 9, 7 and 10 of a digit.
+//   14, one invocation, likewise: passes 9, 7 and 10 of a digit;
+//   15, for larger trees in place of pass 5, one invocation per node that round r made, the
+//       rounds from last to first: its links and its children's (top down, so no walk up).
 // Passes 1, 2, 4 and 13 are dispatched indirectly with sizes that passes 0, 3 and 13 write.
 //!!using:util.glsl
 #ifdef COMPUTE
@@ -265,11 +267,21 @@ uint roundBlocks(uint n) {
 
 // One invocation, after the blocks' chunk sums: the next round's size, merges and dispatches.
 // The blocks' own sums follow (applyChunk), their new nodes counted from this round's first.
+// The record of round r (kTreeRoundRecordWords in "render/gpu_layout.h"): the dispatch of one
+// invocation per node it made, the first of them and their count.
+uint roundRecord(uint T, uint r) {
+    return scanSums(T) + 2u * scanStride(T) + 5u * r;
+}
+
 void closeRound(uint T, uint r) {
     uint n = scratch[TREE_CLUSTERS + (r & 1u)];
     uint blocks = roundBlocks(n);
     uvec2 totals = scanChunkSums(T, blocks);
     uint next = scratch[TREE_NEXT_NODE];
+    uint record = roundRecord(T, r);
+    writeDispatch(record, blocks > 0u ? totals.y : 0u);
+    scratch[record + 3u] = next;
+    scratch[record + 4u] = blocks > 0u ? totals.y : 0u;
     uint nextClusters = blocks > 0u ? totals.x : n;
     scratch[TREE_ROUND_FIRST_NODE] = next;
     scratch[TREE_CLUSTERS + ((r + 1u) & 1u)] = nextClusters;
@@ -360,6 +372,18 @@ void link(uint T, uint n) {
     nodeItems[n].ma.w = int(skip);
 }
 
+// The root's skip link is 0 as its merge wrote it; every other node's was written by its
+// parent's invocation in a later round's dispatch.
+void linkRound(uint T, uint r, uint i) {
+    uint record = roundRecord(T, r);
+    if (i >= scratch[record + 4u]) return;
+    uint n = scratch[record + 3u] + i;
+    uint first = scratch[treeLeft(T) + n], second = scratch[treeRight(T) + n];
+    nodeItems[n].mi.w = int(first);
+    nodeItems[first].ma.w = int(second);
+    nodeItems[second].ma.w = nodeItems[n].ma.w;
+}
+
 void main() {
     uint T = uint(arg0.x), r = uint(arg0.y);
     bool firstGroup = TREE_INVOCATION == 0u;
@@ -403,6 +427,9 @@ void main() {
         break;
     case 14:
         if (TREE_INVOCATION == 0u) wholeDigitSums(T, r);
+        break;
+    case 15:
+        linkRound(T, r, TREE_INVOCATION);
         break;
     case 11:
         sumChunk(T, treeBlockKept(T), treeBlockMerges(T), roundBlocks(n), TREE_INVOCATION);

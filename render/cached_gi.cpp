@@ -124,7 +124,9 @@ TreeShape treeShape(int32_t triangleCount) {
     int32_t triangles = std::max(triangleCount, 1);
     // The sort's counts (two words per block in the rounds), then two arrays of chunk sums.
     int32_t blockWords = 16 * (triangles / kTreeBlock + 1) + 2 * (triangles / kTreeScanChunk + 2);
-    return {2 * triangles, kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords};
+    int32_t records = kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords;
+    TreeRounds rounds = treeRounds(triangles);
+    return {2 * triangles, records + kTreeRoundRecordWords * (rounds.searched + rounds.forced), records};
 }
 
 TreeRounds treeRounds(int32_t triangleCount) {
@@ -290,8 +292,16 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
         run(nodesProgram, round, 4, forced); // merges
         indirect(kTreeBlockArgsWord + 3 * slot);
     }
-    run(nodesProgram, 0, 5, 0); // links
-    dispatch(perNode);
+    if (small) {
+        run(nodesProgram, 0, 5, 0); // links
+        dispatch(perNode);
+    } else {
+        // The links top down, a round's nodes after those of the rounds that came later.
+        for (int32_t round = rounds.searched + rounds.forced - 1; round >= 0; --round) {
+            run(nodesProgram, round, 15, 0);
+            indirect(static_cast<uint32_t>(shape.roundRecordWord + kTreeRoundRecordWords * round));
+        }
+    }
     glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
     glMemoryBarrier(GL_ALL_BARRIER_BITS);
 }

@@ -97,8 +97,9 @@ void writeInitialLightCache();
 // Room for the tree over T triangles: nodes (node 0 heads the tree, then at most 2T - 1 nodes)
 // and the build's scratch words ("bivhScratch").
 struct TreeShape {
-    int32_t nodeCount;    // elements of "bivhTree"
-    int32_t scratchWords; // 32-bit words of "bivhScratch"
+    int32_t nodeCount;       // elements of "bivhTree"
+    int32_t scratchWords;    // 32-bit words of "bivhScratch"
+    int32_t roundRecordWord; // where the rounds' records start (kTreeRoundRecordWords words each)
 };
 TreeShape treeShape(int32_t triangleCount);
 
