@@ -12,6 +12,7 @@
 #include "scene/gltf_pack.h"
 #include "scene/image.h"
 #include "scene/scene.h"
+#include "shader/shader_source.h"
 #include "store/store.h"
 
 #include <algorithm>
@@ -35,12 +36,12 @@ constexpr size_t kFitOutlinePoints = 16384;
 
 // Handles to the named values the entry function writes every frame.
 struct FrameValues {
-    Variable* resolution = getVariable("iResolution", 8);
-    Variable* time = getVariable("iGlobalTime", 4);
-    Variable* proj = getVariable("proj", 64);
-    Variable* camera = getVariable("camera", 64);
-    Variable* invProj = getVariable("invProj", 64);
-    Variable* invCamera = getVariable("invCamera", 64);
+    Variable* resolution = getVariable(kResolutionVariable, 8);
+    Variable* time = getVariable(kTimeVariable, 4);
+    Variable* proj = getVariable(kProjectionVariable, 64);
+    Variable* camera = getVariable(kCameraVariable, 64);
+    Variable* invProj = getVariable(kInverseProjectionVariable, 64);
+    Variable* invCamera = getVariable(kInverseCameraVariable, 64);
 };
 
 FrameValues& frameValues() {
@@ -98,6 +99,7 @@ DemoRenderer createDemoRenderer(const void* sceneBlob, CameraChoice camera) {
     // The renderer and the scene live until the process exits and are never freed; the copy
     // here keeps them where leak checkers see them after the caller's frame is gone.
     static DemoRenderer demo;
+    NOVA31_DEMO_VARIABLES(NOVA31_CREATE_VARIABLE)
     demo.renderer = new CachedGI();
     demo.scene = new Scene();
     demo.scene->init(sceneBlob);

@@ -17,13 +17,20 @@
 
 #include "app/camera.h"
 #include "app/command_line.h"
+#include "store/store.h"
 
 #include <vector>
 
-struct Variable;
 class TimeSource;
 class CachedGI;
 class Scene;
+
+// The program's own Variables, which no program reads (spare room kept for experiments);
+// createDemoRenderer creates them.
+#define NOVA31_DEMO_VARIABLES(X)                                                                             \
+    X(kDummyVariable, "dummy", 4)                                                                            \
+    X(kDummy2Variable, "dummy2", 1600)
+NOVA31_DEMO_VARIABLES(NOVA31_DECLARE_VARIABLE)
 
 // The renderer and the scene, created once after the window and living for the run.
 struct DemoRenderer {

@@ -25,12 +25,12 @@ TextureRecord* storeTexture(const char* name) {
 // Handles to the Variables every frame touches, looked up once (lookups are linear scans); their
 // data is still read through currentVariable at each use, since the scene may re-point them.
 struct FrameVariables {
-    Variable* tree = getVariable("bivhTree", 32);
-    Variable* feedback = getVariable("xfFeedback", 32);
-    Variable* scratch = getVariable("bivhScratch", 32);
-    Variable* triangleCount = getVariable("xfTriCount", 4);
-    Variable* quad = getVariable("pos2", 32);
-    Variable* info = getVariable("licInfo", 32);
+    Variable* tree = getVariable(kTreeVariable, 32);
+    Variable* feedback = getVariable(kFeedbackVariable, 32);
+    Variable* scratch = getVariable(kTreeScratchVariable, 32);
+    Variable* triangleCount = getVariable(kTriangleCountVariable, 4);
+    Variable* quad = getVariable(kQuadVariable, 32);
+    Variable* info = getVariable(kLightCacheInfoVariable, 32);
 };
 
 FrameVariables& frameVariables() {
@@ -82,10 +82,12 @@ struct GBufferTarget {
 };
 
 constexpr GBufferTarget kGBufferTargets[] = {
-    {"gBufferAlb", GL_RGBA, GL_COLOR_ATTACHMENT0},
-    {"gBufferNorm", GL_RGB16F, GL_COLOR_ATTACHMENT1},
-    {"gBufferPos", GL_RGB32F, GL_COLOR_ATTACHMENT2},
-    {"gBufferD", GL_DEPTH_COMPONENT32F, GL_DEPTH_ATTACHMENT},
+    {.name = kGBufferAlbedoVariable, .internalFormat = GL_RGBA, .attachment = GL_COLOR_ATTACHMENT0},
+    {.name = kGBufferNormalVariable, .internalFormat = GL_RGB16F, .attachment = GL_COLOR_ATTACHMENT1},
+    {.name = kGBufferPositionVariable, .internalFormat = GL_RGB32F, .attachment = GL_COLOR_ATTACHMENT2},
+    {.name = kGBufferDepthVariable,
+     .internalFormat = GL_DEPTH_COMPONENT32F,
+     .attachment = GL_DEPTH_ATTACHMENT},
 };
 
 constexpr int32_t kLightCacheInvocations = 32768 * 5;
@@ -151,7 +153,19 @@ int32_t computeGroupSize(const ShaderProgram* program) {
 
 // ---- Construction ----
 
+void createRendererVariables() {
+    NOVA31_RENDER_VARIABLES(NOVA31_CREATE_VARIABLE)
+}
+
+void resetFeedbackCapture() {
+    static Variable* feedback = getVariable(kFeedbackVariable, 32);
+    reserveDeviceBuffer(currentData<BufferRecord>(feedback), 0);
+}
+
 CachedGI::CachedGI() {
+    createRendererVariables();
+    // Every frame ends with an empty capture buffer.
+    setPresentFrameHook(resetFeedbackCapture);
     glGenFramebuffers(1, &gBufferFbo);
     glBindFramebuffer(GL_FRAMEBUFFER, gBufferFbo);
     for (const GBufferTarget& target : kGBufferTargets) {
@@ -181,7 +195,7 @@ CachedGI::CachedGI() {
 
     // Storage the programs read before the first frame has written it: an empty tree (a root
     // without children) and an empty capture buffer, so no program meets an unbound block.
-    BufferRecord* tree = storeBuffer("bivhTree");
+    BufferRecord* tree = storeBuffer(kTreeVariable);
     if (tree->glBuffer == 0) {
         reserveDeviceBuffer(tree, 2);
         glBindBuffer(GL_COPY_WRITE_BUFFER, tree->glBuffer);
@@ -189,8 +203,7 @@ CachedGI::CachedGI() {
         glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
     }
     // The traversal counters, off, with one zeroed record for the programs to bind.
-    getVariable("treeStatsOn", 4);
-    BufferRecord* stats = storeBuffer("treeStats");
+    BufferRecord* stats = storeBuffer(kTreeStatsVariable);
     if (stats->glBuffer == 0) {
         stats->elementSize = sizeof(TreeStats);
         reserveDeviceBuffer(stats, 1);
@@ -198,7 +211,7 @@ CachedGI::CachedGI() {
         glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
         glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
     }
-    BufferRecord* feedback = storeBuffer("xfFeedback");
+    BufferRecord* feedback = storeBuffer(kFeedbackVariable);
     if (feedback->glBuffer == 0) {
         int32_t count = feedback->elementCount;
         reserveDeviceBuffer(feedback, 1);
@@ -357,13 +370,13 @@ ShaderProgram** CachedGI::geometryPrograms() {
 // ---- Light cache contents ----
 
 void writeInitialLightCache() {
-    BufferRecord* info = storeBuffer("licInfo");
+    BufferRecord* info = storeBuffer(kLightCacheInfoVariable);
     growHostArray(info, 1, sizeof(LICInfo));
     auto* record = static_cast<LICInfo*>(info->hostData);
     record->licFrameNr = kLightCacheFirstFrame;
     record->liEntryCount = kLightCacheEntryCount;
 
-    BufferRecord* cache = storeBuffer("liCache");
+    BufferRecord* cache = storeBuffer(kLightCacheVariable);
     growHostArray(cache, kLightCacheEntryCount, sizeof(LICEntry));
     auto* entries = static_cast<LICEntry*>(cache->hostData);
     for (int32_t k = 0; k < kLightCacheEntryCount; ++k) {

@@ -86,6 +86,13 @@ public:
     void buildTriangleTree(int32_t triangleCount);
 };
 
+// Creates the Variables of NOVA31_RENDER_VARIABLES (gpu_layout.h); the constructor calls it.
+void createRendererVariables();
+
+// The end-of-frame step: sets the element count of "xfFeedback" to 0, keeping its store. The
+// constructor installs it as presentFrame's hook (platform/window.h).
+void resetFeedbackCapture();
+
 // Makes `texture` an empty render target of that format and size (nearest filtering, one level).
 // A format without a known pixel format and type is fatal.
 void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int width, int height);

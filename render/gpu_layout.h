@@ -1,4 +1,5 @@
-/* gpu_layout.h — the records the host and the renderer's shaders share, and the capture switch.
+/* gpu_layout.h — the records and Variables the host and the renderer's shaders share, and the
+   capture switch.
 
    Every structure here is std430 and mirrored field for field by a GLSL include file ("util.glsl",
    "licache.glsl", "ray.glsl"); sizes are pinned by static_assert. The scene runtime includes this header to
@@ -10,7 +11,36 @@
    Only plain records and constants live here: no functions, no GL calls. */
 #pragma once
 
+#include "store/store.h"
+
 #include <cstdint>
+
+// ---- The renderer's Variables ----
+
+// What the renderer's programs read by name besides the scene's values (scene/scene.h) and the
+// image-shader wrapper's (shader/shader_source.h); the renderer creates them when it is made
+// (createRendererVariables). The demo writes the camera matrices every frame; the scene may
+// replace "camera" and "invCamera" and grows the capture buffer.
+#define NOVA31_RENDER_VARIABLES(X)                                                                           \
+    X(kCameraVariable, "camera", 64)              /* mat4, world to view */                                  \
+    X(kInverseCameraVariable, "invCamera", 64)    /* mat4 */                                                 \
+    X(kProjectionVariable, "proj", 64)            /* mat4 */                                                 \
+    X(kInverseProjectionVariable, "invProj", 64)  /* mat4 */                                                 \
+    X(kFeedbackVariable, "xfFeedback", 32)        /* BufferRecord of FVert, grown on the device */           \
+    X(kTriangleCountVariable, "xfTriCount", 4)    /* int, triangles captured this frame */                   \
+    X(kTreeVariable, "bivhTree", 32)              /* BufferRecord of BIVH, grown on the device */            \
+    X(kTreeScratchVariable, "bivhScratch", 32)    /* BufferRecord, the tree build's scratch words */         \
+    X(kTreeStatsVariable, "treeStats", 32)        /* BufferRecord of one TreeStats */                        \
+    X(kTreeStatsOnVariable, "treeStatsOn", 4)     /* int, 1: shadow rays count into "treeStats" */           \
+    X(kQuadVariable, "pos2", 32)                  /* BufferRecord, the deferred pass's quad */               \
+    X(kLightCacheVariable, "liCache", 32)         /* BufferRecord of LICEntry */                             \
+    X(kLightCacheInfoVariable, "licInfo", 32)     /* BufferRecord of one LICInfo */                          \
+    X(kGBufferAlbedoVariable, "gBufferAlb", 64)   /* TextureRecord, render target */                         \
+    X(kGBufferNormalVariable, "gBufferNorm", 64)  /* TextureRecord, render target */                         \
+    X(kGBufferPositionVariable, "gBufferPos", 64) /* TextureRecord, render target */                         \
+    X(kGBufferDepthVariable, "gBufferD", 64)      /* TextureRecord, render target */                         \
+    X(kGBuffer3Variable, "gBuffer3", 64)          /* TextureRecord, unused */
+NOVA31_RENDER_VARIABLES(NOVA31_DECLARE_VARIABLE)
 
 // ---- Triangle capture switch ----
 

@@ -79,18 +79,19 @@ void Scene::init(const void* sceneBlob) {
     accessors = accessorRecords.data();
     accessorCount = static_cast<int>(accessorRecords.size());
 
-    named_.baseColor = namedValue("baseColor", 16);
-    named_.baseColorTexture = namedValue("baseColorTexture", 64);
-    named_.xfFeedback = namedValue("xfFeedback", 32);
-    named_.xfTriCount = namedValue("xfTriCount", 4);
-    named_.camera = namedValue("camera", 64);
-    named_.invCamera = namedValue("invCamera", 64);
-    named_.gpuLights = namedValue("gpuLights", 32);
-    named_.objXF = namedValue("objXF", 64);
-    named_.iobjXF = namedValue("iobjXF", 64);
-    named_.proj = namedValue("proj", 64);
-    named_.invProj = namedValue("invProj", 64);
-    named_.resolution = namedValue("iResolution", 8);
+    NOVA31_SCENE_VARIABLES(NOVA31_CREATE_VARIABLE)
+    named_.baseColor = namedValue(kBaseColorVariable, 16);
+    named_.baseColorTexture = namedValue(kBaseColorTextureVariable, 64);
+    named_.xfFeedback = namedValue(kFeedbackVariable, 32);
+    named_.xfTriCount = namedValue(kTriangleCountVariable, 4);
+    named_.camera = namedValue(kCameraVariable, 64);
+    named_.invCamera = namedValue(kInverseCameraVariable, 64);
+    named_.gpuLights = namedValue(kLightsVariable, 32);
+    named_.objXF = namedValue(kObjectTransformVariable, 64);
+    named_.iobjXF = namedValue(kInverseObjectTransformVariable, 64);
+    named_.proj = namedValue(kProjectionVariable, 64);
+    named_.invProj = namedValue(kInverseProjectionVariable, 64);
+    named_.resolution = namedValue(kResolutionVariable, 8);
 
     consoleLog("Pre-texchunk!\n");
     gpuAccessors = std::make_unique<GpuAccessor[]>(accessorCount);

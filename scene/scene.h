@@ -57,6 +57,20 @@
 
 struct Variable;
 
+// ---- The scene's Variables ----
+
+// What the scene publishes to the renderer's programs by name (it also writes the renderer's
+// "camera", "invCamera", "xfFeedback" and "xfTriCount", render/gpu_layout.h); init creates them.
+#define NOVA31_SCENE_VARIABLES(X)                                                                            \
+    X(kBaseColorVariable, "baseColor", 16)               /* vec4, lent per draw */                           \
+    X(kBaseColorTextureVariable, "baseColorTexture", 64) /* TextureRecord, lent per draw */                  \
+    X(kLightsVariable, "gpuLights", 32)                  /* BufferRecord of GPULightEntry */                 \
+    X(kObjectTransformVariable, "objXF", 64)             /* mat4, the drawn node's world matrix */           \
+    X(kInverseObjectTransformVariable, "iobjXF", 64)     /* mat4, its inverse */                             \
+    X(kPositionVariable, "pos", 32)                      /* BufferRecord, lent per draw */                   \
+    X(kTexCoordVariable, "atcoord", 32)                  /* BufferRecord, unused */
+NOVA31_SCENE_VARIABLES(NOVA31_DECLARE_VARIABLE)
+
 // The decoded form of one packed accessor.
 struct GpuAccessor {
     const char* name = nullptr;   // "idx", "pos", "normal", "uv" in the blob; null for animation data

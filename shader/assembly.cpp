@@ -33,6 +33,8 @@ size_t lineLength(const char* text) {
 
 // ---- One stage ----
 
+void createShaderVariables(){NOVA31_SHADER_VARIABLES(NOVA31_CREATE_VARIABLE)}
+
 std::vector<const char*> ShaderSourceList::strings() const {
     std::vector<const char*> list;
     list.reserve(includes.size() + 4);

@@ -164,6 +164,7 @@ std::vector<ShaderProgram*>& builtPrograms() {
 } // namespace
 
 ShaderProgram* buildProgram(uint32_t first, ...) {
+    createShaderVariables();
     GLuint program = glCreateProgram();
     glGetError();
     consoleLog("PRE-VA-ARG DEBUGOK 2?!\n");

@@ -96,10 +96,6 @@ uint32_t reserveDeviceBuffer(BufferRecord* buffer, int32_t count);
 // active unit, and uploads the mip chain, built in place in `pixels`, when dirty.
 void uploadTexture(TextureRecord* texture);
 
-// The end-of-frame step: sets the element count of `xfFeedback` to 0, keeping its store.
-// The library installs it as presentFrame's hook (platform/window.h) when it is linked in.
-void resetFeedbackCapture();
-
 // ---- Texture handles ----
 
 // Chosen once, from the current context, on first call.

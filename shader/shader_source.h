@@ -107,6 +107,20 @@ extern const char* const kImageShaderHeader;
 extern const char* const kImageShaderFooter;
 extern const char* const kImageShaderVertexSource;
 
+// ---- The image-shader wrapper's Variables ----
+
+// The uniforms kImageShaderHeader declares (the demo writes the first two every frame) and the
+// wrapper's other inputs.
+#define NOVA31_SHADER_VARIABLES(X)                                                                           \
+    X(kResolutionVariable, "iResolution", 8)                                                                 \
+    X(kTimeVariable, "iGlobalTime", 4)                                                                       \
+    X(kChannel0Variable, "iChannel0", 64)                                                                    \
+    X(kShaderBlueVariable, "shaderBlue", 4)
+NOVA31_SHADER_VARIABLES(NOVA31_DECLARE_VARIABLE)
+
+// Creates the Variables above; buildProgram calls it, so every program finds them.
+void createShaderVariables();
+
 // ---- Texture handles ----
 
 enum class TextureHandleMode { bindless, slotTable };

@@ -3,7 +3,6 @@
 
 #include "app/console.h"
 #include "platform/gl.h"
-#include "platform/window.h"
 
 #include <cstring>
 
@@ -60,17 +59,6 @@ uint32_t reserveDeviceBuffer(BufferRecord* buffer, int32_t count) {
     buffer->elementCount = count;
     return buffer->glBuffer;
 }
-
-void resetFeedbackCapture() {
-    static Variable* feedback = getVariable("xfFeedback", 32);
-    reserveDeviceBuffer(currentData<BufferRecord>(feedback), 0);
-}
-
-namespace {
-// Every frame ends with an empty capture buffer; the hook slot is constant-initialised, so
-// installing from here is safe whatever the order of static initialisation.
-[[maybe_unused]] const bool feedbackResetInstalled = (setPresentFrameHook(resetFeedbackCapture), true);
-} // namespace
 
 // ---- Texture handles ----
 

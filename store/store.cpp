@@ -160,28 +160,3 @@ Variable* imageHook(Variable* file, void* argument) {
 size_t storeBytesUsed() {
     return storeEnd;
 }
-
-// ---- Variables created at start-up ----
-
-namespace {
-struct StartupVariable {
-    const char* name;
-    uint32_t size;
-};
-
-// Payloads: BufferRecord 32 bytes, TextureRecord 64, mat4 64, vec4 16, vec2 8, float and int 4.
-const StartupVariable startupVariables[] = {
-    {"atcoord", 32},    {"bivhTree", 32},   {"camera", 64},     {"dummy2", 1600},    {"dummy", 4},
-    {"gBuffer3", 64},   {"gBufferAlb", 64}, {"gBufferD", 64},   {"gBufferNorm", 64}, {"gBufferPos", 64},
-    {"iChannel0", 64},  {"iGlobalTime", 4}, {"iResolution", 8}, {"invCamera", 64},   {"invProj", 64},
-    {"liCache", 32},    {"licInfo", 32},    {"pos2", 32},       {"pos", 32},         {"proj", 64},
-    {"shaderBlue", 4},  {"xfFeedback", 32}, {"xfTriCount", 4},  {"baseColor", 16},   {"baseColorTexture", 64},
-    {"gpuLights", 32},  {"iobjXF", 64},     {"objXF", 64},      {"camera", 64},      {"invCamera", 64},
-    {"xfFeedback", 32}, {"xfTriCount", 4},
-};
-
-[[maybe_unused]] const bool startupVariablesCreated = [] {
-    for (const StartupVariable& entry : startupVariables) getVariable(entry.name, entry.size);
-    return true;
-}();
-} // namespace

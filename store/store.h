@@ -5,7 +5,7 @@
    Variable is never removed, moved or freed, so a `Variable*` stays valid for the whole run
    and callers keep handles instead of looking names up every frame.
 
-       Variable* time = getVariable("iGlobalTime", 4);              // found or created
+       Variable* time = getVariable(kTimeVariable, 4);              // found or created
        *currentData<float>(time) = t;
        Variable* shader = getVariable("texm.glsl", 0);             // archive member or file
 
@@ -71,3 +71,16 @@ Variable* imageHook(Variable* file, void* argument);
 
 // Bytes of the region in use, for tests and diagnostics.
 size_t storeBytesUsed();
+
+// ---- Variables owned by a layer ----
+
+// A layer names the Variables it shares with other layers and with the shaders in one list of
+// X(constant, "name", size) entries (sizes in bytes) and creates them itself when it starts:
+//
+//     #define NOVA31_RENDER_VARIABLES(X) X(kFeedbackVariable, "xfFeedback", 32) ...
+//     NOVA31_RENDER_VARIABLES(NOVA31_DECLARE_VARIABLE)    // in its header: the constants
+//     NOVA31_RENDER_VARIABLES(NOVA31_CREATE_VARIABLE)     // where it starts: getVariable for each
+//
+// Everyone else spells such a Variable through its constant.
+#define NOVA31_DECLARE_VARIABLE(constant, name, size) inline constexpr char constant[] = name;
+#define NOVA31_CREATE_VARIABLE(constant, name, size) getVariable(constant, size);

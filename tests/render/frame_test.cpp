@@ -332,6 +332,19 @@ TEST(GeometryPrograms, UntexturedDrawsStandWhereTheNodePutsThemAndAreLit) {
     checkGeometryProgram(testRenderer().flatProgram, false);
 }
 
+// The renderer installs the capture reset as the present step when it is made.
+TEST(Frame, PresentFrameEmptiesTheCaptureBufferAndKeepsItsStore) {
+    testRenderer();
+    BufferRecord* feedback = storeBuffer("xfFeedback");
+    reserveDeviceBuffer(feedback, 300);
+    GLuint buffer = feedback->glBuffer;
+    int32_t capacity = feedback->glCapacity;
+    presentFrame();
+    EXPECT_EQ(feedback->elementCount, 0);
+    EXPECT_EQ(feedback->glBuffer, buffer);
+    EXPECT_EQ(feedback->glCapacity, capacity);
+}
+
 // ---- Indirect light takes the colour of the surface it comes from ----
 
 namespace {

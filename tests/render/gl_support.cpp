@@ -33,6 +33,7 @@ CachedGI& testRenderer() {
         windowWidth = kTestWidth;
         windowHeight = kTestHeight;
         auto* created = new CachedGI();
+        getVariable("gpuLights", 32); // the scene's light buffer, which the ray programs read
         windowWidth = width;
         windowHeight = height;
         writeInitialLightCache();

@@ -543,16 +543,6 @@ TEST_F(ProgramTest, GrowthCopiesWhatShadersWroteIntoTheOldStore) {
     EXPECT_EQ(readBuffer(store->glBuffer, 64), expected);
 }
 
-TEST_F(ProgramTest, PresentFrameEmptiesTheCaptureBuffer) {
-    BufferRecord* feedback = storeValue<BufferRecord>("xfFeedback", 32);
-    reserveDeviceBuffer(feedback, 300);
-    GLuint buffer = feedback->glBuffer;
-    presentFrame();
-    EXPECT_EQ(feedback->elementCount, 0);
-    EXPECT_EQ(feedback->glBuffer, buffer);
-    EXPECT_EQ(feedback->glCapacity, 16384);
-}
-
 // ---- Sizes beyond the usual ----
 
 TEST_F(ProgramTest, LongNamesManyIncludesAndLongFeedbackNames) {

@@ -161,13 +161,13 @@ TEST(BlobLargeForm, DirectoriesThatPointPastTheEndOrOverlapAreRefused) {
              putU32(b, largeOffsetAt(7) + 4, 0x10000000u);
              putU32(b, largeOffsetAt(8), data + 0x10000000u);
          },
-         "chunk \"d\" ends at byte [0-9]+, only [0-9]+ are there"},
+         "chunk \"d\" ends at byte .+, only .+ are there"},
         {"data chunk size that wraps 32 bits",
          [](std::vector<uint8_t>& b, uint32_t data) {
              putU32(b, largeOffsetAt(7) + 4, 0xFFFFFFFCu);
              putU32(b, largeOffsetAt(8), data - 4);
          },
-         "chunk \"d\" ends at byte [0-9]+, only [0-9]+ are there"},
+         "chunk \"d\" ends at byte .+, only .+ are there"},
         {"entry gap not zero", [](std::vector<uint8_t>& b, uint32_t) { b[4 + 12 * 3 + 2] = 1; },
          "directory entry 3 \\(chunk \"a\"\\) is damaged"},
     };
@@ -179,7 +179,7 @@ TEST(BlobLargeForm, DirectoriesThatPointPastTheEndOrOverlapAreRefused) {
             << c.what;
     }
     EXPECT_EXIT(BlobView(scene.bytes.data(), scene.bytes.size() - 4),
-                ::testing::ExitedWithCode(kFatalExitStatus), "only [0-9]+ are there");
+                ::testing::ExitedWithCode(kFatalExitStatus), "only .+ are there");
     EXPECT_EXIT(BlobView(scene.bytes.data(), 64), ::testing::ExitedWithCode(kFatalExitStatus),
                 "shorter than its directory");
 }
