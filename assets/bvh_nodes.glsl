@@ -14,6 +14,7 @@
 //   13, one invocation, for small trees (kTreeSmall triangles at most): passes 2, 11, 3, 12 and 4 of a
 //       round in turn (a dispatch costs more than such a round's serial work);
 //   14, one invocation, likewise: passes 9, 7 and 10 of a digit;
+//   16, one invocation, for at most kTreeSerialSort triangles: the whole sort, digit by digit;
 //   15, for larger trees in place of pass 5, one invocation per node that round r made, the
 //       rounds from last to first: its links and its children's (top down, so no walk up).
 // Passes 1, 2, 4 and 13 are dispatched indirectly with sizes that passes 0, 3 and 13 write.
@@ -350,6 +351,14 @@ void wholeDigitSums(uint T, uint digit) {
     for (uint c = 0u; c < chunksOf(entries); ++c) applyChunk(T, sortCounts(T), 0u, entries, c, 0u);
 }
 
+void wholeSort(uint T) {
+    for (uint digit = 0u; digit < 32u / DIGIT_BITS; ++digit) {
+        for (uint b = 0u; b < sortBlocks(T); ++b) countDigits(T, digit, b);
+        wholeDigitSums(T, digit);
+        for (uint b = 0u; b < sortBlocks(T); ++b) scatterDigits(T, digit, b);
+    }
+}
+
 // ---- Links ----
 
 void link(uint T, uint n) {
@@ -427,6 +436,9 @@ void main() {
         break;
     case 14:
         if (TREE_INVOCATION == 0u) wholeDigitSums(T, r);
+        break;
+    case 16:
+        if (TREE_INVOCATION == 0u) wholeSort(T);
         break;
     case 15:
         linkRound(T, r, TREE_INVOCATION);

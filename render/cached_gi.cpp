@@ -272,7 +272,11 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     // A small tree's serial passes run in one invocation each (see "bvh_nodes.glsl", pass 13):
     // on software rasterisers each dispatch costs more than such a pass's work.
     const bool small = triangleCount <= kTreeSmall;
-    for (int32_t digit = 0; digit < kTreeSortDigits; ++digit) {
+    if (triangleCount <= kTreeSerialSort) {
+        run(nodesProgram, 0, 16, 0);
+        dispatch(oneGroup);
+    }
+    for (int32_t digit = 0; triangleCount > kTreeSerialSort && digit < kTreeSortDigits; ++digit) {
         const int32_t passes[] = {6, 9, 7, 10, 8}; // counts, their prefix sums (three), scatter
         const ComputeDispatch* layouts[] = {&perBlock, &perSortChunk, &oneGroup, &perSortChunk, &perBlock};
         for (int k = 0; k < 5; ++k) {

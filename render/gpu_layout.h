@@ -85,6 +85,8 @@ constexpr int32_t kTreeSortDigits = 8;   // 4-bit digits of the 32-bit sort keys
 constexpr int32_t kTreeScanChunk = 1024; // entries per invocation of the build's prefix sums
 // Up to this many triangles one invocation does a clustering round's or a sort digit's serial passes.
 constexpr int32_t kTreeSmall = 16384;
+// Up to this many triangles one invocation sorts them all.
+constexpr int32_t kTreeSerialSort = 4096;
 constexpr uint32_t kTreeClusterArgsWord = 12; // 2 x 3 words, by round parity
 constexpr uint32_t kTreeBlockArgsWord = 18;   // 2 x 3 words
 // Per clustering round, after the chunk sums: the dispatch of one invocation per node it made
