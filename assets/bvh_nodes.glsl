@@ -10,8 +10,14 @@
 //   2, one invocation per block of TREE_BLOCK clusters: the clusters it keeps and the merges;
 //   11, 3, 12: where each block's clusters and new nodes go (prefix sums), and the next round;
 //   4, one invocation per block: the merges, and the clusters of the next round in order;
-//   5, one invocation per node: the links a walk follows.
-// Passes 1, 2 and 4 are dispatched indirectly with sizes that passes 0 and 3 write.
+//   5, one invocation per node: the links a walk follows;
+//   13, one invocation, for small trees (kTreeSmall triangles at most): passes 2, 11, 3, 12 and 4 of a
+//       round in turn (a dispatch costs more than such a round's serial work);
+//   14, one invocation, likewise: passes 9, 7 and 10 of a digit;
+//   16, one invocation, for at most kTreeSerialSort triangles: the whole sort, digit by digit;
+//   15, for larger trees in place of pass 5, one invocation per node that round r made, the
+//       rounds from last to first: its links and its children's (top down, so no walk up).
+// Passes 1, 2, 4 and 13 are dispatched indirectly with sizes that passes 0, 3 and 13 write.
 //!!using:util.glsl
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
@@ -50,6 +56,7 @@ void writeRoundDispatches(uint slot, uint n) {
     uint working = n > 1u ? n : 0u;
     writeDispatch(TREE_CLUSTER_ARGS + 3u * slot, working);
     writeDispatch(TREE_BLOCK_ARGS + 3u * slot, (working + TREE_BLOCK - 1u) / TREE_BLOCK);
+    writeDispatch(TREE_ROUND_ARGS + 3u * slot, min(working, 1u));
 }
 
 // The tree's head: the root is the last node made (the only leaf when there is one).
@@ -57,6 +64,16 @@ void writeHead(uint T) {
     uint nodes = scratch[TREE_NEXT_NODE] - 1u;
     scratch[treeParent(T) + nodes] = 0u;
     nodeItems[0] = BIVH(ivec4(0, 0, 0, int(nodes)), ivec4(0, 0, 0, int(nodes)));
+}
+
+// Once one cluster is left, the rounds of either parity find it and dispatch nothing (the rounds
+// of small trees, whose pass 13 then no longer runs, need both).
+void finishRounds(uint T, uint clusters) {
+    for (uint slot = 0u; slot < 2u; ++slot) {
+        scratch[TREE_CLUSTERS + slot] = clusters;
+        writeRoundDispatches(slot, clusters);
+    }
+    writeHead(T);
 }
 
 // ---- Prefix sums ----
@@ -176,7 +193,7 @@ void startRounds(uint T) {
     scratch[TREE_NEXT_NODE] = leaves + 1u;
     scratch[TREE_LAST_MERGES] = 1u;
     writeRoundDispatches(0u, leaves);
-    if (leaves <= 1u) writeHead(T);
+    if (leaves <= 1u) finishRounds(T, leaves);
 }
 
 // ---- Clustering rounds ----
@@ -251,11 +268,21 @@ uint roundBlocks(uint n) {
 
 // One invocation, after the blocks' chunk sums: the next round's size, merges and dispatches.
 // The blocks' own sums follow (applyChunk), their new nodes counted from this round's first.
+// The record of round r (kTreeRoundRecordWords in "render/gpu_layout.h"): the dispatch of one
+// invocation per node it made, the first of them and their count.
+uint roundRecord(uint T, uint r) {
+    return scanSums(T) + 2u * scanStride(T) + 5u * r;
+}
+
 void closeRound(uint T, uint r) {
     uint n = scratch[TREE_CLUSTERS + (r & 1u)];
     uint blocks = roundBlocks(n);
     uvec2 totals = scanChunkSums(T, blocks);
     uint next = scratch[TREE_NEXT_NODE];
+    uint record = roundRecord(T, r);
+    writeDispatch(record, blocks > 0u ? totals.y : 0u);
+    scratch[record + 3u] = next;
+    scratch[record + 4u] = blocks > 0u ? totals.y : 0u;
     uint nextClusters = blocks > 0u ? totals.x : n;
     scratch[TREE_ROUND_FIRST_NODE] = next;
     scratch[TREE_CLUSTERS + ((r + 1u) & 1u)] = nextClusters;
@@ -295,6 +322,43 @@ void mergeBlock(uint T, uint r, uint b) {
     }
 }
 
+// ---- Small trees ----
+// For at most kTreeSmall triangles one invocation does a round's or a digit's serial passes, each
+// of its loops well short of 65535 turns.
+
+uint chunksOf(uint count) {
+    return (count + TREE_SCAN - 1u) / TREE_SCAN;
+}
+
+void wholeRound(uint T, uint r) {
+    uint n = scratch[TREE_CLUSTERS + (r & 1u)];
+    uint blocks = roundBlocks(n);
+    for (uint b = 0u; b < blocks; ++b) countBlock(T, r, b);
+    for (uint c = 0u; c < chunksOf(blocks); ++c) sumChunk(T, treeBlockKept(T), treeBlockMerges(T), blocks, c);
+    closeRound(T, r);
+    uint firstNode = scratch[TREE_ROUND_FIRST_NODE];
+    for (uint c = 0u; c < chunksOf(blocks); ++c)
+        applyChunk(T, treeBlockKept(T), treeBlockMerges(T), blocks, c, firstNode);
+    for (uint b = 0u; b < blocks; ++b) mergeBlock(T, r, b);
+    uint left = scratch[TREE_CLUSTERS + ((r + 1u) & 1u)];
+    if (left <= 1u) finishRounds(T, left);
+}
+
+void wholeDigitSums(uint T, uint digit) {
+    uint entries = sortEntries(T);
+    for (uint c = 0u; c < chunksOf(entries); ++c) sumChunk(T, sortCounts(T), 0u, entries, c);
+    countPrimitives(T, digit);
+    for (uint c = 0u; c < chunksOf(entries); ++c) applyChunk(T, sortCounts(T), 0u, entries, c, 0u);
+}
+
+void wholeSort(uint T) {
+    for (uint digit = 0u; digit < 32u / DIGIT_BITS; ++digit) {
+        for (uint b = 0u; b < sortBlocks(T); ++b) countDigits(T, digit, b);
+        wholeDigitSums(T, digit);
+        for (uint b = 0u; b < sortBlocks(T); ++b) scatterDigits(T, digit, b);
+    }
+}
+
 // ---- Links ----
 
 void link(uint T, uint n) {
@@ -315,6 +379,18 @@ void link(uint T, uint n) {
         at = up;
     }
     nodeItems[n].ma.w = int(skip);
+}
+
+// The root's skip link is 0 as its merge wrote it; every other node's was written by its
+// parent's invocation in a later round's dispatch.
+void linkRound(uint T, uint r, uint i) {
+    uint record = roundRecord(T, r);
+    if (i >= scratch[record + 4u]) return;
+    uint n = scratch[record + 3u] + i;
+    uint first = scratch[treeLeft(T) + n], second = scratch[treeRight(T) + n];
+    nodeItems[n].mi.w = int(first);
+    nodeItems[first].ma.w = int(second);
+    nodeItems[second].ma.w = nodeItems[n].ma.w;
 }
 
 void main() {
@@ -354,6 +430,18 @@ void main() {
         break;
     case 10:
         applyChunk(T, sortCounts(T), 0u, sortEntries(T), TREE_INVOCATION, 0u);
+        break;
+    case 13:
+        if (TREE_INVOCATION == 0u) wholeRound(T, r);
+        break;
+    case 14:
+        if (TREE_INVOCATION == 0u) wholeDigitSums(T, r);
+        break;
+    case 16:
+        if (TREE_INVOCATION == 0u) wholeSort(T);
+        break;
+    case 15:
+        linkRound(T, r, TREE_INVOCATION);
         break;
     case 11:
         sumChunk(T, treeBlockKept(T), treeBlockMerges(T), roundBlocks(n), TREE_INVOCATION);

@@ -103,6 +103,7 @@ int bivhLeafTriangles(int link) {
 #define TREE_CLUSTER_ARGS 12u // 2 x 3 words: dispatch of one invocation per cluster, by round parity
 #define TREE_BLOCK_ARGS 18u   // 2 x 3 words: one invocation per block of TREE_BLOCK clusters
 #define TREE_ROUND_FIRST_NODE 24u // the first node the current round makes
+#define TREE_ROUND_ARGS 26u // 2 x 3 words: one group while a round has clusters to merge (small trees)
 #define TREE_HEADER 32u
 #define TREE_BLOCK 32u // clusters per block of the clustering rounds' counts
 #define TREE_ROLES TREE_HEADER // [T] per triangle: TREE_SINGLE, TREE_HEAD or TREE_TAIL

@@ -126,7 +126,9 @@ TreeShape treeShape(int32_t triangleCount) {
     int32_t triangles = std::max(triangleCount, 1);
     // The sort's counts (two words per block in the rounds), then two arrays of chunk sums.
     int32_t blockWords = 16 * (triangles / kTreeBlock + 1) + 2 * (triangles / kTreeScanChunk + 2);
-    return {2 * triangles, kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords};
+    int32_t records = kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords;
+    TreeRounds rounds = treeRounds(triangles);
+    return {2 * triangles, records + kTreeRoundRecordWords * (rounds.searched + rounds.forced), records};
 }
 
 TreeRounds treeRounds(int32_t triangleCount) {
@@ -267,11 +269,19 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     ComputeDispatch perSortChunk =
         rowDispatch((16 * blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
     ComputeDispatch perRoundChunk = rowDispatch((blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
-    for (int32_t digit = 0; digit < kTreeSortDigits; ++digit) {
+    // A small tree's serial passes run in one invocation each (see "bvh_nodes.glsl", pass 13):
+    // on software rasterisers each dispatch costs more than such a pass's work.
+    const bool small = triangleCount <= kTreeSmall;
+    if (triangleCount <= kTreeSerialSort) {
+        run(nodesProgram, 0, 16, 0);
+        dispatch(oneGroup);
+    }
+    for (int32_t digit = 0; triangleCount > kTreeSerialSort && digit < kTreeSortDigits; ++digit) {
         const int32_t passes[] = {6, 9, 7, 10, 8}; // counts, their prefix sums (three), scatter
         const ComputeDispatch* layouts[] = {&perBlock, &perSortChunk, &oneGroup, &perSortChunk, &perBlock};
         for (int k = 0; k < 5; ++k) {
-            run(nodesProgram, digit, passes[k], 0);
+            if (small && (k == 1 || k == 3)) continue;
+            run(nodesProgram, digit, small && k == 2 ? 14 : passes[k], 0);
             dispatch(*layouts[k]);
         }
     }
@@ -285,6 +295,11 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
         int32_t forced = round >= rounds.searched ? 1 : 0;
         run(nodesProgram, round, 1, forced); // nearest neighbours
         indirect(kTreeClusterArgsWord + 3 * slot);
+        if (small) {
+            run(nodesProgram, round, 13, forced); // the rest of the round
+            indirect(kTreeRoundArgsWord + 3 * slot);
+            continue;
+        }
         run(nodesProgram, round, 2, forced); // merges per block
         indirect(kTreeBlockArgsWord + 3 * slot);
         for (int32_t pass : {11, 3, 12}) { // their prefix sums, and the next round
@@ -294,8 +309,16 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
         run(nodesProgram, round, 4, forced); // merges
         indirect(kTreeBlockArgsWord + 3 * slot);
     }
-    run(nodesProgram, 0, 5, 0); // links
-    dispatch(perNode);
+    if (small) {
+        run(nodesProgram, 0, 5, 0); // links
+        dispatch(perNode);
+    } else {
+        // The links top down, a round's nodes after those of the rounds that came later.
+        for (int32_t round = rounds.searched + rounds.forced - 1; round >= 0; --round) {
+            run(nodesProgram, round, 15, 0);
+            indirect(static_cast<uint32_t>(shape.roundRecordWord + kTreeRoundRecordWords * round));
+        }
+    }
     glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
     glMemoryBarrier(GL_ALL_BARRIER_BITS);
 }

@@ -25,7 +25,9 @@
    bottom up by surface area, so the tree is as good whatever order the triangles come in and
    wherever the scene lies. Node 0 heads it; a walk follows the links of "util.glsl", visits
    each node at most once and so never needs more than the tree's node count. The same
-   triangles give the same tree, whatever the work-group size.
+   triangles give the same tree, whatever the work-group size and whichever passes build it:
+   up to kTreeSmall triangles one invocation does a round's serial work (fewer dispatches),
+   beyond it those passes run in chunks and the links are written top down round by round.
 
    Traversal counters: while the int "treeStatsOn" is 1, every shadow ray of the direct light
    adds its node visits and triangle tests to the TreeStats record "treeStats" (created zeroed
@@ -104,8 +106,9 @@ void writeInitialLightCache();
 // Room for the tree over T triangles: nodes (node 0 heads the tree, then at most 2T - 1 nodes)
 // and the build's scratch words ("bivhScratch").
 struct TreeShape {
-    int32_t nodeCount;    // elements of "bivhTree"
-    int32_t scratchWords; // 32-bit words of "bivhScratch"
+    int32_t nodeCount;       // elements of "bivhTree"
+    int32_t scratchWords;    // 32-bit words of "bivhScratch"
+    int32_t roundRecordWord; // where the rounds' records start (kTreeRoundRecordWords words each)
 };
 TreeShape treeShape(int32_t triangleCount);
 

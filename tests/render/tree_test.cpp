@@ -89,6 +89,8 @@ TEST(TreeBuild, EveryShapeIsASoundTree) {
         {"three", randomCorners(3, 5), 3},
         {"random with degenerates", randomCorners(1000, 6), 0},
         {"quads", quadWalls(6, 5, {0, 0, 0}, false), 4 * 6 * 5},
+        // Between the one-invocation sort and the chunked rounds.
+        {"8000 triangles", quadWalls(40, 50, {10, 0, -30}, false), 4 * 40 * 50},
         // More keys than one invocation may count through in a loop on a software rasteriser.
         {"140450 triangles far away", quadWalls(265, 66, {-4000, 50, 7000}, true), 265 * 66 * 4},
         {"one quad after a triangle",
