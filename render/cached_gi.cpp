@@ -50,6 +50,14 @@ ShaderProgram* buildRequiredProgram(const char* name) {
     return buildProgram(0, source);
 }
 
+// Grows a buffer that only the GPU fills to `count` elements and zeroes its whole store.
+void reserveZeroedDeviceBuffer(BufferRecord* buffer, int32_t count) {
+    reserveDeviceBuffer(buffer, count);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, buffer->glBuffer);
+    glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+}
+
 void dispatch(const ComputeDispatch& layout) {
     if (layout.groupsX != 0 && layout.groupsY != 0) glDispatchCompute(layout.groupsX, layout.groupsY, 1);
 }
@@ -196,20 +204,12 @@ CachedGI::CachedGI() {
     // Storage the programs read before the first frame has written it: an empty tree (a root
     // without children) and an empty capture buffer, so no program meets an unbound block.
     BufferRecord* tree = storeBuffer(kTreeVariable);
-    if (tree->glBuffer == 0) {
-        reserveDeviceBuffer(tree, 2);
-        glBindBuffer(GL_COPY_WRITE_BUFFER, tree->glBuffer);
-        glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
-        glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
-    }
+    if (tree->glBuffer == 0) reserveZeroedDeviceBuffer(tree, 2);
     // The traversal counters, off, with one zeroed record for the programs to bind.
     BufferRecord* stats = storeBuffer(kTreeStatsVariable);
     if (stats->glBuffer == 0) {
         stats->elementSize = sizeof(TreeStats);
-        reserveDeviceBuffer(stats, 1);
-        glBindBuffer(GL_COPY_WRITE_BUFFER, stats->glBuffer);
-        glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
-        glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+        reserveZeroedDeviceBuffer(stats, 1);
     }
     BufferRecord* feedback = storeBuffer(kFeedbackVariable);
     if (feedback->glBuffer == 0) {
