@@ -17,6 +17,7 @@
 #include "platform/window.h"
 #include "render/gpu_layout.h"
 #include "scene/scene.h"
+#include "shader/shader_source.h"
 #include "store/store.h"
 
 namespace {
@@ -318,7 +319,12 @@ bool writeFrameExport(FrameExport& frame, const std::string& name, std::string* 
     return true;
 }
 
-// ---- Flat textures ----
+// ---- Drawing for a comparison ----
+
+void turnOffLightCache() {
+    auto* info = currentData<BufferRecord>(getVariable(kLightCacheInfoVariable, 0));
+    static_cast<LICInfo*>(info->hostData)->liEntryCount = 0;
+}
 
 void flattenSceneTextures(Scene& scene) {
     for (size_t m = 0; m < scene.materialCount(); ++m) {

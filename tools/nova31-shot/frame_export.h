@@ -129,6 +129,11 @@ bool captureFrameExport(Scene& scene, const FrameExportSettings& settings, Frame
 // Writes NAME.json, NAME.triangles and NAME.textureK.png. False with a message naming the file.
 bool writeFrameExport(FrameExport& frame, const std::string& name, std::string* error);
 
+// Makes the light cache a table of no entries before the first frame (after
+// writeInitialLightCache): every lookup, in the shading and in the cache update, finds none, so
+// frames are drawn with direct light only.
+void turnOffLightCache();
+
 // Replaces every texel of the scene's textures by the texture's mean (before their first use),
 // so that texture filtering plays no part in a comparison.
 void flattenSceneTextures(Scene& scene);

@@ -60,7 +60,6 @@
 #include "platform/gl.h"
 #include "platform/window.h"
 #include "render/cached_gi.h"
-#include "shader/shader_source.h"
 #include "store/store.h"
 #include "tools/nova31-shot/frame_export.h"
 #include "tools/nova31-shot/progress.h"
@@ -276,12 +275,7 @@ DemoRenderer startDemo(const Options& options, int argc, char** argv) {
     createDemoWindow(false, options.width, options.height);
     DemoRenderer demo = createDemoRenderer(blob, cameraFromArguments(argc, argv));
     writeInitialLightCache();
-    if (options.directOnly) {
-        // A table of no entries: every lookup, in the shading and in the cache update, finds none.
-        auto* info = static_cast<LICInfo*>(
-            currentData<BufferRecord>(getVariable(kLightCacheInfoVariable, 0))->hostData);
-        info->liEntryCount = 0;
-    }
+    if (options.directOnly) turnOffLightCache();
     if (options.flatTextures) flattenSceneTextures(*demo.scene);
     return demo;
 }
