@@ -297,6 +297,10 @@ double flipMaxColourDistance() {
 }
 
 FlipMaps computeFlip(const DiffImage& reference, const DiffImage& test, double ppd, const PixelRect& region) {
+    const bool fits = region.x >= 0 && region.y >= 0 && region.width > 0 && region.height > 0 &&
+                      region.width <= reference.width - region.x &&
+                      region.height <= reference.height - region.y;
+    if (!fits || test.width != reference.width || test.height != reference.height) return {};
     const FeatureKernels kernels = featureKernels(ppd);
     // Every filter reaches `margin` pixels; beyond the region that far is all it needs to see.
     const int margin = std::max(csfRadius(ppd), kernels.smooth.radius());

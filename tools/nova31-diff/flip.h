@@ -47,9 +47,10 @@ struct FlipMaps {
     std::vector<float> feature; // the feature pipeline's error alone (edges and points), 0-1
 };
 
-// FLIP of `test` against `reference` (same size) inside `region`, which must lie within them;
-// pixels around the region within the filters' reach take part as they would for the whole
-// image, so a region's maps equal that part of the whole image's maps.
+// FLIP of `test` against `reference` (same size) inside `region`; pixels around the region within
+// the filters' reach take part as they would for the whole image, so a region's maps equal that
+// part of the whole image's maps. Empty maps when the sizes differ or the region does not lie
+// within the images.
 FlipMaps computeFlip(const DiffImage& reference, const DiffImage& test, double pixelsPerDegree,
                      const PixelRect& region);
 

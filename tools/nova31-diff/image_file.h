@@ -14,8 +14,9 @@
 
 #include "tools/nova31-diff/flip.h"
 
-// The largest image the tool takes (pixels): its maps and planes take about 200 bytes a pixel.
-inline constexpr long long kMaxDiffPixels = 8192LL * 8192LL;
+// The largest image the tool takes (pixels): 8K UHD, 7680x4320. The comparison needs about 130
+// bytes a pixel (4.3 GB at this size).
+inline constexpr long long kMaxDiffPixels = 7680LL * 4320LL;
 
 // Reads the PNG file at `path` into `image`; false, with `problem` set, when it cannot.
 bool readPng(const std::string& path, DiffImage& image, std::string& problem);

@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -95,7 +96,7 @@ std::string percentName(double p) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     Options options;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
@@ -183,4 +184,12 @@ int main(int argc, char** argv) {
             std::printf("FLIP p%s: %.6f\n", percentName(p).c_str(), percentileOf(maps.error, p));
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return inputError("not enough memory for these images");
+    }
 }
