@@ -184,6 +184,9 @@ protected:
         const std::string whole = readFile(file("noise.png"));
         writeFile(folder.path() / "cut.png", whole.substr(0, whole.size() / 2));
         writeFile(folder.path() / "no-end.png", whole.substr(0, whole.size() - 12)); // no IEND chunk
+        std::string damaged = whole;
+        damaged[damaged.size() - 20] ^= 0x10; // in the last IDAT chunk's data
+        writeFile(folder.path() / "damaged.png", damaged);
         writeFile(folder.path() / "notes.png", "just some text\n");
         writeFile(folder.path() / "empty.png", "");
     }
@@ -205,8 +208,11 @@ TEST_F(DiffProgram, BadInputIsNamedWithItsProblem) {
         {{"missing.png", "white.png"}, 1, "missing.png: cannot open"},
         {{"black.png", "notes.png"}, 1, "notes.png: not a PNG file"},
         {{"empty.png", "black.png"}, 1, "empty.png: empty file"},
-        {{"black.png", "cut.png"}, 1, "cut.png: damaged or truncated PNG"},
-        {{"black.png", "no-end.png"}, 1, "no-end.png: damaged or truncated PNG"},
+        {{"black.png", "cut.png"}, 1, "cut.png: truncated: ends inside the IDAT chunk"},
+        {{"black.png", "no-end.png"}, 1, "no-end.png: truncated: ends at byte"},
+        {{"black.png", "damaged.png"},
+         1,
+         "damaged.png: damaged: the IDAT chunk at byte 33 fails its checksum"},
         {{"black.png", "small.png"}, 1, "small.png: 8x8, but the reference black.png is 24x16"},
         {{"black.png", "."}, 1, ".: is a folder"},
         {{"black.png", "white.png", "--map", "no-such-folder/map.png"},

@@ -1,6 +1,8 @@
 #include "tools/nova31-diff/image_file.h"
 
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,10 +13,37 @@
 
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
+#include <zlib.h>
 
 namespace {
 
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+// Walks the chunks after the signature: each must be whole and match its CRC, up to IEND. The
+// decoder checks neither, so a cut or damaged file could otherwise pass as a different image.
+// Returns an empty string when the file is sound, else what is wrong with it.
+std::string checkChunks(const std::vector<unsigned char>& bytes) {
+    auto be32 = [&](size_t at) {
+        return static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
+               static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
+    };
+    size_t at = sizeof kPngSignature;
+    while (true) {
+        if (bytes.size() - at < 12)
+            return "truncated: ends at byte " + std::to_string(bytes.size()) + " before the IEND chunk";
+        const uint32_t length = be32(at);
+        std::string type(bytes.begin() + at + 4, bytes.begin() + at + 8);
+        for (char& c : type)
+            if (!std::isalpha(static_cast<unsigned char>(c))) c = '?'; // a damaged name stays printable
+        if (length > bytes.size() - at - 12)
+            return "truncated: ends inside the " + type + " chunk at byte " + std::to_string(at);
+        const uLong crc = crc32(0L, bytes.data() + at + 4, length + 4);
+        if (crc != be32(at + 8 + length))
+            return "damaged: the " + type + " chunk at byte " + std::to_string(at) + " fails its checksum";
+        if (type == "IEND") return "";
+        at += 12 + length;
+    }
+}
 
 struct StbFree {
     void operator()(void* p) const { stbi_image_free(p); }
@@ -46,6 +75,10 @@ bool readPng(const std::string& path, DiffImage& image, std::string& problem) {
     }
     if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
         problem = path + ": file too large";
+        return false;
+    }
+    if (const std::string damage = checkChunks(bytes); !damage.empty()) {
+        problem = path + ": " + damage;
         return false;
     }
     const int size = static_cast<int>(bytes.size());

@@ -7,7 +7,8 @@
 
    Reads 8- and 16-bit PNG files of any colour type (grey, grey with alpha, RGB, RGBA, palette):
    grey becomes the three channels alike, alpha is ignored, values are the stored codes over the
-   largest code. A problem is a sentence that starts with the file's name. */
+   largest code. Every chunk must be whole and match its CRC, which the decoder does not check. A
+   problem is a sentence that starts with the file's name. */
 #pragma once
 
 #include <string>
