@@ -335,8 +335,13 @@ void flattenSceneTextures(Scene& scene) {
         uint64_t sum[4] = {};
         for (size_t i = 0; i < count; ++i)
             for (int c = 0; c < 4; ++c) sum[c] += (texture->pixels[i] >> (8 * c)) & 0xFFu;
+        // The mean to a multiple of 4: the mip chain's averages drop each texel's two low bits
+        // (shader/textures.cpp), so only such a texel stays the same on every level.
         uint32_t mean = 0;
-        for (int c = 0; c < 4; ++c) mean |= static_cast<uint32_t>((sum[c] + count / 2) / count) << (8 * c);
+        for (int c = 0; c < 4; ++c) {
+            const uint64_t rounded = std::min<uint64_t>((sum[c] + count * 2) / (count * 4) * 4, 252);
+            mean |= static_cast<uint32_t>(rounded) << (8 * c);
+        }
         // Level 0 only: the upload builds the other levels from it.
         std::fill(texture->pixels, texture->pixels + count, mean);
         texture->dirty = 1;

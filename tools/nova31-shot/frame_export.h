@@ -135,5 +135,6 @@ bool writeFrameExport(FrameExport& frame, const std::string& name, std::string* 
 void turnOffLightCache();
 
 // Replaces every texel of the scene's textures by the texture's mean (before their first use),
-// so that texture filtering plays no part in a comparison.
+// so that texture filtering plays no part in a comparison. The mean is rounded to a multiple of 4
+// (the mip chain keeps such a texel exactly); an opaque alpha stays at 252, above the discard limit.
 void flattenSceneTextures(Scene& scene);
