@@ -13,12 +13,16 @@
 #
 #   scripts/reference.sh                               times 4, 10 and 16 s at 800x450, 256 spp
 #   scripts/reference.sh --times 10 --spp 64           a quicker look
+#   scripts/reference.sh --references scripts/reference/frames --no-checks
+#                                                      against the kept references (no Cycles)
 #
 # Options: --times T,T,... (default 4,10,16), --size WxH (800x450), --spp N (256), --bounces N (8),
 # --fps N (30: the rate of the play-through that warms the light cache), --out DIR (default
 # reference-out/, outside the build), --build DIR (build/; configured and built when missing),
 # --diff PROGRAM (default BUILD/nova31-diff), --no-checks (only the frames at --times), --no-setup
-# (do not install Blender), --threads N (Cycles' threads; default all). It installs Debian's
+# (do not install Blender), --threads N (Cycles' threads; default all), --references DIR (take
+# reference_TIME.png from DIR where it is there instead of rendering it: the references kept in
+# scripts/reference/frames are those of the scene at the time they were made, 800x450, 256 spp). It installs Debian's
 # blender (scripts/reference/packages.txt) when missing. Without the difference tool it stops after
 # the renders and says so. Exit status 0 when every step ran.
 set -euo pipefail
@@ -36,6 +40,7 @@ diff_tool=""
 checks=1
 setup=1
 threads=0
+references=""
 while (($#)); do
     case "$1" in
     --times) times="$2"; shift 2 ;;
@@ -47,6 +52,7 @@ while (($#)); do
     --build) build="$2"; shift 2 ;;
     --diff) diff_tool="$2"; shift 2 ;;
     --threads) threads="$2"; shift 2 ;;
+    --references) references="$2"; shift 2 ;;
     --no-checks) checks=0; shift ;;
     --no-setup) setup=0; shift ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
@@ -100,7 +106,12 @@ cycles() { # FRAME.json OUT.png BOUNCES SEED
     log "$(basename "$2"): $((SECONDS - started_at)) s"
 }
 for t in "${time_list[@]}"; do
-    cycles "$out/demo/shot_$t.json" "$out/reference_$t.png" "$bounces" 0
+    if [[ -n "$references" && -f "$references/reference_$t.png" ]]; then
+        cp "$references/reference_$t.png" "$out/reference_$t.png"
+        log "reference_$t.png from $references"
+    else
+        cycles "$out/demo/shot_$t.json" "$out/reference_$t.png" "$bounces" 0
+    fi
 done
 if ((checks)); then
     cycles "$out/direct/shot_$first.json" "$out/direct/reference_$first.png" 0 0
