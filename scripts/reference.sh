@@ -4,7 +4,7 @@
 # --fps frames per second) and exports it (--export), renders the same frame with Blender's Cycles
 # (scripts/reference/cycles_reference.py: Lambert surfaces, true point lights, --bounces diffuse
 # bounces, --spp samples, no denoiser, encoded as the demo encodes), and compares the two with the
-# image-difference tool (ꟻLIP and RMSE, an error map). Two checks of the pipeline itself come
+# image-difference tool (FLIP and RMSE, an error map). Two checks of the pipeline itself come
 # with it: the direct light alone (the demo without its light cache, Cycles without bounces, the
 # textures flattened to their mean on both sides) and the reference's own noise (two Cycles renders
 # of 10 s, or of the first time, with different seeds). Prints one table (also OUT/table.md); OUT keeps the
@@ -131,7 +131,7 @@ json_number() { # KEY JSON
 }
 table="$out/table.md"
 {
-    echo "| pair | ꟻLIP | RMSE (encoded, 0-1) |"
+    echo "| pair | FLIP | RMSE (encoded, 0-1) |"
     echo "|---|---|---|"
 } >"$table"
 compare() { # LABEL REFERENCE TEST STEM
