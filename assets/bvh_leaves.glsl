@@ -5,9 +5,8 @@
 //           edge with the next one;
 //   pass 1: pairs of consecutive triangles sharing an edge (roles), their boxes, and the
 //           primitives' centroid box (the sort counts the primitives);
-//   pass 2: sort keys: the Morton code of each primitive's centroid in that box;
-//   pass 3: after the sort, leaf 1 + k for the k-th primitive in key order, which is the k-th
-//           cluster of the first round of "bvh_nodes.glsl".
+//   pass 2: sort keys: the Morton code of each primitive's centroid in that box (the sort of
+//           "bvh_nodes.glsl" then writes the leaves).
 //!!using:util.glsl
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
@@ -159,17 +158,6 @@ void sortKey(int t, uint triangles) {
     scratch[treeValues(triangles, 0u) + uint(t)] = uint(t);
 }
 
-void leaf(int k, uint triangles) {
-    if (uint(k) >= scratch[TREE_PRIMITIVES]) return;
-    int t = int(scratch[treeValues(triangles, 0u) + uint(k)]);
-    uint role = scratch[TREE_ROLES + uint(t)];
-    vec3 lo, hi;
-    storedBox(t, lo, hi);
-    int link = bivhLeafLink(t, role == TREE_HEAD ? 2 : 1);
-    leafItems[1 + k] = BIVH(ivec4(floatBitsToInt(lo), link), ivec4(floatBitsToInt(hi), 0));
-    scratch[treeKeys(triangles, 0u) + uint(k)] = uint(1 + k); // the first round's clusters
-}
-
 void main() {
     int triangles = min(arg0.x, leafVertices.length() / 3);
     int o = int(TREE_INVOCATION);
@@ -180,10 +168,8 @@ void main() {
         edgesAndBoxes(o, triangles);
     } else if (arg0.z == 1) {
         rolesAndBounds(o, triangles);
-    } else if (arg0.z == 2) {
-        sortKey(o, uint(arg0.x));
     } else {
-        leaf(o, uint(arg0.x));
+        sortKey(o, uint(arg0.x));
     }
 }
 #endif

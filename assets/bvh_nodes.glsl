@@ -4,8 +4,9 @@
 // in that order, the one whose joint box has the least surface, and clusters that find each
 // other merge into a new node, the order of the rest kept. arg0 = (triangle count T, round r or
 // sort digit, pass, forced), passes:
-//   6, 9, 7, 10, 8 for each digit: a stable radix sort of the primitives by their keys (Sort);
-//   0, one invocation, after the leaves: the first round;
+//   6, 9, 7, 10, 8 for each digit: a stable radix sort of the primitives by their keys, whose
+//       last digit writes the leaves (Sort);
+//   0, one invocation, after the sort: the first round;
 //   1, one invocation per cluster: its nearest neighbour (forced: its partner in fixed pairs);
 //   2, one invocation per block of TREE_BLOCK clusters: the clusters it keeps and the merges;
 //   11, 3, 12: where each block's clusters and new nodes go (prefix sums), and the next round;
@@ -30,8 +31,9 @@ layout(std430) buffer arg2_scratch {
 };
 
 #define GROUP gl_WorkGroupSize.x
-#define DIGIT_BITS 4u
-#define DIGITS 16u
+#define DIGIT_BITS 8u
+#define DIGITS 256u
+#define SORT_BLOCK 512u // keys per block of the sort's counts
 // Neighbours searched on each side: 16 while the clusters are few enough for it to be cheap (the
 // upper part of the tree, which every ray walks; on the demo's frame 16 rather than 10 saves a
 // tenth of the node visits), 4 before (over a million triangles, trees of the same surface-area
@@ -89,7 +91,7 @@ void finishRounds(uint T, uint clusters) {
 
 // The chunk sums: two arrays of T / TREE_SCAN + 2 words.
 uint scanSums(uint T) {
-    return treeBlockKept(T) + DIGITS * (T / TREE_BLOCK + 1u);
+    return treeBlockKept(T) + DIGITS * (T / SORT_BLOCK + 1u);
 }
 
 uint scanStride(uint T) {
@@ -139,18 +141,39 @@ void applyChunk(uint T, uint a, uint b, uint count, uint c, uint baseB) {
     }
 }
 
+// ---- Leaves ----
+
+// Leaf 1 + k over the primitive starting at triangle t, its box from "bvh_leaves.glsl", and the
+// first round's k-th cluster.
+void writeLeaf(uint T, uint k, uint t) {
+    uint at = treeBoxes(T) + 6u * t;
+    ivec3 lo = ivec3(scratch[at], scratch[at + 1u], scratch[at + 2u]);
+    ivec3 hi = ivec3(scratch[at + 3u], scratch[at + 4u], scratch[at + 5u]);
+    int link = bivhLeafLink(int(t), scratch[TREE_ROLES + t] == TREE_HEAD ? 2 : 1);
+    nodeItems[1u + k] = BIVH(ivec4(lo, link), ivec4(hi, 0));
+    scratch[treeKeys(T, 0u) + k] = 1u + k;
+}
+
 // ---- Sort ----
-// A stable radix sort of the keys (and their triangles) in DIGIT_BITS digits, lowest first; each
-// digit: counts per block of TREE_BLOCK keys, their exclusive prefix sums in (digit, block)
-// order, and the scatter of each block's keys in order. No pass of this program waits at a
-// barrier: software rasterisers run programs that do as coroutines, at a high cost.
+// A stable radix sort of the primitives' keys (and their triangles) in DIGIT_BITS digits, lowest
+// first; each digit: counts per block of SORT_BLOCK keys, their exclusive prefix sums in (digit,
+// block) order, and the scatter of each block's keys in order. The first digit leaves the tails
+// (TREE_NO_KEY) out, so its sums count the primitives and later digits sort only those; the last
+// digit's scatter writes each primitive's leaf, leaf 1 + k for the k-th in key order, which is the
+// k-th cluster of the first round. No pass of this program waits at a barrier: software
+// rasterisers run programs that do as coroutines, at a high cost.
 
 uint sortCounts(uint T) {
-    return treeBlockKept(T); // [DIGITS (T / TREE_BLOCK + 1)], free until the clustering rounds
+    return treeBlockKept(T); // [DIGITS (T / SORT_BLOCK + 1)], free until the clustering rounds
 }
 
 uint sortBlocks(uint T) {
-    return (T + TREE_BLOCK - 1u) / TREE_BLOCK;
+    return (T + SORT_BLOCK - 1u) / SORT_BLOCK;
+}
+
+// The keys a digit sorts: every triangle's at the first, the primitives' after.
+uint sortedKeys(uint T, uint digit) {
+    return digit == 0u ? T : scratch[TREE_PRIMITIVES];
 }
 
 void countDigits(uint T, uint digit, uint b) {
@@ -158,36 +181,40 @@ void countDigits(uint T, uint digit, uint b) {
     if (b >= blocks) return;
     uint shift = digit * DIGIT_BITS, keys = treeKeys(T, digit & 1u), counts = sortCounts(T) + b;
     for (uint d = 0u; d < DIGITS; ++d) scratch[counts + d * blocks] = 0u;
-    for (uint i = b * TREE_BLOCK; i < min(T, (b + 1u) * TREE_BLOCK); ++i)
-        scratch[counts + ((scratch[keys + i] >> shift) & (DIGITS - 1u)) * blocks] += 1u;
+    for (uint i = b * SORT_BLOCK; i < min(sortedKeys(T, digit), (b + 1u) * SORT_BLOCK); ++i) {
+        uint key = scratch[keys + i];
+        if (key != TREE_NO_KEY) scratch[counts + ((key >> shift) & (DIGITS - 1u)) * blocks] += 1u;
+    }
 }
 
 uint sortEntries(uint T) {
     return DIGITS * sortBlocks(T);
 }
 
-// After the chunk sums of the last digit: the keys below TREE_NO_KEY's top digit are the
-// primitives, counted by the sums before that digit's first block.
+// After the chunk sums of the first digit: their total is the number of primitives.
 void countPrimitives(uint T, uint digit) {
-    scanChunkSums(T, sortEntries(T));
-    if (digit != 32u / DIGIT_BITS - 1u) return;
-    uint e = (DIGITS - 1u) * sortBlocks(T), c = e / TREE_SCAN;
-    uint primitives = scratch[scanSums(T) + c];
-    for (uint k = c * TREE_SCAN; k < e; ++k) primitives += scratch[sortCounts(T) + k];
-    scratch[TREE_PRIMITIVES] = primitives;
+    uvec2 total = scanChunkSums(T, sortEntries(T));
+    if (digit == 0u) scratch[TREE_PRIMITIVES] = total.x;
 }
 
 void scatterDigits(uint T, uint digit, uint b) {
     uint blocks = sortBlocks(T);
     if (b >= blocks) return;
     uint shift = digit * DIGIT_BITS, from = digit & 1u, to = from ^ 1u, at = sortCounts(T) + b;
-    for (uint i = b * TREE_BLOCK; i < min(T, (b + 1u) * TREE_BLOCK); ++i) {
+    bool last = digit == 32u / DIGIT_BITS - 1u;
+    for (uint i = b * SORT_BLOCK; i < min(sortedKeys(T, digit), (b + 1u) * SORT_BLOCK); ++i) {
         uint key = scratch[treeKeys(T, from) + i];
+        if (key == TREE_NO_KEY) continue;
         uint slot = at + ((key >> shift) & (DIGITS - 1u)) * blocks;
         uint place = scratch[slot];
         scratch[slot] = place + 1u;
-        scratch[treeKeys(T, to) + place] = key;
-        scratch[treeValues(T, to) + place] = scratch[treeValues(T, from) + i];
+        uint t = scratch[treeValues(T, from) + i];
+        if (last) {
+            writeLeaf(T, place, t);
+        } else {
+            scratch[treeKeys(T, to) + place] = key;
+            scratch[treeValues(T, to) + place] = t;
+        }
     }
 }
 

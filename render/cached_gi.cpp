@@ -132,8 +132,9 @@ void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int wid
 
 TreeShape treeShape(int32_t triangleCount) {
     int32_t triangles = std::max(triangleCount, 1);
-    // The sort's counts (two words per block in the rounds), then two arrays of chunk sums.
-    int32_t blockWords = 16 * (triangles / kTreeBlock + 1) + 2 * (triangles / kTreeScanChunk + 2);
+    // The sort's counts (two words per block of kTreeBlock in the rounds), then two arrays of chunk sums.
+    int32_t blockWords =
+        kTreeSortBuckets * (triangles / kTreeSortBlock + 1) + 2 * (triangles / kTreeScanChunk + 2);
     int32_t records = kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords;
     TreeRounds rounds = treeRounds(triangles);
     return {2 * triangles, records + kTreeRoundRecordWords * (rounds.searched + rounds.forced), records};
@@ -264,10 +265,11 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
         dispatch(perTriangle);
     }
     int32_t nodesGroup = computeGroupSize(nodesProgram);
-    int32_t blocks = (triangleCount + kTreeBlock - 1) / kTreeBlock;
-    ComputeDispatch perBlock = rowDispatch(blocks, nodesGroup);
+    int32_t sortBlocks = (triangleCount + kTreeSortBlock - 1) / kTreeSortBlock;
+    ComputeDispatch perSortBlock = rowDispatch(sortBlocks, nodesGroup);
     ComputeDispatch perSortChunk =
-        rowDispatch((16 * blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
+        rowDispatch((kTreeSortBuckets * sortBlocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
+    int32_t blocks = (triangleCount + kTreeBlock - 1) / kTreeBlock;
     ComputeDispatch perRoundChunk = rowDispatch((blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
     // A small tree's serial passes run in one invocation each (see "bvh_nodes.glsl", pass 13):
     // on software rasterisers each dispatch costs more than such a pass's work.
@@ -278,15 +280,14 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     }
     for (int32_t digit = 0; triangleCount > kTreeSerialSort && digit < kTreeSortDigits; ++digit) {
         const int32_t passes[] = {6, 9, 7, 10, 8}; // counts, their prefix sums (three), scatter
-        const ComputeDispatch* layouts[] = {&perBlock, &perSortChunk, &oneGroup, &perSortChunk, &perBlock};
+        const ComputeDispatch* layouts[] = {&perSortBlock, &perSortChunk, &oneGroup, &perSortChunk,
+                                            &perSortBlock};
         for (int k = 0; k < 5; ++k) {
             if (small && (k == 1 || k == 3)) continue;
             run(nodesProgram, digit, small && k == 2 ? 14 : passes[k], 0);
             dispatch(*layouts[k]);
         }
     }
-    run(leavesProgram, 0, 3, 0); // leaves
-    dispatch(perTriangle);
     run(nodesProgram, 0, 0, 0); // the first round
     dispatch(oneGroup);
     TreeRounds rounds = treeRounds(triangleCount);

@@ -76,13 +76,16 @@ constexpr int32_t bivhLeafLink(int32_t firstTriangle, int32_t count) {
 // The tree build's scratch buffer "bivhScratch" ("util.glsl"): a header of 32 words (with the
 // indirect dispatch arguments of the clustering rounds at the words below), then 17 words per
 // triangle (roles, two key and value arrays for the sort, child and parent links per node, boxes)
-// and 16 words per block of kTreeBlock triangles (the sort's digit counts, then two per block of
-// clusters), then the prefix sums' chunk sums, then a record per clustering round.
+// and kTreeSortBuckets words per block of kTreeSortBlock triangles (the sort's digit counts, then
+// two words per block of kTreeBlock clusters), then the prefix sums' chunk sums, then a record per
+// clustering round.
 constexpr int32_t kTreeScratchHeaderWords = 32;
 constexpr int32_t kTreeScratchWordsPerTriangle = 17;
-constexpr int32_t kTreeBlock = 32;
-constexpr int32_t kTreeSortDigits = 8;   // 4-bit digits of the 32-bit sort keys
-constexpr int32_t kTreeScanChunk = 1024; // entries per invocation of the build's prefix sums
+constexpr int32_t kTreeBlock = 32;        // clusters per block of a clustering round's counts
+constexpr int32_t kTreeSortDigits = 4;    // 8-bit digits of the 32-bit sort keys
+constexpr int32_t kTreeSortBuckets = 256; // values of a digit
+constexpr int32_t kTreeSortBlock = 512;   // keys per block of the sort's counts
+constexpr int32_t kTreeScanChunk = 1024;  // entries per invocation of the build's prefix sums
 // Up to this many triangles one invocation does a clustering round's or a sort digit's serial passes.
 constexpr int32_t kTreeSmall = 16384;
 // Up to this many triangles one invocation sorts them all.
