@@ -11,6 +11,9 @@
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
 uniform ivec4 arg0;
+#ifndef TREE_PASS
+#define TREE_PASS arg0.z // the renderer builds one program per pass (TREE_PASS defined)
+#endif
 layout(std430) buffer arg1_tree {
     BIVH leafItems[];
 };
@@ -164,9 +167,9 @@ void main() {
     bool inRange = o < triangles;
     if (!inRange) {
         return;
-    } else if (arg0.z == 0) {
+    } else if (TREE_PASS == 0) {
         edgesAndBoxes(o, triangles);
-    } else if (arg0.z == 1) {
+    } else if (TREE_PASS == 1) {
         rolesAndBounds(o, triangles);
     } else {
         sortKey(o, uint(arg0.x));

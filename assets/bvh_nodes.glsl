@@ -7,7 +7,8 @@
 //   6, 9, 7, 10, 8 for each digit: a stable radix sort of the primitives by their keys, whose
 //       last digit writes the leaves (Sort);
 //   0, one invocation, after the sort: the first round;
-//   1, one invocation per cluster: its nearest neighbour (forced: its partner in fixed pairs);
+//   1, one invocation per NEAR_GROUP clusters: their nearest neighbours (forced: their partners in
+//      fixed pairs);
 //   2, one invocation per block of TREE_BLOCK clusters: the clusters it keeps and the merges;
 //   11, 3, 12: where each block's clusters and new nodes go (prefix sums), and the next round;
 //   4, one invocation per block: the merges, and the clusters of the next round in order;
@@ -17,12 +18,15 @@
 //   14, one invocation, likewise: passes 9, 7 and 10 of a digit;
 //   16, one invocation, for at most kTreeSerialSort triangles: the whole sort, digit by digit;
 //   15, for larger trees in place of pass 5, one invocation per node that round r made, the
-//       rounds from last to first: its links and its children's (top down, so no walk up).
+//       rounds from last to first: its second child's skip link (top down, so no walk up).
 // Passes 1, 2, 4 and 13 are dispatched indirectly with sizes that passes 0, 3 and 13 write.
 //!!using:util.glsl
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
 uniform ivec4 arg0;
+#ifndef TREE_PASS
+#define TREE_PASS arg0.z // the renderer builds one program per pass (TREE_PASS defined)
+#endif
 layout(std430) buffer arg1_tree {
     BIVH nodeItems[];
 };
@@ -46,6 +50,8 @@ layout(std430) buffer arg2_scratch {
 // and 1 a side above 32768 needs 26% more (76.0); the build takes the same time within the noise.
 #define SEARCH_RADIUS_NEAR 2
 #define SEARCH_NEAR_ABOVE 131072u
+// Clusters per invocation of the neighbour search.
+#define NEAR_GROUP 8
 // Work groups of one dispatch row.
 #define ROW_GROUPS 32768u
 
@@ -61,7 +67,7 @@ void writeDispatch(uint at, uint items) {
 // The dispatches of a round of n clusters (slot: the round's parity).
 void writeRoundDispatches(uint slot, uint n) {
     uint working = n > 1u ? n : 0u;
-    writeDispatch(TREE_CLUSTER_ARGS + 3u * slot, working);
+    writeDispatch(TREE_CLUSTER_ARGS + 3u * slot, (working + uint(NEAR_GROUP) - 1u) / uint(NEAR_GROUP));
     writeDispatch(TREE_BLOCK_ARGS + 3u * slot, (working + TREE_BLOCK - 1u) / TREE_BLOCK);
     writeDispatch(TREE_ROUND_ARGS + 3u * slot, min(working, 1u));
 }
@@ -246,33 +252,44 @@ float halfArea(vec3 lo, vec3 hi) {
     return e.x * e.y + e.y * e.z + e.z * e.x;
 }
 
-void findNearest(uint T, uint r, uint i) {
+// Invocation g searches for clusters g NEAR_GROUP .. g NEAR_GROUP + NEAR_GROUP - 1: it loads the
+// boxes of their neighbourhood once (on software rasterisers the buffer loads cost more than the
+// surface areas), and each cluster still takes the first of its neighbours in order whose joint
+// box has the least surface.
+#define NEAR_WINDOW (NEAR_GROUP + 2 * SEARCH_RADIUS_WIDE)
+
+void findNearest(uint T, uint r, uint g) {
     uint n = scratch[TREE_CLUSTERS + (r & 1u)];
-    if (i >= n) return;
-    uint from = roundList(r);
-    int best = -1;
+    int first = int(g) * NEAR_GROUP;
+    if (first >= int(n)) return;
+    int last = min(first + NEAR_GROUP, int(n)) - 1;
+    uint choices = treeValues(T, 1u);
     if (arg0.w != 0 || scratch[TREE_LAST_MERGES] == 0u) {
-        best = (i ^ 1u) < n ? int(i ^ 1u) : -1; // fixed pairs: every round halves the clusters
-    } else {
-        vec3 lo, hi;
-        nodeBox(scratch[from + i], lo, hi);
+        // Fixed pairs: every round halves the clusters.
+        for (int i = first; i <= last; ++i) scratch[choices + uint(i)] = (uint(i) ^ 1u) < n ? uint(i) ^ 1u : ~0u;
+        return;
+    }
+    uint from = roundList(r);
+    int radius = n < SEARCH_WIDE_BELOW ? SEARCH_RADIUS_WIDE
+                 : n > SEARCH_NEAR_ABOVE ? SEARCH_RADIUS_NEAR
+                                         : SEARCH_RADIUS_NARROW;
+    int low = max(first - radius, 0), high = min(last + radius, int(n) - 1);
+    vec3 los[NEAR_WINDOW], his[NEAR_WINDOW];
+    for (int j = low; j <= high; ++j) nodeBox(scratch[from + uint(j)], los[j - low], his[j - low]);
+    for (int i = first; i <= last; ++i) {
+        vec3 lo = los[i - low], hi = his[i - low];
+        int best = -1;
         float bestCost = 0.0;
-        int radius = n < SEARCH_WIDE_BELOW    ? SEARCH_RADIUS_WIDE
-                     : n > SEARCH_NEAR_ABOVE ? SEARCH_RADIUS_NEAR
-                                             : SEARCH_RADIUS_NARROW;
-        int first = max(int(i) - radius, 0), last = min(int(i) + radius, int(n) - 1);
-        for (int j = first; j <= last; ++j) {
-            if (j == int(i)) continue;
-            vec3 lo2, hi2;
-            nodeBox(scratch[from + uint(j)], lo2, hi2);
-            float cost = halfArea(min(lo, lo2), max(hi, hi2));
+        for (int j = max(i - radius, 0); j <= min(i + radius, int(n) - 1); ++j) {
+            if (j == i) continue;
+            float cost = halfArea(min(lo, los[j - low]), max(hi, his[j - low]));
             if (best < 0 || cost < bestCost) {
                 best = j;
                 bestCost = cost;
             }
         }
+        scratch[choices + uint(i)] = uint(best);
     }
-    scratch[treeValues(T, 1u) + i] = uint(best);
 }
 
 // Clusters i and j = the one i chose chose each other: the lower carries the merged node on.
@@ -345,11 +362,16 @@ void mergeBlock(uint T, uint r, uint b) {
             nodeBox(other, lo2, hi2);
             // The larger child first: a shadow ray is likelier to meet an occluder there.
             bool swap = halfArea(lo2, hi2) > halfArea(lo, hi);
-            scratch[left + node] = swap ? other : cluster;
-            scratch[right + node] = swap ? cluster : other;
+            uint firstChild = swap ? other : cluster, secondChild = swap ? cluster : other;
+            scratch[left + node] = firstChild;
+            scratch[right + node] = secondChild;
             scratch[parent + cluster] = node;
             scratch[parent + other] = node;
-            nodeItems[node] = BIVH(ivec4(floatBitsToInt(min(lo, lo2)), 0), ivec4(floatBitsToInt(max(hi, hi2)), 0));
+            // The links known now: the first child, and that the walk goes on from it to the
+            // second; the second's skip link is its parent's, written top down once all are made.
+            nodeItems[node] = BIVH(ivec4(floatBitsToInt(min(lo, lo2)), int(firstChild)),
+                                   ivec4(floatBitsToInt(max(hi, hi2)), 0));
+            nodeItems[firstChild].ma.w = int(secondChild);
             cluster = node++;
         }
         scratch[to + at++] = cluster;
@@ -415,23 +437,21 @@ void link(uint T, uint n) {
     nodeItems[n].ma.w = int(skip);
 }
 
-// The root's skip link is 0 as its merge wrote it; every other node's was written by its
-// parent's invocation in a later round's dispatch.
+// The merges wrote each node's first child and its first child's skip link; the second child's
+// skip link is the node's own. The root's is 0 as its merge wrote it; every other node's was
+// written by its merge or by its parent's invocation in a later round's dispatch.
 void linkRound(uint T, uint r, uint i) {
     uint record = roundRecord(T, r);
     if (i >= scratch[record + 4u]) return;
     uint n = scratch[record + 3u] + i;
-    uint first = scratch[treeLeft(T) + n], second = scratch[treeRight(T) + n];
-    nodeItems[n].mi.w = int(first);
-    nodeItems[first].ma.w = int(second);
-    nodeItems[second].ma.w = nodeItems[n].ma.w;
+    nodeItems[scratch[treeRight(T) + n]].ma.w = nodeItems[n].ma.w;
 }
 
 void main() {
     uint T = uint(arg0.x), r = uint(arg0.y);
     bool firstGroup = TREE_INVOCATION == 0u;
     uint n = scratch[TREE_CLUSTERS + (r & 1u)];
-    switch (arg0.z) {
+    switch (TREE_PASS) {
     case 0:
         if (firstGroup) startRounds(T);
         break;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -44,10 +45,14 @@ const char* shaderSource(const char* name) {
     return file != nullptr ? currentData<const char>(file) : nullptr;
 }
 
-ShaderProgram* buildRequiredProgram(const char* name) {
+const char* requiredSource(const char* name) {
     const char* source = shaderSource(name);
     if (source == nullptr) fatalErrorFormat("Shader source %s is missing", name);
-    return buildProgram(0, source);
+    return source;
+}
+
+ShaderProgram* buildRequiredProgram(const char* name) {
+    return buildProgram(0, requiredSource(name));
 }
 
 // Grows a buffer that only the GPU fills to `count` elements and zeroes its whole store.
@@ -160,6 +165,18 @@ int32_t computeGroupSize(const ShaderProgram* program) {
     return std::max(size[0], 1);
 }
 
+TreePrograms buildTreePrograms(const char* leavesSource, const char* nodesSource) {
+    auto variant = [](const char* source, int32_t pass) {
+        std::string text = "#define TREE_PASS " + std::to_string(pass) + "\n" + source;
+        return buildProgram(0, text.c_str());
+    };
+    TreePrograms programs;
+    for (int32_t pass = 0; pass < kTreeLeafPasses; ++pass)
+        programs.leaves[pass] = variant(leavesSource, pass);
+    for (int32_t pass = 0; pass < kTreeNodePasses; ++pass) programs.nodes[pass] = variant(nodesSource, pass);
+    return programs;
+}
+
 // ---- Construction ----
 
 void createRendererVariables() {
@@ -199,8 +216,7 @@ CachedGI::CachedGI() {
     }
     deferredProgram = buildRequiredProgram("deferred.glsl");
     updateProgram = buildRequiredProgram("licupdate.glsl");
-    leavesProgram = buildRequiredProgram("bvh_leaves.glsl");
-    nodesProgram = buildRequiredProgram("bvh_nodes.glsl");
+    treePrograms = buildTreePrograms(requiredSource("bvh_leaves.glsl"), requiredSource("bvh_nodes.glsl"));
 
     // Storage the programs read before the first frame has written it: an empty tree (a root
     // without children) and an empty capture buffer, so no program meets an unbound block.
@@ -235,8 +251,9 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     BufferRecord* feedback = currentData<BufferRecord>(frameVariables().feedback);
     BufferRecord* scratch = currentData<BufferRecord>(frameVariables().scratch);
     TreeShape shape = treeShape(triangleCount);
-    ComputeDispatch perTriangle = rowDispatch(triangleCount, computeGroupSize(leavesProgram));
-    ComputeDispatch perNode = rowDispatch(shape.nodeCount, computeGroupSize(nodesProgram));
+    ComputeDispatch perTriangle = rowDispatch(triangleCount, computeGroupSize(treePrograms.leaves[0]));
+    int32_t nodesGroup = computeGroupSize(treePrograms.nodes[0]);
+    ComputeDispatch perNode = rowDispatch(shape.nodeCount, nodesGroup);
     const ComputeDispatch oneGroup{1, 1, 0};
 
     if (tree->elementSize == 0) tree->elementSize = sizeof(BIVH);
@@ -251,20 +268,21 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, scratch->glBuffer);
 
     // Each pass reads what the ones before it wrote; see "bvh_leaves.glsl" and "bvh_nodes.glsl".
-    auto run = [&](ShaderProgram* program, int32_t round, int32_t pass, int32_t forced) {
+    auto runLeaves = [&](int32_t pass) {
+        int32_t arguments[4] = {triangleCount, 0, pass, 0};
+        glMemoryBarrier(GL_ALL_BARRIER_BITS);
+        use(treePrograms.leaves[pass], arguments, tree, feedback, scratch);
+    };
+    auto run = [&](int32_t round, int32_t pass, int32_t forced) {
         int32_t arguments[4] = {triangleCount, round, pass, forced};
         glMemoryBarrier(GL_ALL_BARRIER_BITS);
-        if (program == leavesProgram)
-            use(program, arguments, tree, feedback, scratch);
-        else
-            use(program, arguments, tree, scratch);
+        use(treePrograms.nodes[pass], arguments, tree, scratch);
     };
     auto indirect = [](uint32_t word) { glDispatchComputeIndirect(static_cast<GLintptr>(4 * word)); };
     for (int32_t pass = 0; pass < 3; ++pass) {
-        run(leavesProgram, 0, pass, 0); // edges and boxes, roles and centroid box, keys
+        runLeaves(pass); // edges and boxes, roles and centroid box, keys
         dispatch(perTriangle);
     }
-    int32_t nodesGroup = computeGroupSize(nodesProgram);
     int32_t sortBlocks = (triangleCount + kTreeSortBlock - 1) / kTreeSortBlock;
     ComputeDispatch perSortBlock = rowDispatch(sortBlocks, nodesGroup);
     ComputeDispatch perSortChunk =
@@ -275,7 +293,7 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     // on software rasterisers each dispatch costs more than such a pass's work.
     const bool small = triangleCount <= kTreeSmall;
     if (triangleCount <= kTreeSerialSort) {
-        run(nodesProgram, 0, 16, 0);
+        run(0, 16, 0);
         dispatch(oneGroup);
     }
     for (int32_t digit = 0; triangleCount > kTreeSerialSort && digit < kTreeSortDigits; ++digit) {
@@ -284,39 +302,39 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
                                             &perSortBlock};
         for (int k = 0; k < 5; ++k) {
             if (small && (k == 1 || k == 3)) continue;
-            run(nodesProgram, digit, small && k == 2 ? 14 : passes[k], 0);
+            run(digit, small && k == 2 ? 14 : passes[k], 0);
             dispatch(*layouts[k]);
         }
     }
-    run(nodesProgram, 0, 0, 0); // the first round
+    run(0, 0, 0); // the first round
     dispatch(oneGroup);
     TreeRounds rounds = treeRounds(triangleCount);
     for (int32_t round = 0; round < rounds.searched + rounds.forced; ++round) {
         uint32_t slot = static_cast<uint32_t>(round & 1);
         int32_t forced = round >= rounds.searched ? 1 : 0;
-        run(nodesProgram, round, 1, forced); // nearest neighbours
+        run(round, 1, forced); // nearest neighbours
         indirect(kTreeClusterArgsWord + 3 * slot);
         if (small) {
-            run(nodesProgram, round, 13, forced); // the rest of the round
+            run(round, 13, forced); // the rest of the round
             indirect(kTreeRoundArgsWord + 3 * slot);
             continue;
         }
-        run(nodesProgram, round, 2, forced); // merges per block
+        run(round, 2, forced); // merges per block
         indirect(kTreeBlockArgsWord + 3 * slot);
         for (int32_t pass : {11, 3, 12}) { // their prefix sums, and the next round
-            run(nodesProgram, round, pass, forced);
+            run(round, pass, forced);
             dispatch(pass == 3 ? oneGroup : perRoundChunk);
         }
-        run(nodesProgram, round, 4, forced); // merges
+        run(round, 4, forced); // merges
         indirect(kTreeBlockArgsWord + 3 * slot);
     }
     if (small) {
-        run(nodesProgram, 0, 5, 0); // links
+        run(0, 5, 0); // links
         dispatch(perNode);
     } else {
         // The links top down, a round's nodes after those of the rounds that came later.
         for (int32_t round = rounds.searched + rounds.forced - 1; round >= 0; --round) {
-            run(nodesProgram, round, 15, 0);
+            run(round, 15, 0);
             indirect(static_cast<uint32_t>(shape.roundRecordWord + kTreeRoundRecordWords * round));
         }
     }

@@ -52,6 +52,17 @@ struct TextureRecord;
 
 // ---- Renderer ----
 
+// The tree build's programs, one per pass of each file, built with TREE_PASS defined to the
+// pass: software rasterisers run every branch of a program under lane masks, so a program that
+// held every pass would make each invocation pay for all of them.
+struct TreePrograms {
+    ShaderProgram* leaves[kTreeLeafPasses] = {};
+    ShaderProgram* nodes[kTreeNodePasses] = {};
+};
+
+// Builds every pass of the two sources (whose compute work-group sizes the dispatches follow).
+TreePrograms buildTreePrograms(const char* leavesSource, const char* nodesSource);
+
 class LightSys {
 public:
     virtual void beginFrame() = 0;
@@ -75,8 +86,7 @@ public:
     ShaderProgram* flatProgram = nullptr;     // "flat.glsl", null when absent
     ShaderProgram* texmProgram = nullptr;     // "texm.glsl", null when absent
     ShaderProgram* programList[3] = {};       // texm, flat, null
-    ShaderProgram* leavesProgram = nullptr;   // "bvh_leaves.glsl"
-    ShaderProgram* nodesProgram = nullptr;    // "bvh_nodes.glsl"
+    TreePrograms treePrograms;                // "bvh_leaves.glsl" and "bvh_nodes.glsl", per pass
     ShaderProgram* updateProgram = nullptr;   // "licupdate.glsl"
     ShaderProgram* deferredProgram = nullptr; // "deferred.glsl"
     uint32_t gBufferFbo = 0;                  // the G-buffer framebuffer object

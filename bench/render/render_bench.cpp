@@ -156,11 +156,11 @@ void useSingleInvocationGroups(CachedGI& renderer) {
         std::string text = assetText(name);
         size_t at = text.find("local_size_x = 64");
         if (at != std::string::npos) text.replace(at, 17, "local_size_x = 1");
-        return buildProgram(0, text.c_str());
+        return text;
     };
-    renderer.leavesProgram = single("bvh_leaves.glsl");
-    renderer.nodesProgram = single("bvh_nodes.glsl");
-    renderer.updateProgram = single("licupdate.glsl");
+    renderer.treePrograms =
+        buildTreePrograms(single("bvh_leaves.glsl").c_str(), single("bvh_nodes.glsl").c_str());
+    renderer.updateProgram = buildProgram(0, single("licupdate.glsl").c_str());
 }
 
 // One renderer per G-buffer size; a new one takes over the shared G-buffer Variables.

@@ -58,21 +58,17 @@ std::vector<BIVH> buildOnGpu(CachedGI& renderer, const std::vector<FVert>& verti
 
 // The leaf and node programs with one invocation per work group.
 void useSingleInvocationPrograms(CachedGI& renderer) {
-    static ShaderProgram* leaves = nullptr;
-    static ShaderProgram* nodes = nullptr;
-    if (leaves == nullptr) {
+    static TreePrograms programs = [] {
         auto single = [](const char* name) {
             std::string text(static_cast<const char*>(variableData(currentVariable(getVariable(name, 0)))));
             size_t at = text.find("local_size_x = 64");
             EXPECT_NE(at, std::string::npos);
             text.replace(at, 17, "local_size_x = 1");
-            return buildProgram(0, text.c_str());
+            return text;
         };
-        leaves = single("bvh_leaves.glsl");
-        nodes = single("bvh_nodes.glsl");
-    }
-    renderer.leavesProgram = leaves;
-    renderer.nodesProgram = nodes;
+        return buildTreePrograms(single("bvh_leaves.glsl").c_str(), single("bvh_nodes.glsl").c_str());
+    }();
+    renderer.treePrograms = programs;
 }
 
 } // namespace
@@ -194,17 +190,15 @@ TEST(TreeBuild, LargeCaptureAndOneInvocationGroupsAgree) {
     ASSERT_EQ(checkTree(usual, vertices, triangles).error, "");
     expectLeavesInKeyOrder(usual);
 
-    ShaderProgram* leaves = renderer.leavesProgram;
-    ShaderProgram* nodes = renderer.nodesProgram;
+    TreePrograms usualPrograms = renderer.treePrograms;
     useSingleInvocationPrograms(renderer);
-    EXPECT_EQ(computeGroupSize(renderer.leavesProgram), 1);
+    EXPECT_EQ(computeGroupSize(renderer.treePrograms.leaves[0]), 1);
     BufferRecord* tree = storeBuffer("bivhTree");
     glBindBuffer(GL_COPY_WRITE_BUFFER, tree->glBuffer);
     glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
     glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
     std::vector<BIVH> single = buildOnGpu(renderer, vertices, triangles);
-    renderer.leavesProgram = leaves;
-    renderer.nodesProgram = nodes;
+    renderer.treePrograms = usualPrograms;
     expectLeavesInKeyOrder(single);
     EXPECT_EQ(std::memcmp(single.data(), usual.data(), usual.size() * sizeof(BIVH)), 0);
 }
