@@ -152,7 +152,9 @@ void sortKey(int t, uint triangles) {
             low[c] = treeOrderedFloat(scratch[TREE_CENTROID_MIN + uint(c)]);
             size[c] = treeOrderedFloat(scratch[TREE_CENTROID_MAX + uint(c)]) - low[c];
         }
-        vec3 cell = (0.5 * (lo + hi) - low) / max(size, vec3(1e-30)) * 1024.0;
+        // Cubic cells: the key's order then follows distance alike along every axis, where cells
+        // fitted to each axis of a flat scene would order it mostly by height.
+        vec3 cell = (0.5 * (lo + hi) - low) / max(maxComponent(size), 1e-30) * 1024.0;
         uvec3 q = uvec3(0u);
         for (int c = 0; c < 3; ++c) q[c] = cell[c] > 0.0 ? uint(min(cell[c], 1023.0)) : 0u; // NaN: 0
         key = (spreadBits(q.x) << 2u) | (spreadBits(q.y) << 1u) | spreadBits(q.z);

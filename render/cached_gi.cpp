@@ -148,7 +148,7 @@ TreeShape treeShape(int32_t triangleCount) {
 TreeRounds treeRounds(int32_t triangleCount) {
     int32_t levels = 0;
     while ((int64_t{1} << levels) < triangleCount) ++levels;
-    return {2 * levels + 8, levels + 1};
+    return {3 * levels + 8, levels + 1};
 }
 
 ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize) {

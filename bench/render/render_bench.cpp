@@ -6,8 +6,8 @@
 //   BM_DemoFrame       the demo's own frame: assets/ through the scene runtime at music time
 //                      10 s, 800 x 450, after a few frames that warm the light cache;
 //   BM_Scale/N         about N triangles at 800 x 450, far from the origin: copies of the demo's
-//                      hall (without its ceiling) on a grid, from 200k on over a finely
-//                      subdivided terrain, every mesh drawn in shuffled order.
+//                      hall (without its ceiling) on a grid over a finely subdivided terrain,
+//                      each about half the triangles, every mesh drawn in shuffled order.
 // With a display it draws in a 1920 x 1080 window (Xvfb started at least that size will do) and
 // skips larger sizes; with none (DISPLAY unset) in a 3840 x 2160 headless frame, so every size
 // runs. The context's GL vendor, renderer, version and bindless support head the output.
@@ -393,9 +393,9 @@ GrownScene growScene(int32_t target) {
             hi[c] = std::max(hi[c], p[c]);
         }
     const auto hallTriangles = static_cast<int32_t>(hallCorners.size() / 3);
-    // Halls on a g x g grid up to 100k triangles; beyond, a terrain under them takes the rest.
-    int grid = 1;
-    while ((grid + 1) * (grid + 1) * hallTriangles <= std::min(target, 100000) + hallTriangles / 2) ++grid;
+    // Every size is the same scene grown: halls on a g x g grid hold about half the triangles and a
+    // terrain under them, subdivided the finer the larger the scene, the other half.
+    const int grid = std::max(1, static_cast<int>(std::lround(std::sqrt(target / 2.0 / hallTriangles))));
     const float spacing = 1.15f * std::max(hi[0] - lo[0], hi[2] - lo[2]);
     GrownScene scene;
     scene.extent = grid * spacing;
@@ -419,10 +419,9 @@ GrownScene growScene(int32_t target) {
             scene.meshes.push_back(std::move(mesh));
         }
     // The terrain: a rolling height field of n x n quads in 8 x 8 patches, each patch in row order.
-    const int32_t rest = target - scene.triangles;
-    if (rest > target / 10) {
+    {
         const int patches = 8;
-        int n = static_cast<int>(std::sqrt(rest / 2.0)) / patches * patches;
+        const int n = std::max(static_cast<int>(std::sqrt(target / 4.0)) / patches, 1) * patches;
         const float cell = scene.extent / n;
         auto height = [&](int x, int z) {
             return kFarAway[1] - 0.5f + 0.6f * std::sin(0.37f * x) * std::cos(0.23f * z);

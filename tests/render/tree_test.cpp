@@ -151,8 +151,8 @@ TEST(TreeBuild, FarFromTheOriginTheRootHugsTheTriangles) {
     }
 }
 
-// The leaves in node order follow the Morton codes of their centroids in the scene's centroid
-// box: the sort on the GPU is right.
+// The leaves in node order follow the Morton codes of their centroids in cubic cells of the
+// scene's centroid box: the sort on the GPU is right.
 void expectLeavesInKeyOrder(const std::vector<BIVH>& tree) {
     std::vector<uint32_t> header = readBuffer<uint32_t>(storeBuffer("bivhScratch")->glBuffer, 8);
     auto ordered = [](uint32_t u) { return bitsFloat(u & 0x80000000u ? u & 0x7FFFFFFFu : ~u); };
@@ -167,11 +167,13 @@ void expectLeavesInKeyOrder(const std::vector<BIVH>& tree) {
     for (int32_t n = 1; n < static_cast<int32_t>(tree.size()) && tree[static_cast<size_t>(n)].mi[3] < 0;
          ++n) {
         uint32_t key = 0;
+        float edge = 1e-30f; // cubic cells: the centroid box's longest edge
+        for (int c = 0; c < 3; ++c) edge = std::max(edge, ordered(header[4 + c]) - ordered(header[c]));
         for (int c = 0; c < 3; ++c) {
-            float lo = ordered(header[c]), size = ordered(header[4 + c]) - lo;
+            float lo = ordered(header[c]);
             float centre = 0.5f * (bitsFloat(static_cast<uint32_t>(tree[static_cast<size_t>(n)].mi[c])) +
                                    bitsFloat(static_cast<uint32_t>(tree[static_cast<size_t>(n)].ma[c])));
-            float cell = (centre - lo) / std::max(size, 1e-30f) * 1024.0f;
+            float cell = (centre - lo) / edge * 1024.0f;
             key |= spread(cell > 0 ? static_cast<uint32_t>(std::min(cell, 1023.0f)) : 0u) << (2 - c);
         }
         unordered += key < previous;
