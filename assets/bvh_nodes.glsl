@@ -35,9 +35,10 @@ layout(std430) buffer arg2_scratch {
 };
 
 #define GROUP gl_WorkGroupSize.x
-#define DIGIT_BITS 8u
-#define DIGITS 256u
-#define SORT_BLOCK 512u // keys per block of the sort's counts
+#define DIGIT_BITS 10u
+#define DIGITS 1024u
+#define SORT_DIGITS 3u    // the keys' 30 bits (the tails' TREE_NO_KEY is left out at the first)
+#define SORT_BLOCK 2048u // keys per block of the sort's counts
 // Neighbours searched on each side: 16 while the clusters are few enough for it to be cheap (the
 // upper part of the tree, which every ray walks; on the demo's frame 16 rather than 10 saves a
 // tenth of the node visits), 4 before (over a million triangles, trees of the same surface-area
@@ -157,7 +158,7 @@ void writeLeaf(uint T, uint k, uint t) {
     ivec3 hi = ivec3(scratch[at + 3u], scratch[at + 4u], scratch[at + 5u]);
     int link = bivhLeafLink(int(t), scratch[TREE_ROLES + t] == TREE_HEAD ? 2 : 1);
     nodeItems[1u + k] = BIVH(ivec4(lo, link), ivec4(hi, 0));
-    scratch[treeKeys(T, 0u) + k] = 1u + k;
+    scratch[treeKeys(T, SORT_DIGITS & 1u) + k] = 1u + k;
 }
 
 // ---- Sort ----
@@ -207,7 +208,7 @@ void scatterDigits(uint T, uint digit, uint b) {
     uint blocks = sortBlocks(T);
     if (b >= blocks) return;
     uint shift = digit * DIGIT_BITS, from = digit & 1u, to = from ^ 1u, at = sortCounts(T) + b;
-    bool last = digit == 32u / DIGIT_BITS - 1u;
+    bool last = digit == SORT_DIGITS - 1u;
     for (uint i = b * SORT_BLOCK; i < min(sortedKeys(T, digit), (b + 1u) * SORT_BLOCK); ++i) {
         uint key = scratch[treeKeys(T, from) + i];
         if (key == TREE_NO_KEY) continue;
@@ -237,9 +238,9 @@ void startRounds(uint T) {
 // ---- Clustering rounds ----
 
 // This round's cluster list and the next one's, by the round's parity. The first list starts as
-// the leaves in key order (written by the leaf pass).
+// the leaves in key order, where the sort's last digit wrote them.
 uint roundList(uint roundNumber) {
-    return treeKeys(uint(arg0.x), roundNumber & 1u);
+    return treeKeys(uint(arg0.x), (roundNumber + SORT_DIGITS) & 1u);
 }
 
 void nodeBox(uint n, out vec3 lo, out vec3 hi) {
@@ -408,7 +409,7 @@ void wholeDigitSums(uint T, uint digit) {
 }
 
 void wholeSort(uint T) {
-    for (uint digit = 0u; digit < 32u / DIGIT_BITS; ++digit) {
+    for (uint digit = 0u; digit < SORT_DIGITS; ++digit) {
         for (uint b = 0u; b < sortBlocks(T); ++b) countDigits(T, digit, b);
         wholeDigitSums(T, digit);
         for (uint b = 0u; b < sortBlocks(T); ++b) scatterDigits(T, digit, b);

@@ -81,11 +81,11 @@ constexpr int32_t bivhLeafLink(int32_t firstTriangle, int32_t count) {
 // clustering round.
 constexpr int32_t kTreeScratchHeaderWords = 32;
 constexpr int32_t kTreeScratchWordsPerTriangle = 17;
-constexpr int32_t kTreeBlock = 32;        // clusters per block of a clustering round's counts
-constexpr int32_t kTreeSortDigits = 4;    // 8-bit digits of the 32-bit sort keys
-constexpr int32_t kTreeSortBuckets = 256; // values of a digit
-constexpr int32_t kTreeSortBlock = 512;   // keys per block of the sort's counts
-constexpr int32_t kTreeScanChunk = 1024;  // entries per invocation of the build's prefix sums
+constexpr int32_t kTreeBlock = 32;         // clusters per block of a clustering round's counts
+constexpr int32_t kTreeSortDigits = 3;     // 10-bit digits of the 30-bit Morton keys
+constexpr int32_t kTreeSortBuckets = 1024; // values of a digit
+constexpr int32_t kTreeSortBlock = 2048;   // keys per block of the sort's counts
+constexpr int32_t kTreeScanChunk = 1024;   // entries per invocation of the build's prefix sums
 // Up to this many triangles one invocation does a clustering round's or a sort digit's serial passes.
 constexpr int32_t kTreeSmall = 16384;
 // Up to this many triangles one invocation sorts them all.

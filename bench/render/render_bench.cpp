@@ -158,8 +158,13 @@ void useSingleInvocationGroups(CachedGI& renderer) {
         if (at != std::string::npos) text.replace(at, 17, "local_size_x = 1");
         return text;
     };
+#ifdef NOVA31_TREE_PROGRAMS
     renderer.treePrograms =
         buildTreePrograms(single("bvh_leaves.glsl").c_str(), single("bvh_nodes.glsl").c_str());
+#else
+    renderer.leavesProgram = buildProgram(0, single("bvh_leaves.glsl").c_str());
+    renderer.nodesProgram = buildProgram(0, single("bvh_nodes.glsl").c_str());
+#endif
     renderer.updateProgram = buildProgram(0, single("licupdate.glsl").c_str());
 }
 
