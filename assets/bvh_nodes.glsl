@@ -40,17 +40,13 @@ layout(std430) buffer arg2_scratch {
 #define SORT_DIGITS 3u    // the keys' 30 bits (the tails' TREE_NO_KEY is left out at the first)
 #define SORT_BLOCK 2048u // keys per block of the sort's counts
 // Neighbours searched on each side: 16 while the clusters are few enough for it to be cheap (the
-// upper part of the tree, which every ray walks; on the demo's frame 16 rather than 10 saves a
-// tenth of the node visits), 4 before (over a million triangles, trees of the same surface-area
-// cost as with 8, in two thirds of the search time).
+// upper part of the tree, which every ray walks; on the demo's frame 16 rather than 8 saves a
+// seventh of the node visits), 2 before. Over the scaling benchmark's halls and terrain, node
+// visits per shadow ray with 2 rather than 4 before 16384 clusters: 42.8 against 47.7 at 195,820
+// triangles, 49.4 against 48.8 at 962,732; 16 throughout needs more at both.
 #define SEARCH_RADIUS_WIDE 16
-#define SEARCH_RADIUS_NARROW 4
+#define SEARCH_RADIUS_NARROW 2
 #define SEARCH_WIDE_BELOW 16384u
-// Above SEARCH_NEAR_ABOVE clusters (the first rounds of the largest trees) 2 a side: at a million
-// triangles that tree needs 3% fewer node visits per shadow ray than with 4 (58.5 against 60.4),
-// and 1 a side above 32768 needs 26% more (76.0); the build takes the same time within the noise.
-#define SEARCH_RADIUS_NEAR 2
-#define SEARCH_NEAR_ABOVE 131072u
 // Clusters per invocation of the neighbour search.
 #define NEAR_GROUP 8
 // Work groups of one dispatch row.
@@ -271,9 +267,7 @@ void findNearest(uint T, uint r, uint g) {
         return;
     }
     uint from = roundList(r);
-    int radius = n < SEARCH_WIDE_BELOW ? SEARCH_RADIUS_WIDE
-                 : n > SEARCH_NEAR_ABOVE ? SEARCH_RADIUS_NEAR
-                                         : SEARCH_RADIUS_NARROW;
+    int radius = n < SEARCH_WIDE_BELOW ? SEARCH_RADIUS_WIDE : SEARCH_RADIUS_NARROW;
     int low = max(first - radius, 0), high = min(last + radius, int(n) - 1);
     vec3 los[NEAR_WINDOW], his[NEAR_WINDOW];
     for (int j = low; j <= high; ++j) nodeBox(scratch[from + uint(j)], los[j - low], his[j - low]);

@@ -27,7 +27,8 @@
    each node at most once and so never needs more than the tree's node count. The same
    triangles give the same tree, whatever the work-group size and whichever passes build it:
    up to kTreeSmall triangles one invocation does a round's serial work (fewer dispatches),
-   beyond it those passes run in chunks and the links are written top down round by round.
+   beyond it those passes run in chunks and the links are written top down round by round. Each
+   pass is its own program (TreePrograms), so a dispatch runs only that pass's code.
 
    Traversal counters: while the int "treeStatsOn" is 1, every shadow ray of the direct light
    adds its node visits and triangle tests to the TreeStats record "treeStats" (created zeroed
