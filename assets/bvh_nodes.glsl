@@ -5,13 +5,14 @@
 // other merge into a new node, the order of the rest kept. arg0 = (triangle count T, round r or
 // sort digit, pass, forced), passes:
 //   6, 9, 7, 10, 8 for each digit: a stable radix sort of the primitives by their keys, whose
-//       last digit writes the leaves (Sort);
+//       last digit scatters in pass 17 and writes the leaves (Sort);
 //   0, one invocation, after the sort: the first round;
 //   1, one invocation per NEAR_GROUP clusters: their nearest neighbours (forced: their partners in
 //      fixed pairs);
 //   2, one invocation per block of TREE_BLOCK clusters: the clusters it keeps and the merges;
 //   11, 3, 12: where each block's clusters and new nodes go (prefix sums), and the next round;
-//   4, one invocation per block: the merges, and the clusters of the next round in order;
+//   4, one invocation per block: the clusters of the next round in order, noting the merges;
+//   18, one invocation per node that round r made: the node;
 //   5, one invocation per node: the links a walk follows;
 //   13, one invocation, for small trees (kTreeSmall triangles at most): passes 2, 11, 3, 12 and 4 of a
 //       round in turn (a dispatch costs more than such a round's serial work);
@@ -19,7 +20,7 @@
 //   16, one invocation, for at most kTreeSerialSort triangles: the whole sort, digit by digit;
 //   15, for larger trees in place of pass 5, one invocation per node that round r made, the
 //       rounds from last to first: its second child's skip link (top down, so no walk up).
-// Passes 1, 2, 4 and 13 are dispatched indirectly with sizes that passes 0, 3 and 13 write.
+// Passes 1, 2, 4, 13, 15 and 18 are dispatched indirectly with sizes that passes 0, 3 and 13 write.
 //!!using:util.glsl
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
@@ -48,7 +49,7 @@ layout(std430) buffer arg2_scratch {
 #define SEARCH_RADIUS_NARROW 2
 #define SEARCH_WIDE_BELOW 16384u
 // Clusters per invocation of the neighbour search.
-#define NEAR_GROUP 8
+#define NEAR_GROUP 32
 // Work groups of one dispatch row.
 #define ROW_GROUPS 32768u
 
@@ -200,11 +201,12 @@ void countPrimitives(uint T, uint digit) {
     if (digit == 0u) scratch[TREE_PRIMITIVES] = total.x;
 }
 
-void scatterDigits(uint T, uint digit, uint b) {
+// `last`: the last digit, which writes the leaves (its own pass, so that the others do not run its
+// code under masks).
+void scatterDigits(uint T, uint digit, uint b, bool last) {
     uint blocks = sortBlocks(T);
     if (b >= blocks) return;
     uint shift = digit * DIGIT_BITS, from = digit & 1u, to = from ^ 1u, at = sortCounts(T) + b;
-    bool last = digit == SORT_DIGITS - 1u;
     for (uint i = b * SORT_BLOCK; i < min(sortedKeys(T, digit), (b + 1u) * SORT_BLOCK); ++i) {
         uint key = scratch[treeKeys(T, from) + i];
         if (key == TREE_NO_KEY) continue;
@@ -338,39 +340,65 @@ void closeRound(uint T, uint r) {
     if (nextClusters <= 1u) writeHead(T);
 }
 
-void mergeBlock(uint T, uint r, uint b) {
+// Node `node` over clusters i and j (i < j) of round r's list.
+void makeNode(uint T, uint r, uint node, uint i, uint j) {
+    uint from = roundList(r);
+    uint cluster = scratch[from + i], other = scratch[from + j];
+    vec3 lo, hi, lo2, hi2;
+    nodeBox(cluster, lo, hi);
+    nodeBox(other, lo2, hi2);
+    // The larger child first: a shadow ray is likelier to meet an occluder there.
+    bool swap = halfArea(lo2, hi2) > halfArea(lo, hi);
+    uint firstChild = swap ? other : cluster, secondChild = swap ? cluster : other;
+    scratch[treeLeft(T) + node] = firstChild;
+    scratch[treeRight(T) + node] = secondChild;
+    scratch[treeParent(T) + cluster] = node;
+    scratch[treeParent(T) + other] = node;
+    // The links known now: the first child, and that the walk goes on from it to the second; the
+    // second's skip link is its parent's, written top down once all are made.
+    nodeItems[node] = BIVH(ivec4(floatBitsToInt(min(lo, lo2)), int(firstChild)),
+                           ivec4(floatBitsToInt(max(hi, hi2)), 0));
+    nodeItems[firstChild].ma.w = int(secondChild);
+}
+
+// The merges' first clusters, by node made in the round, for pass 18: the sort's first value
+// array is free once the leaves are written.
+uint roundMerges(uint T) {
+    return treeValues(T, 0u);
+}
+
+// Block b's part of the next round's list in order. `make`: the block makes its nodes itself
+// (small trees' pass 13); otherwise it notes each merge for pass 18, one invocation per node, so
+// that the node's work runs only for merges and not under masks for every cluster.
+void mergeBlock(uint T, uint r, uint b, bool make) {
     uint n = scratch[TREE_CLUSTERS + (r & 1u)];
     uint first = b * TREE_BLOCK;
     if (first >= n) return;
     uint from = roundList(r), to = roundList(r + 1u);
-    uint left = treeLeft(T), right = treeRight(T), parent = treeParent(T);
     uint at = scratch[treeBlockKept(T) + b], node = scratch[treeBlockMerges(T) + b];
+    uint firstNode = scratch[TREE_ROUND_FIRST_NODE];
     for (uint i = first; i < min(n, first + TREE_BLOCK); ++i) {
         uint j;
         bool mutual = mutualChoice(T, n, i, j);
         if (mutual && j < i) continue;
         uint cluster = scratch[from + i];
         if (mutual) {
-            uint other = scratch[from + j];
-            vec3 lo, hi, lo2, hi2;
-            nodeBox(cluster, lo, hi);
-            nodeBox(other, lo2, hi2);
-            // The larger child first: a shadow ray is likelier to meet an occluder there.
-            bool swap = halfArea(lo2, hi2) > halfArea(lo, hi);
-            uint firstChild = swap ? other : cluster, secondChild = swap ? cluster : other;
-            scratch[left + node] = firstChild;
-            scratch[right + node] = secondChild;
-            scratch[parent + cluster] = node;
-            scratch[parent + other] = node;
-            // The links known now: the first child, and that the walk goes on from it to the
-            // second; the second's skip link is its parent's, written top down once all are made.
-            nodeItems[node] = BIVH(ivec4(floatBitsToInt(min(lo, lo2)), int(firstChild)),
-                                   ivec4(floatBitsToInt(max(hi, hi2)), 0));
-            nodeItems[firstChild].ma.w = int(secondChild);
+            if (make)
+                makeNode(T, r, node, i, j);
+            else
+                scratch[roundMerges(T) + node - firstNode] = i;
             cluster = node++;
         }
         scratch[to + at++] = cluster;
     }
+}
+
+// Pass 18: the k-th node that round r made.
+void mergeNode(uint T, uint r, uint k) {
+    uint record = roundRecord(T, r);
+    if (k >= scratch[record + 4u]) return;
+    uint i = scratch[roundMerges(T) + k];
+    makeNode(T, r, scratch[record + 3u] + k, i, scratch[treeValues(T, 1u) + i]);
 }
 
 // ---- Small trees ----
@@ -390,7 +418,7 @@ void wholeRound(uint T, uint r) {
     uint firstNode = scratch[TREE_ROUND_FIRST_NODE];
     for (uint c = 0u; c < chunksOf(blocks); ++c)
         applyChunk(T, treeBlockKept(T), treeBlockMerges(T), blocks, c, firstNode);
-    for (uint b = 0u; b < blocks; ++b) mergeBlock(T, r, b);
+    for (uint b = 0u; b < blocks; ++b) mergeBlock(T, r, b, true);
     uint left = scratch[TREE_CLUSTERS + ((r + 1u) & 1u)];
     if (left <= 1u) finishRounds(T, left);
 }
@@ -406,7 +434,7 @@ void wholeSort(uint T) {
     for (uint digit = 0u; digit < SORT_DIGITS; ++digit) {
         for (uint b = 0u; b < sortBlocks(T); ++b) countDigits(T, digit, b);
         wholeDigitSums(T, digit);
-        for (uint b = 0u; b < sortBlocks(T); ++b) scatterDigits(T, digit, b);
+        for (uint b = 0u; b < sortBlocks(T); ++b) scatterDigits(T, digit, b, digit == SORT_DIGITS - 1u);
     }
 }
 
@@ -460,7 +488,10 @@ void main() {
         if (TREE_INVOCATION == 0u) closeRound(T, r);
         break;
     case 4:
-        mergeBlock(T, r, TREE_INVOCATION);
+        mergeBlock(T, r, TREE_INVOCATION, false);
+        break;
+    case 18:
+        mergeNode(T, r, TREE_INVOCATION);
         break;
     case 5:
         link(T, TREE_INVOCATION);
@@ -472,7 +503,10 @@ void main() {
         if (TREE_INVOCATION == 0u) countPrimitives(T, r);
         break;
     case 8:
-        scatterDigits(T, r, TREE_INVOCATION);
+        scatterDigits(T, r, TREE_INVOCATION, false);
+        break;
+    case 17:
+        scatterDigits(T, r, TREE_INVOCATION, true);
         break;
     case 9:
         sumChunk(T, sortCounts(T), 0u, sortEntries(T), TREE_INVOCATION);

@@ -302,7 +302,8 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
                                             &perSortBlock};
         for (int k = 0; k < 5; ++k) {
             if (small && (k == 1 || k == 3)) continue;
-            run(digit, small && k == 2 ? 14 : passes[k], 0);
+            int32_t pass = small && k == 2 ? 14 : passes[k];
+            run(digit, pass == 8 && digit == kTreeSortDigits - 1 ? 17 : pass, 0); // 17: the last scatter
             dispatch(*layouts[k]);
         }
     }
@@ -325,8 +326,10 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
             run(round, pass, forced);
             dispatch(pass == 3 ? oneGroup : perRoundChunk);
         }
-        run(round, 4, forced); // merges
+        run(round, 4, forced); // the next round's clusters
         indirect(kTreeBlockArgsWord + 3 * slot);
+        run(round, 18, forced); // the round's nodes
+        indirect(static_cast<uint32_t>(shape.roundRecordWord + kTreeRoundRecordWords * round));
     }
     if (small) {
         run(0, 5, 0); // links

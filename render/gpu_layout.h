@@ -98,7 +98,7 @@ constexpr int32_t kTreeRoundRecordWords = 5;
 constexpr uint32_t kTreeRoundArgsWord = 26; // 2 x 3 words
 // Passes of "bvh_leaves.glsl" and "bvh_nodes.glsl" (arg0.z, or TREE_PASS where it is defined).
 constexpr int32_t kTreeLeafPasses = 3;
-constexpr int32_t kTreeNodePasses = 17;
+constexpr int32_t kTreeNodePasses = 19;
 
 // A point light as the scene publishes it in "gpuLights".
 struct GPULightEntry {
