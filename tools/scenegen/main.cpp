@@ -126,11 +126,13 @@ void addHall(GltfBuilder& gltf, const Materials& m) {
     MeshData floor, backWall, redWall, blueWall, plaster;
     // Grids rather than single quads keep the captured triangles small for the hierarchy.
     addGrid(floor, {kBackWallX, 0, kSideWallZ}, {length, 0, 0}, {0, 0, -width}, 7, 5, 0.5f);
-    addGrid(backWall, {kBackWallX, 0, -kSideWallZ}, {0, 0, width}, {0, kCeilingY, 0}, 5, 2, 0.5f);
-    addGrid(redWall, {kFrontWallX, 0, -kSideWallZ}, {-length, 0, 0}, {0, kCeilingY, 0}, 7, 2, 0.5f);
-    addGrid(blueWall, {kBackWallX, 0, kSideWallZ}, {length, 0, 0}, {0, kCeilingY, 0}, 7, 2, 0.5f);
+    // Every wall faces into the hall (normal = cross(a, b)), so it takes direct light from inside and a
+    // viewer that culls back faces still draws it.
+    addGrid(backWall, {kBackWallX, 0, kSideWallZ}, {0, 0, -width}, {0, kCeilingY, 0}, 5, 2, 0.5f);
+    addGrid(redWall, {kBackWallX, 0, -kSideWallZ}, {length, 0, 0}, {0, kCeilingY, 0}, 7, 2, 0.5f);
+    addGrid(blueWall, {kFrontWallX, 0, kSideWallZ}, {-length, 0, 0}, {0, kCeilingY, 0}, 7, 2, 0.5f);
     addGrid(plaster, {kBackWallX, kCeilingY, -kSideWallZ}, {length, 0, 0}, {0, 0, width}, 7, 5, 0.5f);
-    addGrid(plaster, {kFrontWallX, 0, kSideWallZ}, {0, 0, -width}, {0, kCeilingY, 0}, 5, 2, 0.5f);
+    addGrid(plaster, {kFrontWallX, 0, -kSideWallZ}, {0, 0, width}, {0, kCeilingY, 0}, 5, 2, 0.5f);
     // Ceiling beams across the hall and a cornice along the coloured walls.
     for (int i = -1; i <= 2; ++i) {
         float x = i * 2.0f * kColumnSpacing - kColumnSpacing;
