@@ -42,11 +42,11 @@ layout(std430) buffer arg2_scratch {
 #define SORT_BLOCK 2048u // keys per block of the sort's counts
 // Neighbours searched on each side: 16 while the clusters are few enough for it to be cheap (the
 // upper part of the tree, which every ray walks; on the demo's frame 16 rather than 8 saves a
-// seventh of the node visits), 2 before. Over the scaling benchmark's halls and terrain, node
-// visits per shadow ray with 2 rather than 4 before 16384 clusters: 42.8 against 47.7 at 195,820
-// triangles, 49.4 against 48.8 at 962,732; 16 throughout needs more at both.
+// seventh of the node visits), 3 before. Over the scaling benchmark's halls and terrain, node
+// visits per shadow ray with 1, 2, 3, 4 or 6 a side before 16384 clusters: 45.5, 44.7, 43.4, 49.5,
+// 46.0 at 195,820 triangles and 55.6, 51.7, 50.7, 51.4, 51.4 at 962,732; 16 throughout needs more.
 #define SEARCH_RADIUS_WIDE 16
-#define SEARCH_RADIUS_NARROW 2
+#define SEARCH_RADIUS_NARROW 3
 #define SEARCH_WIDE_BELOW 16384u
 // Clusters per invocation of the neighbour search.
 #define NEAR_GROUP 32
