@@ -187,8 +187,8 @@ def build_camera(frame):
     data.type = "PERSP"
     data.sensor_fit = "VERTICAL"
     data.angle_y = c["yfov"]
-    data.clip_start = c["near"]
-    data.clip_end = c["far"] if c["far"] > 0 else 1.0e6
+    data.clip_start = c["nearPlane"]
+    data.clip_end = c["farPlane"] if c["farPlane"] > 0 else 1.0e6
     obj = bpy.data.objects.new("camera", data)
     # Blender's camera looks down its -Z with +Y up.
     right, up, back = Vector(c["right"]), Vector(c["up"]), -Vector(c["forward"])

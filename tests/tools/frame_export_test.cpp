@@ -156,7 +156,7 @@ TEST_F(FrameExportTest, CameraProjectsEveryPositionOntoItsPixel) {
         const float v[3] = {p.position[0] - c.position[0], p.position[1] - c.position[1],
                             p.position[2] - c.position[2]};
         const float depth = dot(v, c.forward);
-        ASSERT_GE(depth, c.near * 0.999f);
+        ASSERT_GE(depth, c.nearPlane * 0.999f);
         const float x = (dot(v, c.right) / (depth * halfHeight * c.aspect) + 1) / 2 * kWidth;
         const float y = (dot(v, c.up) / (depth * halfHeight) + 1) / 2 * kHeight;
         worst = std::max({worst, std::fabs(x - (p.x + 0.5f)), std::fabs(y - (p.y + 0.5f))});

@@ -76,8 +76,8 @@ bool captureCamera(FrameExportCamera* camera, std::string* error) {
     camera->yfov = 2.0f * std::atan(1.0f / proj[5]);
     camera->aspect = proj[5] / proj[0];
     // z_clip = proj[10] z + proj[14], w = -z: near where z_ndc = -1, far where it is 1.
-    camera->near = proj[14] / (proj[10] - 1.0f);
-    camera->far = proj[10] == -1.0f ? 0.0f : proj[14] / (proj[10] + 1.0f);
+    camera->nearPlane = proj[14] / (proj[10] - 1.0f);
+    camera->farPlane = proj[10] == -1.0f ? 0.0f : proj[14] / (proj[10] + 1.0f);
     return true;
 }
 
@@ -150,10 +150,11 @@ void writeJson(FILE* f, const FrameExportFile& d) {
     writeFloats(f, c.up);
     std::fprintf(f, ",\n    \"right\": ");
     writeFloats(f, c.right);
-    std::fprintf(f,
-                 ",\n    \"yfov\": %.9g,\n    \"aspect\": %.9g,\n    \"near\": %.9g,\n    \"far\": %.9g,\n",
-                 static_cast<double>(c.yfov), static_cast<double>(c.aspect), static_cast<double>(c.near),
-                 static_cast<double>(c.far));
+    std::fprintf(
+        f,
+        ",\n    \"yfov\": %.9g,\n    \"aspect\": %.9g,\n    \"nearPlane\": %.9g,\n    \"farPlane\": %.9g,\n",
+        static_cast<double>(c.yfov), static_cast<double>(c.aspect), static_cast<double>(c.nearPlane),
+        static_cast<double>(c.farPlane));
     std::fprintf(f, "    \"invCamera\": ");
     writeFloats(f, c.invCamera);
     std::fprintf(f, ",\n    \"proj\": ");

@@ -52,11 +52,11 @@ struct FrameExportCamera {
     std::vector<float> right;     // unit, the picture's right
     float yfov = 0;               // vertical field of view, radians
     float aspect = 0;             // width / height of the projection
-    float near = 0;               // near plane distance
-    float far = 0;                // far plane distance; 0 for none (infinite projection)
+    float nearPlane = 0;          // near plane distance
+    float farPlane = 0;           // far plane distance; 0 for none (infinite projection)
     std::vector<float> invCamera; // view to world, 16 floats column-major
     std::vector<float> proj;      // view to clip, 16 floats column-major
-    REFL_MEMBERS(position, forward, up, right, yfov, aspect, near, far, invCamera, proj)
+    REFL_MEMBERS(position, forward, up, right, yfov, aspect, nearPlane, farPlane, invCamera, proj)
 };
 
 struct FrameExportLight {
