@@ -1,13 +1,24 @@
 #version 450 core
-// The light cache's refresh, one invocation per entry (index x + 32768 y): entries used in the
-// last four frames either trace new rays (one in 17), blend with their six neighbour cells
-// (half of the rest) or stay as they are, by a schedule that moves with the frame number.
+// The light cache's refresh: entries used in the last four frames either trace new rays (one in
+// 17), blend with their six neighbour cells (half of the rest) or stay as they are, by a schedule
+// that moves with the frame number. Two passes: pass 0, one invocation per entry (index
+// x + 32768 y), lists the entries due to trace or blend; pass 1, one invocation per listed entry
+// (an indirect dispatch the listing sized), refreshes them.
 //!!using:util.glsl
 //!!using:licache.glsl
 //!!using:ray.glsl
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
 uniform mat4 invCamera;
+uniform int arg0_pass; // 0: list the entries to refresh; 1: refresh the listed entries
+
+// The entries this frame refreshes: the indirect dispatch of pass 1 (x grows as entries are
+// listed; the host starts the record as 0, 1, 1, 0), the count, the entry indices.
+layout(std430) buffer licList {
+    uint listGroups[3];
+    uint listCount;
+    uint listed[];
+};
 
 #define LIC_ROW 32768u
 #define LIC_MAX_WEIGHT 120.0
@@ -58,18 +69,30 @@ bool touchedRecently(uint lfHI) {
     return false;
 }
 
-void main() {
+uint licTestV(uint i) {
+    return i * 117977u + uint(licFrameNr) * 75389u;
+}
+
+// Pass 0: entry i is listed when it was used in the last four frames and its turn is to trace
+// (testV divisible by 17) or to blend (testV even); the rest have nothing to do this frame.
+void listEntry() {
     if (gl_GlobalInvocationID.x >= LIC_ROW) return;
     uint i = gl_GlobalInvocationID.x + LIC_ROW * gl_GlobalInvocationID.y;
     if (i >= liTableSize()) return;
-    uint dax = licEntries[i].dax;
-    if (dax == 0u || !touchedRecently(licEntries[i].lfHI)) return;
+    if (licEntries[i].dax == 0u || !touchedRecently(licEntries[i].lfHI)) return;
+    uint testV = licTestV(i);
+    if (testV % 17u != 0u && (testV & 1u) != 0u) return;
+    uint k = atomicAdd(listCount, 1u);
+    listed[k] = i;
+    atomicMax(listGroups[0], k / gl_WorkGroupSize.x + 1u);
+}
 
+void refreshEntry(uint i) {
+    uint dax = licEntries[i].dax;
     vec3 cam = (invCamera * vec4(0.0, 0.0, 0.0, 1.0)).xyz;
     vec4 posS = licEntries[i].posS;
-    uint testV = i * 117977u + uint(licFrameNr) * 75389u;
+    uint testV = licTestV(i);
     if (testV % 17u != 0u) {
-        if ((testV & 1u) != 0u) return;
         vec3 axis = unpackSnorm4x8(dax).xyz;
         vec4 acc = licRestartIfBroken(licEntries[i].inLight) * 13.0;
         vec3 centre = posS.xyz + posS.w * 0.5;
@@ -114,5 +137,14 @@ void main() {
     }
     if (acc.w > LIC_MAX_WEIGHT) acc *= LIC_MAX_WEIGHT / acc.w;
     licEntries[i].inLight = acc;
+}
+
+void main() {
+    if (arg0_pass == 0) {
+        listEntry();
+        return;
+    }
+    uint k = gl_GlobalInvocationID.x;
+    if (k < listCount && k < uint(listed.length())) refreshEntry(listed[k]);
 }
 #endif

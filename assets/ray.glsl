@@ -155,8 +155,9 @@ vec3 getLighting(vec3 at, vec3 normal, int lightIndex, bool shadowed) {
 
 // The light the segment's closest hit sends back, (rgb, 1), or (0, 0, 0, 0.0001) for no hit: the
 // hit surface's linear albedo times the light arriving there, direct (with shadow rays) and
-// indirect (the cache entry of the hit's own cell, claimed if need be, so that light bounces on
-// from surfaces off the screen too). A surface seen from behind is lit as its other side is.
+// indirect (the cache entry of the hit's own cell where one exists; a hit claims none, which
+// would put every surface the rays reach, seen or not, under the update: four times the
+// entries in the demo). A surface seen from behind is lit as its other side is.
 vec4 litRay(vec3 camPos, vec3 origo, vec3 dir) {
     vec4 hit = treeHitAny(origo, dir, true);
     if (hit.x < 0.0001 || hit.x > 0.9999) return vec4(0.0, 0.0, 0.0, 0.0001);
@@ -169,6 +170,6 @@ vec4 litRay(vec3 camPos, vec3 origo, vec3 dir) {
     colour *= colour;
     vec3 at = origo + hit.x * dir;
     vec3 light = getLighting(at, normal, 0, true);
-    light += liEntryLight(liGetEntry(camPos, at, normal));
+    light += liEntryLight(liGetNAEntry(camPos, at, normal));
     return vec4(colour * light, 1.0);
 }
