@@ -30,6 +30,8 @@ Variable* namedValue(const char* name, uint32_t size) {
     return v;
 }
 
+} // namespace
+
 // The texture of materials without one: a single white texel, so they show their base colour.
 // One for the process: every texture the shader system creates keeps its handle for the run.
 TextureRecord* whiteTexture() {
@@ -43,6 +45,8 @@ TextureRecord* whiteTexture() {
     }();
     return &texture;
 }
+
+namespace {
 
 // An accessor's shape before anything is allocated for it: 1 to 4 components (the record holds
 // four references) and no more elements than the blob could hold codes for, 2 bytes each.

@@ -71,6 +71,9 @@ struct Variable;
     X(kTexCoordVariable, "atcoord", 32)                  /* BufferRecord, unused */
 NOVA31_SCENE_VARIABLES(NOVA31_DECLARE_VARIABLE)
 
+// The texture lent to materials without one (or whose image was not found): one white texel.
+TextureRecord* whiteTexture();
+
 // The decoded form of one packed accessor.
 struct GpuAccessor {
     const char* name = nullptr;   // "idx", "pos", "normal", "uv" in the blob; null for animation data
@@ -97,6 +100,8 @@ public:
     // Appends the world position (x, y, z) of every stride-th vertex drawn at `time`, with the
     // stride chosen so that about `points` are appended. Publishes and draws nothing.
     void worldPoints(float time, size_t points, std::vector<float>& out);
+    // Materials of the blob; `textures` has one entry per material.
+    size_t materialCount() const { return materials_.size(); }
     // Whether the scene has animation channels (its bounds change with the time).
     bool animated() const { return view_ && !view_->channels().empty(); }
 

@@ -1,7 +1,8 @@
 /* nova31-shot — renders frames of the demo at given music times into PNG files, or a span of
    the timeline into a video file with the demo's music.
 
-   Usage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] TIME...
+   Usage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] [--export] [--direct-only]
+                      [--flat-textures] TIME...
           nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] --video FILE [--from S] [--to S]
                       [--quality Q]
 
@@ -14,6 +15,12 @@
    window and written to "shot_TIME.png" in the working directory, TIME as given on the command
    line. A time that falls on a frame is that frame (drawn once); --fps 0 draws only the
    requested frames (a cold light cache: no indirect light yet).
+
+   --export also writes each shot's frame as data for an offline renderer: "shot_TIME.json",
+   "shot_TIME.triangles" and the textures "shot_TIME.textureK.png" (frame_export.h describes
+   them). --direct-only draws without the light cache (no indirect light: every cache lookup
+   finds no entry), --flat-textures with every texture replaced by its mean texel; both are for
+   comparing the direct light with a reference, and both change the PNG too.
 
    Video: every frame from --from (default 0) up to --to (default 20, the demo's end) goes to
    ffmpeg, which encodes it into FILE with "tune.ogg" cut to the same span (see video.h for the
@@ -54,6 +61,7 @@
 #include "platform/window.h"
 #include "render/cached_gi.h"
 #include "store/store.h"
+#include "tools/nova31-shot/frame_export.h"
 #include "tools/nova31-shot/progress.h"
 #include "tools/nova31-shot/video.h"
 
@@ -69,13 +77,17 @@ struct Options {
     int height = 450;
     float framesPerSecond = -1; // -1: not given (30 for shots, 60 for a video)
     std::vector<Shot> shots;
-    std::string video;        // output file, or empty for PNG shots
-    float from = -1, to = -1; // the video's span in music seconds; -1: not given
-    int quality = -1;         // the video encoder's constant rate factor; -1: its default
+    std::string video;         // output file, or empty for PNG shots
+    float from = -1, to = -1;  // the video's span in music seconds; -1: not given
+    int quality = -1;          // the video encoder's constant rate factor; -1: its default
+    bool exportFrames = false; // shots also write the frame's data (frame_export.h)
+    bool directOnly = false;   // no light cache: direct light only
+    bool flatTextures = false; // every texture its mean texel
 };
 
 constexpr const char* kUsage =
-    "usage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] TIME...\n"
+    "usage: nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] [--export] [--direct-only] "
+    "[--flat-textures] TIME...\n"
     "       nova31-shot [-data:FILE] [-camera:fit] [--size WxH] [--fps N] --video FILE.mp4|.mkv|.webm "
     "[--from S] [--to S] [--quality Q]\n";
 
@@ -145,6 +157,18 @@ Options parseOptions(int argc, char** argv) {
                 usage("--fps needs a rate from 0 to 1000");
             continue;
         }
+        if (std::strcmp(argument, "--export") == 0) {
+            options.exportFrames = true;
+            continue;
+        }
+        if (std::strcmp(argument, "--direct-only") == 0) {
+            options.directOnly = true;
+            continue;
+        }
+        if (std::strcmp(argument, "--flat-textures") == 0) {
+            options.flatTextures = true;
+            continue;
+        }
         if (std::strcmp(argument, "--video") == 0) {
             options.video = optionValue(argc, argv, &i, "a file name");
             if (options.video.empty()) usage("--video needs a file name");
@@ -173,6 +197,7 @@ Options parseOptions(int argc, char** argv) {
         options.shots.push_back({time, argument});
     }
     if (!options.video.empty()) {
+        if (options.exportFrames) usage("--export goes with shots, not with --video");
         checkVideoOptions(options);
         return options;
     }
@@ -250,6 +275,8 @@ DemoRenderer startDemo(const Options& options, int argc, char** argv) {
     createDemoWindow(false, options.width, options.height);
     DemoRenderer demo = createDemoRenderer(blob, cameraFromArguments(argc, argv));
     writeInitialLightCache();
+    if (options.directOnly) turnOffLightCache();
+    if (options.flatTextures) flattenSceneTextures(*demo.scene);
     return demo;
 }
 
@@ -267,6 +294,23 @@ void finishFrame(DemoRenderer& demo) {
 }
 
 // ---- PNG shots ----
+
+// The frame just drawn as data beside each of its PNG files.
+void exportShots(const Options& options, size_t first, size_t last, DemoRenderer& demo) {
+    FrameExportSettings settings;
+    settings.time = options.shots[first].time;
+    settings.indirectLight = !options.directOnly;
+    settings.background[2] = clearColorBlue(settings.time);
+    FrameExport frame;
+    std::string error;
+    if (!captureFrameExport(*demo.scene, settings, &frame, &error)) fail("cannot export the frame: " + error);
+    for (size_t i = first; i < last; ++i) {
+        const std::string name = "shot_" + options.shots[i].text;
+        if (!writeFrameExport(frame, name, &error)) fail(error);
+        std::printf("nova31-shot: wrote %s.json (%d triangles, %zu lights, %zu materials)\n", name.c_str(),
+                    frame.file.triangleCount, frame.file.lights.size(), frame.file.materials.size());
+    }
+}
 
 int writeShots(const Options& options, int argc, char** argv) {
     DemoRenderer demo = startDemo(options, argc, argv);
@@ -293,6 +337,7 @@ int writeShots(const Options& options, int argc, char** argv) {
         if (!drawDemoFrame(demo, drawn)) continue; // past the end: nothing was shaded
         readFrame(rgba);
         for (size_t i = first; i < last; ++i) writeShot(options.shots[i], rgba);
+        if (options.exportFrames) exportShots(options, first, last, demo);
         finishFrame(demo);
     }
     clock.report();
