@@ -246,6 +246,16 @@ TEST(LightCacheUpdate, ScheduleAndWeightCapsOverTheWholeTable) {
     EXPECT_EQ(static_cast<const LICInfo*>(storeBuffer("licInfo")->hostData)->licFrameNr, 81);
     EXPECT_EQ(storeBuffer("licInfo")->pending, 1);
     std::vector<LICEntry> gpu = downloadCache();
+    // The listing pass put exactly the entries due to gather or blend under the refresh.
+    int due = 0;
+    for (uint32_t i = 0; i < cpu.entries.size(); ++i) {
+        UpdateStep step = updateStep(cpu.entries[i], i, cpu.frame);
+        due += step == UpdateStep::gather || step == UpdateStep::blend;
+    }
+    std::vector<uint32_t> list =
+        readBuffer<uint32_t>(storeBuffer("licList")->glBuffer, kLightCacheListHeaderWords);
+    EXPECT_EQ(list[3], static_cast<uint32_t>(due));
+    EXPECT_EQ(list[0], (list[3] + 63) / 64) << "work groups of 64 over the list";
     updateWithoutGeometry(cpu, kOrigin);
     expectSameTable(gpu, cpu, 1e-5f);
 
