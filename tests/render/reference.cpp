@@ -355,17 +355,19 @@ uint32_t lookupHash(Vec3 cam, Vec3 point, Vec3 normal) {
     return keyHash(fragBox(point, cam, 11.0f), daxOf(normal));
 }
 
-uint32_t liGetNAEntry(const LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal) {
-    Vec4 fb = fragBox(point, cam, 11.0f);
-    uint32_t dax = daxOf(normal);
+uint32_t findEntry(const LightCache& cache, Vec4 fb, uint32_t dax, int probes) {
     uint32_t h = keyHash(fb, dax);
     uint32_t slot = h % tableSize(cache);
-    for (int probe = 0; probe < 20; ++probe) {
+    for (int probe = 0; probe < probes; ++probe) {
         const LICEntry& entry = cache.entries[slot];
         if ((entry.lfHI & 0x1FFFFFFu) == (h & 0x1FFFFFFu) && sameCell(entry, fb, dax)) return slot;
         slot = (slot + 1) % tableSize(cache);
     }
     return 0xFFFFFFFFu;
+}
+
+uint32_t liGetNAEntry(const LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal) {
+    return findEntry(cache, fragBox(point, cam, 11.0f), daxOf(normal), 20);
 }
 
 uint32_t liGetEntry(LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal) {
@@ -437,10 +439,10 @@ Vec3 smoothLight(const LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal, uin
         float w = (alongU ? std::fabs(g[ku]) : 1 - std::fabs(g[ku])) *
                   (alongV ? std::fabs(g[kv]) : 1 - std::fabs(g[kv]));
         if (w <= 0) continue;
-        Vec3 shifted = point;
-        if (alongU) shifted[ku] += fb[3] * (g[ku] > 0 ? 1.0f : g[ku] < 0 ? -1.0f : 0.0f);
-        if (alongV) shifted[kv] += fb[3] * (g[kv] > 0 ? 1.0f : g[kv] < 0 ? -1.0f : 0.0f);
-        uint32_t e = corner == 0 ? own : liGetNAEntry(cache, cam, shifted, normal);
+        Vec4 cell = fb; // the neighbour of the same size
+        if (alongU) cell[ku] += fb[3] * (g[ku] > 0 ? 1.0f : g[ku] < 0 ? -1.0f : 0.0f);
+        if (alongV) cell[kv] += fb[3] * (g[kv] > 0 ? 1.0f : g[kv] < 0 ? -1.0f : 0.0f);
+        uint32_t e = corner == 0 ? own : findEntry(cache, cell, daxOf(normal), 8); // LIC_NEIGHBOUR_PROBES
         if (e >= 0x80000000u || !(cache.entries[e].inLight[3] > 0.0f)) continue;
         const LICEntry& entry = cache.entries[e];
         float offPlane = 0;
