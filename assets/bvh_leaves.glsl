@@ -5,13 +5,15 @@
 //           edge with the next one;
 //   pass 1: pairs of consecutive triangles sharing an edge (roles), their boxes, and the
 //           primitives' centroid box (the sort counts the primitives);
-//   pass 2: sort keys: the Morton code of each primitive's centroid in that box;
-//   pass 3: after the sort, leaf 1 + k for the k-th primitive in key order, which is the k-th
-//           cluster of the first round of "bvh_nodes.glsl".
+//   pass 2: sort keys: the Morton code of each primitive's centroid in that box (the sort of
+//           "bvh_nodes.glsl" then writes the leaves).
 //!!using:util.glsl
 #ifdef COMPUTE
 layout(local_size_x = 64, local_size_y = 1, local_size_z = 1) in;
 uniform ivec4 arg0;
+#ifndef TREE_PASS
+#define TREE_PASS arg0.z // the renderer builds one program per pass (TREE_PASS defined)
+#endif
 layout(std430) buffer arg1_tree {
     BIVH leafItems[];
 };
@@ -150,7 +152,9 @@ void sortKey(int t, uint triangles) {
             low[c] = treeOrderedFloat(scratch[TREE_CENTROID_MIN + uint(c)]);
             size[c] = treeOrderedFloat(scratch[TREE_CENTROID_MAX + uint(c)]) - low[c];
         }
-        vec3 cell = (0.5 * (lo + hi) - low) / max(size, vec3(1e-30)) * 1024.0;
+        // Cubic cells: the key's order then follows distance alike along every axis, where cells
+        // fitted to each axis of a flat scene would order it mostly by height.
+        vec3 cell = (0.5 * (lo + hi) - low) / max(maxComponent(size), 1e-30) * 1024.0;
         uvec3 q = uvec3(0u);
         for (int c = 0; c < 3; ++c) q[c] = cell[c] > 0.0 ? uint(min(cell[c], 1023.0)) : 0u; // NaN: 0
         key = (spreadBits(q.x) << 2u) | (spreadBits(q.y) << 1u) | spreadBits(q.z);
@@ -159,31 +163,18 @@ void sortKey(int t, uint triangles) {
     scratch[treeValues(triangles, 0u) + uint(t)] = uint(t);
 }
 
-void leaf(int k, uint triangles) {
-    if (uint(k) >= scratch[TREE_PRIMITIVES]) return;
-    int t = int(scratch[treeValues(triangles, 0u) + uint(k)]);
-    uint role = scratch[TREE_ROLES + uint(t)];
-    vec3 lo, hi;
-    storedBox(t, lo, hi);
-    int link = bivhLeafLink(t, role == TREE_HEAD ? 2 : 1);
-    leafItems[1 + k] = BIVH(ivec4(floatBitsToInt(lo), link), ivec4(floatBitsToInt(hi), 0));
-    scratch[treeKeys(triangles, 0u) + uint(k)] = uint(1 + k); // the first round's clusters
-}
-
 void main() {
     int triangles = min(arg0.x, leafVertices.length() / 3);
     int o = int(TREE_INVOCATION);
     bool inRange = o < triangles;
     if (!inRange) {
         return;
-    } else if (arg0.z == 0) {
+    } else if (TREE_PASS == 0) {
         edgesAndBoxes(o, triangles);
-    } else if (arg0.z == 1) {
+    } else if (TREE_PASS == 1) {
         rolesAndBounds(o, triangles);
-    } else if (arg0.z == 2) {
-        sortKey(o, uint(arg0.x));
     } else {
-        leaf(o, uint(arg0.x));
+        sortKey(o, uint(arg0.x));
     }
 }
 #endif

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -45,10 +46,14 @@ const char* shaderSource(const char* name) {
     return file != nullptr ? currentData<const char>(file) : nullptr;
 }
 
-ShaderProgram* buildRequiredProgram(const char* name) {
+const char* requiredSource(const char* name) {
     const char* source = shaderSource(name);
     if (source == nullptr) fatalErrorFormat("Shader source %s is missing", name);
-    return buildProgram(0, source);
+    return source;
+}
+
+ShaderProgram* buildRequiredProgram(const char* name) {
+    return buildProgram(0, requiredSource(name));
 }
 
 // Grows a buffer that only the GPU fills to `count` elements and zeroes its whole store.
@@ -133,8 +138,9 @@ void createRenderTarget(TextureRecord* texture, uint32_t internalFormat, int wid
 
 TreeShape treeShape(int32_t triangleCount) {
     int32_t triangles = std::max(triangleCount, 1);
-    // The sort's counts (two words per block in the rounds), then two arrays of chunk sums.
-    int32_t blockWords = 16 * (triangles / kTreeBlock + 1) + 2 * (triangles / kTreeScanChunk + 2);
+    // The sort's counts (two words per block of kTreeBlock in the rounds), then two arrays of chunk sums.
+    int32_t blockWords =
+        kTreeSortBuckets * (triangles / kTreeSortBlock + 1) + 2 * (triangles / kTreeScanChunk + 2);
     int32_t records = kTreeScratchHeaderWords + kTreeScratchWordsPerTriangle * triangles + blockWords;
     TreeRounds rounds = treeRounds(triangles);
     return {2 * triangles, records + kTreeRoundRecordWords * (rounds.searched + rounds.forced), records};
@@ -143,7 +149,7 @@ TreeShape treeShape(int32_t triangleCount) {
 TreeRounds treeRounds(int32_t triangleCount) {
     int32_t levels = 0;
     while ((int64_t{1} << levels) < triangleCount) ++levels;
-    return {2 * levels + 8, levels + 1};
+    return {3 * levels + 8, levels + 1};
 }
 
 ComputeDispatch rowDispatch(int32_t invocations, int32_t groupSize) {
@@ -158,6 +164,18 @@ int32_t computeGroupSize(const ShaderProgram* program) {
     GLint size[3] = {1, 1, 1};
     glGetProgramiv(program->program, GL_COMPUTE_WORK_GROUP_SIZE, size);
     return std::max(size[0], 1);
+}
+
+TreePrograms buildTreePrograms(const char* leavesSource, const char* nodesSource) {
+    auto variant = [](const char* source, int32_t pass) {
+        std::string text = "#define TREE_PASS " + std::to_string(pass) + "\n" + source;
+        return buildProgram(0, text.c_str());
+    };
+    TreePrograms programs;
+    for (int32_t pass = 0; pass < kTreeLeafPasses; ++pass)
+        programs.leaves[pass] = variant(leavesSource, pass);
+    for (int32_t pass = 0; pass < kTreeNodePasses; ++pass) programs.nodes[pass] = variant(nodesSource, pass);
+    return programs;
 }
 
 // ---- Construction ----
@@ -199,8 +217,7 @@ CachedGI::CachedGI() {
     }
     deferredProgram = buildRequiredProgram("deferred.glsl");
     updateProgram = buildRequiredProgram("licupdate.glsl");
-    leavesProgram = buildRequiredProgram("bvh_leaves.glsl");
-    nodesProgram = buildRequiredProgram("bvh_nodes.glsl");
+    treePrograms = buildTreePrograms(requiredSource("bvh_leaves.glsl"), requiredSource("bvh_nodes.glsl"));
 
     // Storage the programs read before the first frame has written it: an empty tree (a root
     // without children) and an empty capture buffer, so no program meets an unbound block.
@@ -242,8 +259,9 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     BufferRecord* feedback = currentData<BufferRecord>(frameVariables().feedback);
     BufferRecord* scratch = currentData<BufferRecord>(frameVariables().scratch);
     TreeShape shape = treeShape(triangleCount);
-    ComputeDispatch perTriangle = rowDispatch(triangleCount, computeGroupSize(leavesProgram));
-    ComputeDispatch perNode = rowDispatch(shape.nodeCount, computeGroupSize(nodesProgram));
+    ComputeDispatch perTriangle = rowDispatch(triangleCount, computeGroupSize(treePrograms.leaves[0]));
+    int32_t nodesGroup = computeGroupSize(treePrograms.nodes[0]);
+    ComputeDispatch perNode = rowDispatch(shape.nodeCount, nodesGroup);
     const ComputeDispatch oneGroup{1, 1, 0};
 
     if (tree->elementSize == 0) tree->elementSize = sizeof(BIVH);
@@ -258,72 +276,76 @@ void CachedGI::buildTriangleTree(int32_t triangleCount) {
     glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, scratch->glBuffer);
 
     // Each pass reads what the ones before it wrote; see "bvh_leaves.glsl" and "bvh_nodes.glsl".
-    auto run = [&](ShaderProgram* program, int32_t round, int32_t pass, int32_t forced) {
+    auto runLeaves = [&](int32_t pass) {
+        int32_t arguments[4] = {triangleCount, 0, pass, 0};
+        glMemoryBarrier(GL_ALL_BARRIER_BITS);
+        use(treePrograms.leaves[pass], arguments, tree, feedback, scratch);
+    };
+    auto run = [&](int32_t round, int32_t pass, int32_t forced) {
         int32_t arguments[4] = {triangleCount, round, pass, forced};
         glMemoryBarrier(GL_ALL_BARRIER_BITS);
-        if (program == leavesProgram)
-            use(program, arguments, tree, feedback, scratch);
-        else
-            use(program, arguments, tree, scratch);
+        use(treePrograms.nodes[pass], arguments, tree, scratch);
     };
     auto indirect = [](uint32_t word) { glDispatchComputeIndirect(static_cast<GLintptr>(4 * word)); };
     for (int32_t pass = 0; pass < 3; ++pass) {
-        run(leavesProgram, 0, pass, 0); // edges and boxes, roles and centroid box, keys
+        runLeaves(pass); // edges and boxes, roles and centroid box, keys
         dispatch(perTriangle);
     }
-    int32_t nodesGroup = computeGroupSize(nodesProgram);
-    int32_t blocks = (triangleCount + kTreeBlock - 1) / kTreeBlock;
-    ComputeDispatch perBlock = rowDispatch(blocks, nodesGroup);
+    int32_t sortBlocks = (triangleCount + kTreeSortBlock - 1) / kTreeSortBlock;
+    ComputeDispatch perSortBlock = rowDispatch(sortBlocks, nodesGroup);
     ComputeDispatch perSortChunk =
-        rowDispatch((16 * blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
+        rowDispatch((kTreeSortBuckets * sortBlocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
+    int32_t blocks = (triangleCount + kTreeBlock - 1) / kTreeBlock;
     ComputeDispatch perRoundChunk = rowDispatch((blocks + kTreeScanChunk - 1) / kTreeScanChunk, nodesGroup);
     // A small tree's serial passes run in one invocation each (see "bvh_nodes.glsl", pass 13):
     // on software rasterisers each dispatch costs more than such a pass's work.
     const bool small = triangleCount <= kTreeSmall;
     if (triangleCount <= kTreeSerialSort) {
-        run(nodesProgram, 0, 16, 0);
+        run(0, 16, 0);
         dispatch(oneGroup);
     }
     for (int32_t digit = 0; triangleCount > kTreeSerialSort && digit < kTreeSortDigits; ++digit) {
         const int32_t passes[] = {6, 9, 7, 10, 8}; // counts, their prefix sums (three), scatter
-        const ComputeDispatch* layouts[] = {&perBlock, &perSortChunk, &oneGroup, &perSortChunk, &perBlock};
+        const ComputeDispatch* layouts[] = {&perSortBlock, &perSortChunk, &oneGroup, &perSortChunk,
+                                            &perSortBlock};
         for (int k = 0; k < 5; ++k) {
             if (small && (k == 1 || k == 3)) continue;
-            run(nodesProgram, digit, small && k == 2 ? 14 : passes[k], 0);
+            int32_t pass = small && k == 2 ? 14 : passes[k];
+            run(digit, pass == 8 && digit == kTreeSortDigits - 1 ? 17 : pass, 0); // 17: the last scatter
             dispatch(*layouts[k]);
         }
     }
-    run(leavesProgram, 0, 3, 0); // leaves
-    dispatch(perTriangle);
-    run(nodesProgram, 0, 0, 0); // the first round
+    run(0, 0, 0); // the first round
     dispatch(oneGroup);
     TreeRounds rounds = treeRounds(triangleCount);
     for (int32_t round = 0; round < rounds.searched + rounds.forced; ++round) {
         uint32_t slot = static_cast<uint32_t>(round & 1);
         int32_t forced = round >= rounds.searched ? 1 : 0;
-        run(nodesProgram, round, 1, forced); // nearest neighbours
+        run(round, 1, forced); // nearest neighbours
         indirect(kTreeClusterArgsWord + 3 * slot);
         if (small) {
-            run(nodesProgram, round, 13, forced); // the rest of the round
+            run(round, 13, forced); // the rest of the round
             indirect(kTreeRoundArgsWord + 3 * slot);
             continue;
         }
-        run(nodesProgram, round, 2, forced); // merges per block
+        run(round, 2, forced); // merges per block
         indirect(kTreeBlockArgsWord + 3 * slot);
         for (int32_t pass : {11, 3, 12}) { // their prefix sums, and the next round
-            run(nodesProgram, round, pass, forced);
+            run(round, pass, forced);
             dispatch(pass == 3 ? oneGroup : perRoundChunk);
         }
-        run(nodesProgram, round, 4, forced); // merges
+        run(round, 4, forced); // the next round's clusters
         indirect(kTreeBlockArgsWord + 3 * slot);
+        run(round, 18, forced); // the round's nodes
+        indirect(static_cast<uint32_t>(shape.roundRecordWord + kTreeRoundRecordWords * round));
     }
     if (small) {
-        run(nodesProgram, 0, 5, 0); // links
+        run(0, 5, 0); // links
         dispatch(perNode);
     } else {
         // The links top down, a round's nodes after those of the rounds that came later.
         for (int32_t round = rounds.searched + rounds.forced - 1; round >= 0; --round) {
-            run(nodesProgram, round, 15, 0);
+            run(round, 15, 0);
             indirect(static_cast<uint32_t>(shape.roundRecordWord + kTreeRoundRecordWords * round));
         }
     }

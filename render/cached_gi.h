@@ -27,7 +27,8 @@
    each node at most once and so never needs more than the tree's node count. The same
    triangles give the same tree, whatever the work-group size and whichever passes build it:
    up to kTreeSmall triangles one invocation does a round's serial work (fewer dispatches),
-   beyond it those passes run in chunks and the links are written top down round by round.
+   beyond it those passes run in chunks and the links are written top down round by round. Each
+   pass is its own program (TreePrograms), so a dispatch runs only that pass's code.
 
    Traversal counters: while the int "treeStatsOn" is 1, every shadow ray of the direct light
    adds its node visits and triangle tests to the TreeStats record "treeStats" (created zeroed
@@ -55,6 +56,17 @@ struct TextureRecord;
 
 // ---- Renderer ----
 
+// The tree build's programs, one per pass of each file, built with TREE_PASS defined to the
+// pass: software rasterisers run every branch of a program under lane masks, so a program that
+// held every pass would make each invocation pay for all of them.
+struct TreePrograms {
+    ShaderProgram* leaves[kTreeLeafPasses] = {};
+    ShaderProgram* nodes[kTreeNodePasses] = {};
+};
+
+// Builds every pass of the two sources (whose compute work-group sizes the dispatches follow).
+TreePrograms buildTreePrograms(const char* leavesSource, const char* nodesSource);
+
 class LightSys {
 public:
     virtual void beginFrame() = 0;
@@ -78,8 +90,7 @@ public:
     ShaderProgram* flatProgram = nullptr;     // "flat.glsl", null when absent
     ShaderProgram* texmProgram = nullptr;     // "texm.glsl", null when absent
     ShaderProgram* programList[3] = {};       // texm, flat, null
-    ShaderProgram* leavesProgram = nullptr;   // "bvh_leaves.glsl"
-    ShaderProgram* nodesProgram = nullptr;    // "bvh_nodes.glsl"
+    TreePrograms treePrograms;                // "bvh_leaves.glsl" and "bvh_nodes.glsl", per pass
     ShaderProgram* updateProgram = nullptr;   // "licupdate.glsl"
     ShaderProgram* deferredProgram = nullptr; // "deferred.glsl"
     uint32_t gBufferFbo = 0;                  // the G-buffer framebuffer object
@@ -119,7 +130,8 @@ TreeShape treeShape(int32_t triangleCount);
 // rounds then pair clusters in order, each halving them, so the build ends whatever the scene.
 // Rounds with nothing left to merge cost an empty indirect dispatch.
 struct TreeRounds {
-    int32_t searched; // 2 log2(T) + 8: most scenes finish well within them
+    int32_t searched; // 3 log2(T) + 8: most scenes finish within them (2.6k to 963k triangles of
+                      // the scaling benchmark take about 3 log2(T))
     int32_t forced;   // log2(T) + 1: enough to finish any that are left
 };
 TreeRounds treeRounds(int32_t triangleCount);

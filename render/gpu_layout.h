@@ -77,13 +77,16 @@ constexpr int32_t bivhLeafLink(int32_t firstTriangle, int32_t count) {
 // The tree build's scratch buffer "bivhScratch" ("util.glsl"): a header of 32 words (with the
 // indirect dispatch arguments of the clustering rounds at the words below), then 17 words per
 // triangle (roles, two key and value arrays for the sort, child and parent links per node, boxes)
-// and 16 words per block of kTreeBlock triangles (the sort's digit counts, then two per block of
-// clusters), then the prefix sums' chunk sums, then a record per clustering round.
+// and kTreeSortBuckets words per block of kTreeSortBlock triangles (the sort's digit counts, then
+// two words per block of kTreeBlock clusters), then the prefix sums' chunk sums, then a record per
+// clustering round.
 constexpr int32_t kTreeScratchHeaderWords = 32;
 constexpr int32_t kTreeScratchWordsPerTriangle = 17;
-constexpr int32_t kTreeBlock = 32;
-constexpr int32_t kTreeSortDigits = 8;   // 4-bit digits of the 32-bit sort keys
-constexpr int32_t kTreeScanChunk = 1024; // entries per invocation of the build's prefix sums
+constexpr int32_t kTreeBlock = 32;         // clusters per block of a clustering round's counts
+constexpr int32_t kTreeSortDigits = 3;     // 10-bit digits of the 30-bit Morton keys
+constexpr int32_t kTreeSortBuckets = 1024; // values of a digit
+constexpr int32_t kTreeSortBlock = 2048;   // keys per block of the sort's counts
+constexpr int32_t kTreeScanChunk = 1024;   // entries per invocation of the build's prefix sums
 // Up to this many triangles one invocation does a clustering round's or a sort digit's serial passes.
 constexpr int32_t kTreeSmall = 16384;
 // Up to this many triangles one invocation sorts them all.
@@ -94,6 +97,9 @@ constexpr uint32_t kTreeBlockArgsWord = 18;   // 2 x 3 words
 // (3 words), its first node and their count.
 constexpr int32_t kTreeRoundRecordWords = 5;
 constexpr uint32_t kTreeRoundArgsWord = 26; // 2 x 3 words
+// Passes of "bvh_leaves.glsl" and "bvh_nodes.glsl" (arg0.z, or TREE_PASS where it is defined).
+constexpr int32_t kTreeLeafPasses = 3;
+constexpr int32_t kTreeNodePasses = 19;
 
 // A point light as the scene publishes it in "gpuLights".
 struct GPULightEntry {

@@ -216,17 +216,19 @@ for key, value in table:
 
 # How the cost grows with the scene.
 if scale_sizes:
-    print("\n| triangles | build ms | deferred ms | nodes / shadow ray (p99, max) | reference | ratio | rays at limit |")
-    print("|---|---|---|---|---|---|---|")
+    print("\n| triangles | build ms | deferred ms | nodes / shadow ray (p99, max) | reference | ratio | nodes / log2 T (reference) | rays at limit |")
+    print("|---|---|---|---|---|---|---|---|")
     for count in scale_sizes.split(","):
         run = find(f"BM_Scale/{count}/")
         if run is None or run.get("error_occurred"):
-            print(f"| ~{count} | not run | | | | | |")
+            print(f"| ~{count} | not run | | | | | | |")
             continue
         gpu = "{:.1f} ({:.0f}, {:.0f})".format(run["nodes_mean"], run["nodes_p99"], run["nodes_max"]) if "nodes_mean" in run else "-"
-        print("| {:.0f} | {:.1f} | {:.1f} | {} | {:.1f} | {} | {} |".format(
+        print("| {:.0f} | {:.1f} | {:.1f} | {} | {:.1f} | {} | {} ({:.2f}) | {} |".format(
             run["triangles"], run["bvh_ms"], run["deferred_ms"], gpu, run["ref_nodes_mean"],
             "{:.2f}".format(run["nodes_ratio"]) if "nodes_ratio" in run else "-",
+            "{:.2f}".format(run["nodes_per_log2t"]) if "nodes_per_log2t" in run else "-",
+            run.get("ref_nodes_per_log2t", 0.0),
             "{:.0f}".format(run["rays_at_limit"]) if "rays_at_limit" in run else "-"))
 sys.exit(0 if context else 1)
 EOF

@@ -6,8 +6,8 @@
 //   BM_DemoFrame       the demo's own frame: assets/ through the scene runtime at music time
 //                      10 s, 800 x 450, after a few frames that warm the light cache;
 //   BM_Scale/N         about N triangles at 800 x 450, far from the origin: copies of the demo's
-//                      hall (without its ceiling) on a grid, from 200k on over a finely
-//                      subdivided terrain, every mesh drawn in shuffled order.
+//                      hall (without its ceiling) on a grid over a finely subdivided terrain,
+//                      each about half the triangles, every mesh drawn in shuffled order.
 // With a display it draws in a 1920 x 1080 window (Xvfb started at least that size will do) and
 // skips larger sizes; with none (DISPLAY unset) in a 3840 x 2160 headless frame, so every size
 // runs. The context's GL vendor, renderer, version and bindless support head the output.
@@ -156,11 +156,16 @@ void useSingleInvocationGroups(CachedGI& renderer) {
         std::string text = assetText(name);
         size_t at = text.find("local_size_x = 64");
         if (at != std::string::npos) text.replace(at, 17, "local_size_x = 1");
-        return buildProgram(0, text.c_str());
+        return text;
     };
-    renderer.leavesProgram = single("bvh_leaves.glsl");
-    renderer.nodesProgram = single("bvh_nodes.glsl");
-    renderer.updateProgram = single("licupdate.glsl");
+#ifdef NOVA31_TREE_PROGRAMS
+    renderer.treePrograms =
+        buildTreePrograms(single("bvh_leaves.glsl").c_str(), single("bvh_nodes.glsl").c_str());
+#else
+    renderer.leavesProgram = buildProgram(0, single("bvh_leaves.glsl").c_str());
+    renderer.nodesProgram = buildProgram(0, single("bvh_nodes.glsl").c_str());
+#endif
+    renderer.updateProgram = buildProgram(0, single("licupdate.glsl").c_str());
 }
 
 // One renderer per G-buffer size; a new one takes over the shared G-buffer Variables.
@@ -393,9 +398,9 @@ GrownScene growScene(int32_t target) {
             hi[c] = std::max(hi[c], p[c]);
         }
     const auto hallTriangles = static_cast<int32_t>(hallCorners.size() / 3);
-    // Halls on a g x g grid up to 100k triangles; beyond, a terrain under them takes the rest.
-    int grid = 1;
-    while ((grid + 1) * (grid + 1) * hallTriangles <= std::min(target, 100000) + hallTriangles / 2) ++grid;
+    // Every size is the same scene grown: halls on a g x g grid hold about half the triangles and a
+    // terrain under them, subdivided the finer the larger the scene, the other half.
+    const int grid = std::max(1, static_cast<int>(std::lround(std::sqrt(target / 2.0 / hallTriangles))));
     const float spacing = 1.15f * std::max(hi[0] - lo[0], hi[2] - lo[2]);
     GrownScene scene;
     scene.extent = grid * spacing;
@@ -419,10 +424,9 @@ GrownScene growScene(int32_t target) {
             scene.meshes.push_back(std::move(mesh));
         }
     // The terrain: a rolling height field of n x n quads in 8 x 8 patches, each patch in row order.
-    const int32_t rest = target - scene.triangles;
-    if (rest > target / 10) {
+    {
         const int patches = 8;
-        int n = static_cast<int>(std::sqrt(rest / 2.0)) / patches * patches;
+        const int n = std::max(static_cast<int>(std::sqrt(target / 4.0)) / patches, 1) * patches;
         const float cell = scene.extent / n;
         auto height = [&](int x, int z) {
             return kFarAway[1] - 0.5f + 0.6f * std::sin(0.37f * x) * std::cos(0.23f * z);

@@ -8,6 +8,7 @@
 #include "store/store.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -114,7 +115,12 @@ void countShadowRays(benchmark::State& state, CachedGI& renderer, int width, int
     state.counters["ref_depth"] = tree.depth;
     setSummary(state, "ref_nodes", referenceNodes);
     setSummary(state, "ref_tris", tested.summary());
+    // Node visits per shadow ray over log2 of the triangle count: across scenes that only grow,
+    // a tree whose cost grows no faster than the logarithm keeps this from rising.
+    const double levels = triangles > 1 ? std::log2(static_cast<double>(triangles)) : 1.0;
+    state.counters["ref_nodes_per_log2t"] = referenceNodes.mean / levels;
 #ifdef NOVA31_TREE_STATS
     if (referenceNodes.mean > 0) state.counters["nodes_ratio"] = nodesMean / referenceNodes.mean;
+    state.counters["nodes_per_log2t"] = nodesMean / levels;
 #endif
 }

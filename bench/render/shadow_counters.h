@@ -25,7 +25,8 @@ std::vector<std::array<float, 3>> readCapturedCorners(int32_t triangleCount);
 //   triangles, shadow_rays, rays_at_limit, nodes_mean, nodes_p99, nodes_max, tris_mean, tris_p99,
 //   tris_max (the renderer's tree; absent without shader counters),
 //   ref_rays, ref_nodes_mean, ref_nodes_p99, ref_nodes_max, ref_tris_mean, ref_tris_p99,
-//   ref_tris_max, ref_depth (the reference tree), nodes_ratio (nodes_mean / ref_nodes_mean).
+//   ref_tris_max, ref_depth (the reference tree), nodes_ratio (nodes_mean / ref_nodes_mean),
+//   nodes_per_log2t and ref_nodes_per_log2t (the means over log2 of the triangle count).
 // The G-buffer is read back at width x height.
 void countShadowRays(benchmark::State& state, CachedGI& renderer, int width, int height,
                      const DrawGeometry& draw);

@@ -18,7 +18,7 @@ TEST(TreeShape, TwoNodesAndTheScratchLayoutPerTriangle) {
         TreeShape shape = treeShape(triangles);
         int32_t counted = std::max(triangles, 1);
         EXPECT_EQ(shape.nodeCount, 2 * counted) << triangles; // the header and at most 2T - 1 nodes
-        int32_t records = 32 + 17 * counted + 16 * (counted / 32 + 1) + 2 * (counted / 1024 + 2);
+        int32_t records = 32 + 17 * counted + 1024 * (counted / 2048 + 1) + 2 * (counted / 1024 + 2);
         TreeRounds rounds = treeRounds(counted);
         EXPECT_EQ(shape.roundRecordWord, records) << triangles;
         EXPECT_EQ(shape.scratchWords, records + 5 * (rounds.searched + rounds.forced)) << triangles;

@@ -58,21 +58,17 @@ std::vector<BIVH> buildOnGpu(CachedGI& renderer, const std::vector<FVert>& verti
 
 // The leaf and node programs with one invocation per work group.
 void useSingleInvocationPrograms(CachedGI& renderer) {
-    static ShaderProgram* leaves = nullptr;
-    static ShaderProgram* nodes = nullptr;
-    if (leaves == nullptr) {
+    static TreePrograms programs = [] {
         auto single = [](const char* name) {
             std::string text(static_cast<const char*>(variableData(currentVariable(getVariable(name, 0)))));
             size_t at = text.find("local_size_x = 64");
             EXPECT_NE(at, std::string::npos);
             text.replace(at, 17, "local_size_x = 1");
-            return buildProgram(0, text.c_str());
+            return text;
         };
-        leaves = single("bvh_leaves.glsl");
-        nodes = single("bvh_nodes.glsl");
-    }
-    renderer.leavesProgram = leaves;
-    renderer.nodesProgram = nodes;
+        return buildTreePrograms(single("bvh_leaves.glsl").c_str(), single("bvh_nodes.glsl").c_str());
+    }();
+    renderer.treePrograms = programs;
 }
 
 } // namespace
@@ -155,8 +151,8 @@ TEST(TreeBuild, FarFromTheOriginTheRootHugsTheTriangles) {
     }
 }
 
-// The leaves in node order follow the Morton codes of their centroids in the scene's centroid
-// box: the sort on the GPU is right.
+// The leaves in node order follow the Morton codes of their centroids in cubic cells of the
+// scene's centroid box: the sort on the GPU is right.
 void expectLeavesInKeyOrder(const std::vector<BIVH>& tree) {
     std::vector<uint32_t> header = readBuffer<uint32_t>(storeBuffer("bivhScratch")->glBuffer, 8);
     auto ordered = [](uint32_t u) { return bitsFloat(u & 0x80000000u ? u & 0x7FFFFFFFu : ~u); };
@@ -171,11 +167,13 @@ void expectLeavesInKeyOrder(const std::vector<BIVH>& tree) {
     for (int32_t n = 1; n < static_cast<int32_t>(tree.size()) && tree[static_cast<size_t>(n)].mi[3] < 0;
          ++n) {
         uint32_t key = 0;
+        float edge = 1e-30f; // cubic cells: the centroid box's longest edge
+        for (int c = 0; c < 3; ++c) edge = std::max(edge, ordered(header[4 + c]) - ordered(header[c]));
         for (int c = 0; c < 3; ++c) {
-            float lo = ordered(header[c]), size = ordered(header[4 + c]) - lo;
+            float lo = ordered(header[c]);
             float centre = 0.5f * (bitsFloat(static_cast<uint32_t>(tree[static_cast<size_t>(n)].mi[c])) +
                                    bitsFloat(static_cast<uint32_t>(tree[static_cast<size_t>(n)].ma[c])));
-            float cell = (centre - lo) / std::max(size, 1e-30f) * 1024.0f;
+            float cell = (centre - lo) / edge * 1024.0f;
             key |= spread(cell > 0 ? static_cast<uint32_t>(std::min(cell, 1023.0f)) : 0u) << (2 - c);
         }
         unordered += key < previous;
@@ -194,17 +192,15 @@ TEST(TreeBuild, LargeCaptureAndOneInvocationGroupsAgree) {
     ASSERT_EQ(checkTree(usual, vertices, triangles).error, "");
     expectLeavesInKeyOrder(usual);
 
-    ShaderProgram* leaves = renderer.leavesProgram;
-    ShaderProgram* nodes = renderer.nodesProgram;
+    TreePrograms usualPrograms = renderer.treePrograms;
     useSingleInvocationPrograms(renderer);
-    EXPECT_EQ(computeGroupSize(renderer.leavesProgram), 1);
+    EXPECT_EQ(computeGroupSize(renderer.treePrograms.leaves[0]), 1);
     BufferRecord* tree = storeBuffer("bivhTree");
     glBindBuffer(GL_COPY_WRITE_BUFFER, tree->glBuffer);
     glClearBufferData(GL_COPY_WRITE_BUFFER, GL_R32UI, GL_RED_INTEGER, GL_UNSIGNED_INT, nullptr);
     glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
     std::vector<BIVH> single = buildOnGpu(renderer, vertices, triangles);
-    renderer.leavesProgram = leaves;
-    renderer.nodesProgram = nodes;
+    renderer.treePrograms = usualPrograms;
     expectLeavesInKeyOrder(single);
     EXPECT_EQ(std::memcmp(single.data(), usual.data(), usual.size() * sizeof(BIVH)), 0);
 }
