@@ -4,7 +4,7 @@
 # --fps frames per second) and exports it (--export), renders the same frame with Blender's Cycles
 # (scripts/reference/cycles_reference.py: Lambert surfaces, true point lights, --bounces diffuse
 # bounces, --spp samples, no denoiser, encoded as the demo encodes), and compares the two with the
-# image-difference tool (ꟻLIP and RMSE, an error map). Two checks of the pipeline itself come
+# image-difference tool (FLIP and RMSE, an error map). Two checks of the pipeline itself come
 # with it: the direct light alone (the demo without its light cache, Cycles without bounces, the
 # textures flattened to their mean on both sides) and the reference's own noise (two Cycles renders
 # of 10 s, or of the first time, with different seeds). Prints one table (also OUT/table.md); OUT keeps the
@@ -13,16 +13,17 @@
 #
 #   scripts/reference.sh                               times 4, 10 and 16 s at 800x450, 256 spp
 #   scripts/reference.sh --times 10 --spp 64           a quicker look
-#   scripts/reference.sh --references scripts/reference/frames --no-checks
-#                                                      against the kept references (no Cycles)
+#   scripts/reference.sh --references reference-out --out gi-out --no-checks
+#                                                      the demo again, against the earlier run's
+#                                                      references (no Cycles for them)
 #
 # Options: --times T,T,... (default 4,10,16), --size WxH (800x450), --spp N (256), --bounces N (8),
 # --fps N (30: the rate of the play-through that warms the light cache), --out DIR (default
 # reference-out/, outside the build), --build DIR (build/; configured and built when missing),
 # --diff PROGRAM (default BUILD/nova31-diff), --no-checks (only the frames at --times), --no-setup
 # (do not install Blender), --threads N (Cycles' threads; default all), --references DIR (take
-# reference_TIME.png from DIR where it is there instead of rendering it: the references kept in
-# scripts/reference/frames are those of the scene at the time they were made, 800x450, 256 spp). It installs Debian's
+# reference_TIME.png from DIR where it is there instead of rendering it: the output folder of an
+# earlier run, good while the scene, the size and the sample count stay the same). It installs Debian's
 # blender (scripts/reference/packages.txt) when missing. Without the difference tool it stops after
 # the renders and says so. Exit status 0 when every step ran.
 set -euo pipefail
@@ -107,7 +108,8 @@ cycles() { # FRAME.json OUT.png BOUNCES SEED
 }
 for t in "${time_list[@]}"; do
     if [[ -n "$references" && -f "$references/reference_$t.png" ]]; then
-        cp "$references/reference_$t.png" "$out/reference_$t.png"
+        [[ "$references/reference_$t.png" -ef "$out/reference_$t.png" ]] ||
+            cp "$references/reference_$t.png" "$out/reference_$t.png"
         log "reference_$t.png from $references"
     else
         cycles "$out/demo/shot_$t.json" "$out/reference_$t.png" "$bounces" 0
@@ -129,7 +131,7 @@ json_number() { # KEY JSON
 }
 table="$out/table.md"
 {
-    echo "| pair | ꟻLIP | RMSE (encoded, 0-1) |"
+    echo "| pair | FLIP | RMSE (encoded, 0-1) |"
     echo "|---|---|---|"
 } >"$table"
 compare() { # LABEL REFERENCE TEST STEM

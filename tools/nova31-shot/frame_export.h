@@ -19,8 +19,10 @@
    first, as the renderer's texels.
 
    How the demo shades with these, so that another renderer can do the same:
-   - albedo (linear) = (baseColor x texel)^2 componentwise, the texel sampled with bilinear
-     filtering and repeat wrapping ("filter", "wrap"); a material without a texture has texel 1;
+   - albedo (linear) = (baseColor x texel)^2 componentwise, a material without a texture having
+     texel 1; traced rays sample the base level bilinearly with repeat wrapping ("filter",
+     "wrap"), the G-buffer the mip chain (GL's defaults: the nearest texel of the two nearest
+     levels, blended), whose levels average 2 x 2 texels after dropping their two low bits;
    - a light adds intensity x lightScale x color x max(0, dot(n, l)) / d^2 to the light at a
      point (l: unit vector to the light, d: its distance), with a shadow ray and no range;
    - the pixel is sqrt(light x albedo) componentwise, clamped to [0, 1] by the framebuffer;
