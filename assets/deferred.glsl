@@ -1,7 +1,7 @@
 #version 450 core
 // The shading pass: one full-window quad lighting the G-buffer with the direct light of every
-// light (a shadow ray each) plus the light cache's indirect light, times the linear albedo,
-// written as its square root.
+// light (a shadow ray each) plus the light cache's indirect light, read smoothly across its
+// cells, times the linear albedo, written as its square root.
 //!!using:util.glsl
 //!!using:licache.glsl
 //!!using:ray.glsl
@@ -32,7 +32,7 @@ void main() {
     a *= a;
     vec3 light = getLighting(p, n, 0, true);
     uint e = liGetEntry(cam, p, n);
-    if (licFound(e)) light += licEntries[e].inLight.xyz / licEntries[e].inLight.w;
+    light += liSmoothLight(cam, p, n, e);
     frag0 = vec4(sqrt(light * a), 1.0);
 }
 #endif

@@ -80,21 +80,25 @@ uint liKeyHash(vec4 fb, uint dax) {
     return fragBoxToHash(fb) + (dax ^ ((dax >> 16) * 37u));
 }
 
-// An existing entry of the cell of suat with that normal, neither claimed nor touched.
-uint liGetNAEntry(vec3 camPos, vec3 suat, vec3 normal) {
+// The existing entry of cell fb with that axis within the first `probes` slots of its key.
+uint liFindEntry(vec4 fb, uint dax, int probes) {
     uint count = liTableSize();
     if (count == 0u) return LIC_NONE;
-    vec4 fb = fragBox(suat, camPos, LIC_DENSITY);
-    uint dax = packSnorm4x8(vec4(dominantAxis(normal), 0.0));
     uint h = liKeyHash(fb, dax);
     uint slot = h % count;
-    for (int probe = 0; probe < LIC_PROBES; ++probe) {
+    for (int probe = 0; probe < probes; ++probe) {
         if ((licEntries[slot].lfHI & LIC_HASH_MASK) == (h & LIC_HASH_MASK) && licEntries[slot].posS == fb &&
             licEntries[slot].dax == dax)
             return slot;
         slot = (slot + LIC_NEXT) % count;
     }
     return LIC_NONE;
+}
+
+// An existing entry of the cell of suat with that normal, neither claimed nor touched.
+uint liGetNAEntry(vec3 camPos, vec3 suat, vec3 normal) {
+    vec4 fb = fragBox(suat, camPos, LIC_DENSITY);
+    return liFindEntry(fb, packSnorm4x8(vec4(dominantAxis(normal), 0.0)), LIC_PROBES);
 }
 
 // The entry of the cell of suat with that normal, touched for this frame, or claimed from an
@@ -163,4 +167,55 @@ uint liGetEntry(vec3 camPos, vec3 suat, vec3 normal) {
         if (swapped == f && licEntries[e].posS == fb && licEntries[e].dax == dax) return e;
     }
     return LIC_NONE;
+}
+
+// The light an entry holds: its sum over its weight, or over 1 while the weight is below one
+// sample (a fresh claim's token sum is no light yet); none for LIC_NONE.
+vec3 liEntryLight(uint e) {
+    vec4 light = licFound(e) ? licEntries[e].inLight : vec4(0.0);
+    return light.w > 0.0 ? light.xyz / max(light.w, 1.0) : vec3(0.0);
+}
+
+// The cached light at a surface point, read smoothly across cells so that no cell edge shows:
+// the point's own entry and those of the cells of the same size one step away in the two
+// directions across the surface (the axes other than the normal's dominant one), towards the
+// side of the cell the point lies in, weighted bilinearly by the point's place between the four
+// cell centres. A cell drops out, and the others are renormalised, when it has no entry for this
+// axis (where the cells change size with the distance, the neighbour of the other size is not
+// looked for), when its entry has no samples yet (its weight discounts it below one sample), or
+// when the surface it was traced from lies off this point's plane by more than half a cell
+// (another surface that passes through the cell, such as a step or the top of a dais; the
+// point's own cell is judged alike, so the read stays continuous across its edges). own is the
+// point's entry from liGetEntry; it stands alone when nothing else is left. The neighbours are
+// looked for in their first LIC_NEIGHBOUR_PROBES slots only: this read runs for every pixel,
+// and a cell that has no entry costs every probe.
+#define LIC_NEIGHBOUR_PROBES 8
+vec3 liSmoothLight(vec3 camPos, vec3 suat, vec3 normal, uint own) {
+    vec3 axis = dominantAxis(normal);
+    if (axis == vec3(0.0)) return liEntryLight(own);
+    uint dax = packSnorm4x8(vec4(axis, 0.0));
+    vec4 fb = fragBox(suat, camPos, LIC_DENSITY);
+    vec3 g = (suat - fb.xyz) / fb.w - 0.5; // from the cell's centre, in cells: each in [-0.5, 0.5)
+    int k = axis.x != 0.0 ? 0 : (axis.y != 0.0 ? 1 : 2);
+    int ku = (k + 1) % 3, kv = (k + 2) % 3;
+    float fu = abs(g[ku]), fv = abs(g[kv]);
+    vec3 unitNormal = normalize(normal);
+    vec4 sum = vec4(0.0);
+    for (int c = 0; c < 4; ++c) {
+        vec3 shift = vec3(0.0);
+        shift[ku] = (c & 1) != 0 ? sign(g[ku]) : 0.0;
+        shift[kv] = (c & 2) != 0 ? sign(g[kv]) : 0.0;
+        float w = ((c & 1) != 0 ? fu : 1.0 - fu) * ((c & 2) != 0 ? fv : 1.0 - fv);
+        if (w <= 0.0) continue;
+        uint e = c == 0 ? own : liFindEntry(vec4(fb.xyz + fb.w * shift, fb.w), dax, LIC_NEIGHBOUR_PROBES);
+        if (!licFound(e)) continue;
+        vec4 light = licEntries[e].inLight;
+        if (!(light.w > 0.0)) continue;
+        vec4 cell = licEntries[e].posS;
+        vec3 traced = cell.xyz + unpackUnorm4x8(licEntries[e].tracePos).xyz * cell.w;
+        if (abs(dot(traced - suat, unitNormal)) > 0.5 * fb.w) continue;
+        w *= min(light.w, 1.0);
+        sum += vec4(light.xyz / light.w, 1.0) * w;
+    }
+    return sum.w > 0.0 ? sum.xyz / sum.w : liEntryLight(own);
 }

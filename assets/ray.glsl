@@ -153,18 +153,23 @@ vec3 getLighting(vec3 at, vec3 normal, int lightIndex, bool shadowed) {
     return light;
 }
 
-// The light the segment's closest hit sends back, (rgb, 1), or (0, 0, 0, 0.0001) for no hit.
+// The light the segment's closest hit sends back, (rgb, 1), or (0, 0, 0, 0.0001) for no hit: the
+// hit surface's linear albedo times the light arriving there, direct (with shadow rays) and
+// indirect (the cache entry of the hit's own cell where one exists; a hit claims none, which
+// would put every surface the rays reach, seen or not, under the update: four times the
+// entries in the demo). A surface seen from behind is lit as its other side is.
 vec4 litRay(vec3 camPos, vec3 origo, vec3 dir) {
     vec4 hit = treeHitAny(origo, dir, true);
     if (hit.x < 0.0001 || hit.x > 0.9999) return vec4(0.0, 0.0, 0.0, 0.0001);
     int b = int(hit.w);
     vec3 normal = (1.0 - hit.y - hit.z) * capturedNormal(b) + hit.y * capturedNormal(b + 1) +
                   hit.z * capturedNormal(b + 2);
+    if (dot(normal, dir) > 0.0) normal = -normal;
     // The surface's albedo as the geometry pass has it: base colour factor times texel, made linear.
     vec3 colour = capturedBaseColor(b).rgb * triSample(hit).rgb;
     colour *= colour;
-    vec3 light = getLighting(origo + hit.x * dir, normal, 0, true);
-    uint e = liGetEntry(camPos, origo, normal);
-    if (licFound(e)) light += licEntries[e].inLight.xyz / licEntries[e].inLight.w;
+    vec3 at = origo + hit.x * dir;
+    vec3 light = getLighting(at, normal, 0, true);
+    light += liEntryLight(liGetNAEntry(camPos, at, normal));
     return vec4(colour * light, 1.0);
 }

@@ -32,6 +32,7 @@ struct FrameVariables {
     Variable* triangleCount = getVariable(kTriangleCountVariable, 4);
     Variable* quad = getVariable(kQuadVariable, 32);
     Variable* info = getVariable(kLightCacheInfoVariable, 32);
+    Variable* list = getVariable(kLightCacheListVariable, 32);
 };
 
 FrameVariables& frameVariables() {
@@ -228,6 +229,13 @@ CachedGI::CachedGI() {
         stats->elementSize = sizeof(TreeStats);
         reserveZeroedDeviceBuffer(stats, 1);
     }
+    // The update's list of entries: the indirect dispatch's three group counts, the count, then
+    // at most one index per entry (see "licupdate.glsl").
+    BufferRecord* list = storeBuffer(kLightCacheListVariable);
+    if (list->glBuffer == 0) {
+        list->elementSize = 4;
+        reserveZeroedDeviceBuffer(list, kLightCacheListHeaderWords + kLightCacheEntryCount);
+    }
     BufferRecord* feedback = storeBuffer(kFeedbackVariable);
     if (feedback->glBuffer == 0) {
         int32_t count = feedback->elementCount;
@@ -368,9 +376,25 @@ void CachedGI::postRenderFrame() {
 }
 
 void CachedGI::updateLightCache() {
+    // Two passes: one invocation per entry lists those this frame refreshes (in use in the last
+    // four frames, and due to gather or blend), then one per listed entry refreshes it. On
+    // software rasterisers every invocation pays for the whole masked body of its program, so
+    // the refresh runs over the listed entries only, not over the table.
+    BufferRecord* list = currentData<BufferRecord>(frameVariables().list);
+    static const uint32_t kEmptyList[kLightCacheListHeaderWords] = {0, 1, 1, 0};
     glMemoryBarrier(GL_ALL_BARRIER_BITS);
-    use(updateProgram);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, list->glBuffer);
+    glBufferSubData(GL_COPY_WRITE_BUFFER, 0, sizeof(kEmptyList), kEmptyList);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    int32_t pass = 0;
+    use(updateProgram, &pass);
     dispatch(rowDispatch(kLightCacheInvocations, computeGroupSize(updateProgram)));
+    glMemoryBarrier(GL_ALL_BARRIER_BITS);
+    pass = 1;
+    use(updateProgram, &pass);
+    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, list->glBuffer);
+    glDispatchComputeIndirect(0);
+    glBindBuffer(GL_DISPATCH_INDIRECT_BUFFER, 0);
     glMemoryBarrier(GL_ALL_BARRIER_BITS);
 
     BufferRecord* info = currentData<BufferRecord>(frameVariables().info);

@@ -35,6 +35,9 @@
    here). A benchmark sets it, clears the record, runs postRenderFrame, reads it back and sets
    it to 0 again before updateLightCache.
 
+   The light-cache refresh ("licupdate.glsl") runs in two passes: one invocation per table entry
+   lists the entries due this frame into "licList", then an indirect dispatch sized by that list
+   refreshes them, so the cost follows the entries in use rather than the table's size.
    Compute programs declare their own work-group size; the host reads it back from the linked
    program and lays the dispatch out for it (see ComputeDispatch), so a program written for
    1 x 1 x 1 groups gets exactly the one-invocation-per-group layout.

@@ -35,6 +35,7 @@
     X(kQuadVariable, "pos2", 32)                  /* BufferRecord, the deferred pass's quad */               \
     X(kLightCacheVariable, "liCache", 32)         /* BufferRecord of LICEntry */                             \
     X(kLightCacheInfoVariable, "licInfo", 32)     /* BufferRecord of one LICInfo */                          \
+    X(kLightCacheListVariable, "licList", 32)     /* BufferRecord, the entries one update refreshes */       \
     X(kGBufferAlbedoVariable, "gBufferAlb", 64)   /* TextureRecord, render target */                         \
     X(kGBufferNormalVariable, "gBufferNorm", 64)  /* TextureRecord, render target */                         \
     X(kGBufferPositionVariable, "gBufferPos", 64) /* TextureRecord, render target */                         \
@@ -150,4 +151,5 @@ struct TreeStats {
 static_assert(sizeof(TreeStats) == 32 + 8 * kTreeStatsBins);
 
 constexpr int32_t kLightCacheEntryCount = 140057;
+constexpr int32_t kLightCacheListHeaderWords = 4; // "licList": dispatch group counts x, y, z, then the count
 constexpr int32_t kLightCacheFirstFrame = 80;

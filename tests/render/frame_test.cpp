@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 using namespace reference;
 using namespace mini;
@@ -427,4 +428,84 @@ TEST(RendererSources, MissingGeometrySourcesLeaveTheirProgramsOut) {
             std::_Exit(programs[0] == nullptr && programs[1] == nullptr && programs[2] == nullptr ? 3 : 4);
         },
         ::testing::ExitedWithCode(3), "");
+}
+
+// ---- Gathering: the hemisphere above the surface, as far as the scene reaches ----
+
+TEST(Gather, TheMeanOfTheRaysIsTheIrradianceFromAboveOnly) {
+    // A floor (y = 0) under a white ceiling 3 units up, lit by a light just below it, and a lit
+    // plate under the floor that only rays into the floor could see. The gathering entries of one
+    // update stand on the floor; the mean of their light must be the ceiling's irradiance there:
+    // E(p) = integral over the ceiling of B(x) cos(at p) cos(at x) / (pi r^2) dA, with B the
+    // ceiling's albedo times its direct light (the renderer's light has no 1 / pi).
+    CachedGI& renderer = testRenderer();
+    writeInitialLightCache();
+    Mesh floor, ceiling, plate;
+    addQuad(floor, {-4, 0, -4}, {-4, 0, 4}, {4, 0, 4}, {4, 0, -4}, {0, 1, 0});
+    addQuad(ceiling, {-4, 3, -4}, {4, 3, -4}, {4, 3, 4}, {-4, 3, 4}, {0, -1, 0});
+    addQuad(plate, {-4, -0.5f, -4}, {-4, -0.5f, 4}, {4, -0.5f, 4}, {4, -0.5f, -4}, {0, 1, 0});
+    for (Mesh* mesh : {&floor, &ceiling, &plate}) finish(*mesh);
+    const GPULightEntry above{{0, 2.5f, 0, 1}, {1, 1, 1, 5000}}, below{{0, -0.25f, 0, 1}, {1, 1, 1, 5000}};
+    beginTestFrame();
+    renderer.beginFrame();
+    setCamera();
+    std::vector<GPULightEntry> lights(100, GPULightEntry{});
+    lights[0] = above;
+    lights[1] = below;
+    setHostBuffer("gpuLights", lights);
+    for (Mesh* mesh : {&floor, &ceiling, &plate})
+        drawMesh(renderer.texmProgram, *mesh, identity(), identity(), {1, 1, 1, 1});
+    renderer.postRenderFrame();
+    presentFrame();
+
+    // Every entry the update gathers for this frame stands on the floor, with no light yet.
+    const auto* initial = static_cast<const LICEntry*>(storeBuffer("liCache")->hostData);
+    LightCache cache{{initial, initial + kLightCacheEntryCount}};
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> across(-3.5f, 3.5f);
+    std::vector<uint32_t> gathering;
+    std::vector<Vec3> points;
+    for (uint32_t i = 0; i < cache.entries.size(); ++i) {
+        LICEntry entry{};
+        entry.lfHI = (i & 0x1FFFFFFu) + (static_cast<uint32_t>(cache.frame) << 25);
+        entry.dax = 0x7F00u;
+        if (updateStep(entry, i, cache.frame) != UpdateStep::gather) continue;
+        entry.normal = packSnorm4x8({0, 1, 0, 0});
+        Vec3 p{across(random), 0, across(random)};
+        float cell[4] = {0.5f * std::floor(2 * p[0]), 0, 0.5f * std::floor(2 * p[2]), 0.5f};
+        std::memcpy(entry.posS, cell, sizeof(cell));
+        entry.tracePos = packUnorm4x8({(p[0] - cell[0]) / 0.5f, 0, (p[2] - cell[2]) / 0.5f, 0});
+        for (int c : {0, 2})
+            p[c] = cell[c] + 0.5f * static_cast<float>((entry.tracePos >> (8 * c)) & 255u) / 255.0f;
+        entry.inLight[3] = 0.001f;
+        cache.entries[i] = entry;
+        gathering.push_back(i);
+        points.push_back(p);
+    }
+    setHostBuffer("liCache", cache.entries);
+    setHostBuffer("licInfo", std::vector<LICInfo>{{0, 0, cache.frame, kLightCacheEntryCount}});
+    renderer.updateLightCache();
+    std::vector<LICEntry> gpu = readBuffer<LICEntry>(storeBuffer("liCache")->glBuffer, kLightCacheEntryCount);
+
+    double measured = 0, expected = 0;
+    const int steps = 48;
+    for (size_t k = 0; k < gathering.size(); ++k) {
+        const LICEntry& entry = gpu[gathering[k]];
+        ASSERT_GT(entry.inLight[3], 19.0f) << "one unit of weight per ray";
+        measured += entry.inLight[1] / entry.inLight[3];
+        for (int a = 0; a < steps; ++a)
+            for (int b = 0; b < steps; ++b) {
+                Vec3 x{-4 + 8 * (a + 0.5f) / steps, 3, -4 + 8 * (b + 0.5f) / steps};
+                Vec3 toLight = minus({0, 2.5f, 0}, x), toX = minus(x, points[k]);
+                double dL2 = dotted(toLight, toLight), r2 = dotted(toX, toX);
+                double radiosity =
+                    5000 * 0.001 / dL2 * (0.5 / std::sqrt(dL2)); // white, cosine at the ceiling
+                double cosine = 3 / std::sqrt(r2);               // the same at both ends
+                expected += radiosity * cosine * cosine / (3.14159265 * r2) * (64.0 / (steps * steps));
+            }
+    }
+    measured /= static_cast<double>(gathering.size());
+    expected /= static_cast<double>(gathering.size());
+    EXPECT_GT(gathering.size(), 8000u);
+    EXPECT_NEAR(measured, expected, 0.03 * expected) << "measured " << measured << ", expected " << expected;
 }

@@ -355,17 +355,19 @@ uint32_t lookupHash(Vec3 cam, Vec3 point, Vec3 normal) {
     return keyHash(fragBox(point, cam, 11.0f), daxOf(normal));
 }
 
-uint32_t liGetNAEntry(const LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal) {
-    Vec4 fb = fragBox(point, cam, 11.0f);
-    uint32_t dax = daxOf(normal);
+uint32_t findEntry(const LightCache& cache, Vec4 fb, uint32_t dax, int probes) {
     uint32_t h = keyHash(fb, dax);
     uint32_t slot = h % tableSize(cache);
-    for (int probe = 0; probe < 20; ++probe) {
+    for (int probe = 0; probe < probes; ++probe) {
         const LICEntry& entry = cache.entries[slot];
         if ((entry.lfHI & 0x1FFFFFFu) == (h & 0x1FFFFFFu) && sameCell(entry, fb, dax)) return slot;
         slot = (slot + 1) % tableSize(cache);
     }
     return 0xFFFFFFFFu;
+}
+
+uint32_t liGetNAEntry(const LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal) {
+    return findEntry(cache, fragBox(point, cam, 11.0f), daxOf(normal), 20);
 }
 
 uint32_t liGetEntry(LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal) {
@@ -414,6 +416,48 @@ uint32_t liGetEntry(LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal) {
         return e;
     }
     return 0xFFFFFFFFu;
+}
+
+Vec3 smoothLight(const LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal, uint32_t own) {
+    auto entryLight = [&](uint32_t e) {
+        Vec3 light{0, 0, 0};
+        if (e >= 0x80000000u || !(cache.entries[e].inLight[3] > 0.0f)) return light;
+        for (int c = 0; c < 3; ++c)
+            light[c] = cache.entries[e].inLight[c] / std::max(cache.entries[e].inLight[3], 1.0f);
+        return light;
+    };
+    Vec3 axis = dominantAxis(normal);
+    if (axis == Vec3{0, 0, 0}) return entryLight(own);
+    Vec4 fb = fragBox(point, cam, 11.0f);
+    int k = axis[0] != 0 ? 0 : (axis[1] != 0 ? 1 : 2), ku = (k + 1) % 3, kv = (k + 2) % 3;
+    Vec3 g;
+    for (int c = 0; c < 3; ++c) g[c] = (point[c] - fb[c]) / fb[3] - 0.5f;
+    float length = std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+    float sum[4] = {0, 0, 0, 0};
+    for (int corner = 0; corner < 4; ++corner) {
+        bool alongU = corner & 1, alongV = corner & 2;
+        float w = (alongU ? std::fabs(g[ku]) : 1 - std::fabs(g[ku])) *
+                  (alongV ? std::fabs(g[kv]) : 1 - std::fabs(g[kv]));
+        if (w <= 0) continue;
+        Vec4 cell = fb; // the neighbour of the same size
+        if (alongU) cell[ku] += fb[3] * (g[ku] > 0 ? 1.0f : g[ku] < 0 ? -1.0f : 0.0f);
+        if (alongV) cell[kv] += fb[3] * (g[kv] > 0 ? 1.0f : g[kv] < 0 ? -1.0f : 0.0f);
+        uint32_t e = corner == 0 ? own : findEntry(cache, cell, daxOf(normal), 8); // LIC_NEIGHBOUR_PROBES
+        if (e >= 0x80000000u || !(cache.entries[e].inLight[3] > 0.0f)) continue;
+        const LICEntry& entry = cache.entries[e];
+        float offPlane = 0;
+        for (int c = 0; c < 3; ++c) {
+            float traced = entry.posS[c] +
+                           static_cast<float>((entry.tracePos >> (8 * c)) & 255u) / 255.0f * entry.posS[3];
+            offPlane += (traced - point[c]) * normal[c] / length;
+        }
+        if (std::fabs(offPlane) > 0.5f * fb[3]) continue;
+        w *= std::min(entry.inLight[3], 1.0f);
+        for (int c = 0; c < 3; ++c) sum[c] += w * entry.inLight[c] / entry.inLight[3];
+        sum[3] += w;
+    }
+    if (!(sum[3] > 0)) return entryLight(own);
+    return {sum[0] / sum[3], sum[1] / sum[3], sum[2] / sum[3]};
 }
 
 UpdateStep updateStep(const LICEntry& entry, uint32_t index, int32_t frame) {
@@ -481,7 +525,7 @@ void updateWithoutGeometry(LightCache& cache, Vec3 cam) {
         case UpdateStep::gather: {
             Vec4 acc = restartIfBroken(entry.inLight);
             int rays = gatherRayCount(acc[3]);
-            for (int r = 0; r < rays; ++r) acc[3] += 0.0001f;
+            for (int r = 0; r < rays; ++r) acc[3] += 1.0f; // every ray leaves the scene: black, weight 1
             if (acc[3] > 120.0f) {
                 float scale = 120.0f / acc[3];
                 for (float& c : acc) c *= scale;

@@ -78,6 +78,8 @@ uint32_t liGetNAEntry(const LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal
 // Sequential look-up or claim, as one invocation alone would do it.
 uint32_t liGetEntry(LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal);
 
+// The shading pass's smooth read of the cached light at a point whose own entry is `own`.
+Vec3 smoothLight(const LightCache& cache, Vec3 cam, Vec3 point, Vec3 normal, uint32_t own);
 // The update's choice for entry i in a frame.
 enum class UpdateStep { skip, blend, leave, gather };
 UpdateStep updateStep(const LICEntry& entry, uint32_t index, int32_t frame);
