@@ -41,7 +41,9 @@ nova31_start_xvfb() {
 }
 
 # nova31_start_jack: a JACK server with its dummy backend at 48 kHz, which PortAudio takes
-# as its default output device and which paces the stream in real time.
+# as its default output device and which paces the stream in real time. A client that keeps
+# the server waiting longer than its client timeout may be dropped for good (no more callbacks);
+# the default 500 ms is shorter than a busy 2-core machine can stall a thread, so allow 5 s.
 nova31_start_jack() {
     export JACK_NO_AUDIO_RESERVATION=1
     export JACK_NO_START_SERVER=1
@@ -49,7 +51,7 @@ nova31_start_jack() {
         echo "JACK server already running"
         return 0
     fi
-    jackd --no-realtime -d dummy -r 48000 -p 480 >/tmp/nova31-jackd.log 2>&1 &
+    jackd --no-realtime -t 5000 -d dummy -r 48000 -p 480 >/tmp/nova31-jackd.log 2>&1 &
     NOVA31_STARTED_PIDS+=($!)
     local tries
     for tries in $(seq 1 100); do
